@@ -1,0 +1,69 @@
+#pragma once
+// Owners of GDI+ handles: each holds one handle, keeps the last failing status of the
+// calls made through it, and releases the handle when it goes out of scope.
+#include <windows.h>
+
+#include <gdiplus.h>
+
+namespace imaging {
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+template <typename Handle, GpStatus(WINGDIPAPI* release)(Handle*)>
+class Owned {
+public:
+    Owned() = default;
+    explicit Owned(Handle* handle) : handle_(handle) {}
+    ~Owned() { reset(); }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+
+    Handle* get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+    // For a creating call: releases what is held and receives the new handle.
+    Handle** receive()
+    {
+        reset();
+        return &handle_;
+    }
+
+    // Records the status of a call on this object; returns whether it succeeded.
+    bool track(GpStatus status)
+    {
+        if (status != Ok) lastFailure_ = status;
+        return status == Ok;
+    }
+    GpStatus lastFailure() const { return lastFailure_; }
+
+    void reset()
+    {
+        if (handle_ != nullptr) release(handle_);
+        handle_ = nullptr;
+    }
+
+private:
+    Handle* handle_ = nullptr;
+    GpStatus lastFailure_ = Ok;
+};
+
+GpStatus WINGDIPAPI disposeBitmap(GpBitmap* bitmap);
+
+using GdiBitmap = Owned<GpBitmap, disposeBitmap>;
+using GdiGraphics = Owned<GpGraphics, GdipDeleteGraphics>;
+using GdiBrush = Owned<GpBrush, GdipDeleteBrush>;
+using GdiPen = Owned<GpPen, GdipDeletePen>;
+using GdiFont = Owned<GpFont, GdipDeleteFont>;
+using GdiFontFamily = Owned<GpFontFamily, GdipDeleteFontFamily>;
+using GdiStringFormat = Owned<GpStringFormat, GdipDeleteStringFormat>;
+using GdiImageAttributes = Owned<GpImageAttributes, GdipDisposeImageAttributes>;
+
+// The size of an image in pixels; 0 for a side that cannot be read (also for no image).
+struct ImageSize {
+    int width = 0;
+    int height = 0;
+};
+ImageSize imageSize(GpImage* image);
+
+}  // namespace imaging

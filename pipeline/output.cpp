@@ -1,0 +1,143 @@
+#include "pipeline/output.h"
+
+#include "common/text.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <new>
+#include <vector>
+
+using namespace imaging;
+
+namespace {
+
+constexpr const char* keepFormat = "保持不变";
+
+// Where the extension's point stands in `path`: after the last backslash, never the first
+// byte of the whole text; npos when the final component has none.
+std::size_t extensionPoint(std::string_view path)
+{
+    const std::size_t separator = lastSingleByte(path, '\\');
+    const std::size_t componentStart = separator == std::string_view::npos ? 0 : separator + 1;
+    const std::size_t point = lastSingleByte(path.substr(componentStart), '.');
+    if (point == std::string_view::npos) return point;
+    const std::size_t at = componentStart + point;
+    return at == 0 ? std::string_view::npos : at;
+}
+
+std::string mimeSubtype(std::string subtype)
+{
+    for (char& byte : subtype)
+        if (byte >= 'A' && byte <= 'Z') byte = static_cast<char>(byte - 'A' + 'a');
+    return subtype == "jpg" ? "jpeg" : subtype;
+}
+
+// Wine's GIF encoder writes no picture from 32-bit ARGB; Windows' makes this 8-bit copy itself.
+bool needsIndexedCopy(const char* subtype) { return std::string_view(subtype) == "gif"; }
+
+}  // namespace
+
+std::string parentDirectory(std::string_view path)
+{
+    const std::size_t separator = lastSingleByte(path, '\\');
+    return separator == std::string_view::npos ? std::string() : std::string(path.substr(0, separator));
+}
+
+std::string fileExtension(std::string_view path)
+{
+    const std::size_t point = extensionPoint(path);
+    return point == std::string_view::npos ? std::string() : std::string(path.substr(point + 1));
+}
+
+std::string replaceExtension(std::string_view newExtension, std::string_view path)
+{
+    const std::size_t point = extensionPoint(path);
+    if (point == std::string_view::npos) return std::string(path);
+    return std::string(path.substr(0, point + 1)).append(newExtension);
+}
+
+bool makeOutputTarget(const char* sourcePath, std::string_view outputFormat, OutputTarget& target)
+{
+    target.outputPath[0] = '\0';
+    target.subtype[0] = '\0';
+
+    char fullPath[MAX_PATH];
+    const DWORD length = GetFullPathNameA(sourcePath, MAX_PATH, fullPath, nullptr);
+    if (length == 0 || length >= MAX_PATH) return false;
+
+    const std::string_view full(fullPath, length);
+    const std::size_t separator = lastSingleByte(full, '\\');
+    if (separator == std::string_view::npos) return false;
+    std::string outputPath = std::string(full.substr(0, separator))
+                                 .append("\\converted\\")
+                                 .append(full.substr(separator + 1));
+
+    std::string subtype;
+    if (outputFormat != keepFormat) {
+        outputPath = replaceExtension(outputFormat, outputPath);
+        subtype = std::string(outputFormat);
+    } else {
+        subtype = fileExtension(sourcePath);
+    }
+    subtype = mimeSubtype(std::move(subtype));
+
+    if (!copyWhole(outputPath, target.outputPath, sizeof target.outputPath)) return false;
+    if (copyWhole(subtype, target.subtype, sizeof target.subtype)) return true;
+    target.outputPath[0] = '\0';
+    return false;
+}
+
+int findEncoder(const wchar_t* mimeType, CLSID* encoder)
+{
+    UINT count = 0;
+    UINT size = 0;
+    if (GdipGetImageEncodersSize(&count, &size) != Ok || size == 0) return -1;
+    std::vector<BYTE> buffer;
+    try {
+        buffer.resize(size);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+    auto* codecs = reinterpret_cast<ImageCodecInfo*>(buffer.data());
+    if (GdipGetImageEncoders(count, size, codecs) != Ok) return -1;
+    for (UINT index = 0; index < count; ++index) {
+        if (wcscmp(codecs[index].MimeType, mimeType) == 0) {
+            *encoder = codecs[index].Clsid;
+            return static_cast<int>(index);
+        }
+    }
+    return -1;
+}
+
+EncoderParameters saveParameters()
+{
+    static ULONG quality = 100;
+    EncoderParameters parameters = {};
+    parameters.Count = 1;
+    parameters.Parameter[0].Guid = EncoderQuality;
+    parameters.Parameter[0].NumberOfValues = 1;
+    parameters.Parameter[0].Type = EncoderParameterValueTypeLong;
+    parameters.Parameter[0].Value = &quality;
+    return parameters;
+}
+
+bool saveImage(GpBitmap* target, const char* outputPath, const char* subtype)
+{
+    char mimeType[sizeof "image/" + subtypeSize];
+    std::snprintf(mimeType, sizeof mimeType, "image/%s", subtype);
+    CLSID encoder;
+    if (findEncoder(toWide(mimeType), &encoder) < 0) return false;
+
+    GdiBitmap indexedCopy;
+    GpBitmap* encoded = target;
+    if (needsIndexedCopy(subtype)) {
+        const ImageSize size = imageSize(target);
+        if (indexedCopy.track(GdipCloneBitmapAreaI(0, 0, size.width, size.height,
+                                                   PixelFormat8bppIndexed, target,
+                                                   indexedCopy.receive())))
+            encoded = indexedCopy.get();
+    }
+    const EncoderParameters parameters = saveParameters();
+    return GdipSaveImageToFile(encoded, toWide(outputPath), &encoder, &parameters) == Ok;
+}

@@ -1,0 +1,39 @@
+#pragma once
+// Where a converted picture goes and in which format it is encoded.
+#include "common/imaging.h"
+#include "settings/settings.h"
+
+#include <string>
+#include <string_view>
+
+constexpr std::size_t outputPathSize = 260;
+constexpr std::size_t subtypeSize = 128;
+
+struct OutputTarget {
+    char outputPath[outputPathSize];  // <source directory>\converted\<file name>
+    char subtype[subtypeSize];        // lower-case MIME subtype: the type is "image/<subtype>"
+};
+
+// The text before the last backslash; empty when there is none.
+std::string parentDirectory(std::string_view path);
+
+// The text after the last point of the final component; empty when it has no point.
+std::string fileExtension(std::string_view path);
+
+// Replaces the text after the last point of the final component; no point, no change.
+std::string replaceExtension(std::string_view newExtension, std::string_view path);
+
+// Fills `target` for one source file. Returns false, leaving both fields empty, when the
+// result does not fit them whole or the full path cannot be had: such a file is refused.
+bool makeOutputTarget(const char* sourcePath, std::string_view outputFormat, OutputTarget& target);
+
+// Position of the encoder for a MIME type (compared case-sensitively) in the imaging
+// library's list, with its class identifier; -1 when there is none.
+int findEncoder(const wchar_t* mimeType, CLSID* encoder);
+
+// The encoder parameters of every save: the quality 100.
+imaging::EncoderParameters saveParameters();
+
+// Encodes `target` with the encoder for image/<subtype> into outputPath. Returns whether a
+// file was written: false when there is no such encoder or the save fails.
+bool saveImage(imaging::GpBitmap* target, const char* outputPath, const char* subtype);

@@ -1,0 +1,88 @@
+#include "pipeline/render.h"
+
+#include "common/text.h"
+
+using namespace imaging;
+
+namespace {
+
+constexpr float percent = 0.01f;
+const wchar_t* const watermarkFontFamily = L"楷体_GB2312";
+
+float gain(int adjust) { return static_cast<float>(adjust * static_cast<double>(percent) + 1.0); }
+
+struct Alignment {
+    StringAlignment horizontal;
+    StringAlignment vertical;
+};
+
+Alignment alignmentFor(int textAlignment)
+{
+    switch (textAlignment) {
+    case 1: return {StringAlignmentCenter, StringAlignmentCenter};
+    case 2: return {StringAlignmentCenter, StringAlignmentFar};
+    case 3: return {StringAlignmentFar, StringAlignmentFar};
+    default: return {StringAlignmentNear, StringAlignmentNear};
+    }
+}
+
+}  // namespace
+
+ColorMatrix colourMatrixFor(const WatermarkSettings& settings)
+{
+    const float offset = static_cast<float>(settings.brightnessAdjust * static_cast<double>(percent));
+    ColorMatrix matrix = {};
+    matrix.m[0][0] = gain(settings.redAdjust);
+    matrix.m[1][1] = gain(settings.greenAdjust);
+    matrix.m[2][2] = gain(settings.blueAdjust);
+    matrix.m[3][3] = 1.0f;
+    matrix.m[4][0] = offset;
+    matrix.m[4][1] = offset;
+    matrix.m[4][2] = offset;
+    matrix.m[4][4] = 1.0f;
+    return matrix;
+}
+
+ARGB textColourFor(const WatermarkSettings& settings)
+{
+    const ARGB alpha = static_cast<ARGB>(settings.textOpacity) & 0xFF;
+    return alpha << 24 | 0x00FF0000;
+}
+
+void renderWatermarked(GpImage* source, GpBitmap* target, const TargetGeometry& geometry,
+                       const WatermarkSettings& settings)
+{
+    const ColorMatrix matrix = colourMatrixFor(settings);
+    GdiImageAttributes attributes;
+    attributes.track(GdipCreateImageAttributes(attributes.receive()));
+    attributes.track(GdipSetImageAttributesColorMatrix(attributes.get(), ColorAdjustTypeBitmap, TRUE,
+                                                       &matrix, nullptr, ColorMatrixFlagsDefault));
+
+    const RectF layout(0.0f, 0.0f, static_cast<REAL>(geometry.width), static_cast<REAL>(geometry.height));
+
+    GdiGraphics graphics;
+    graphics.track(GdipGetImageGraphicsContext(target, graphics.receive()));
+    graphics.track(GdipDrawImageRectRect(graphics.get(), source, layout.X, layout.Y, layout.Width,
+                                         layout.Height, 0.0f, 0.0f,
+                                         static_cast<REAL>(geometry.cropWidth),
+                                         static_cast<REAL>(geometry.cropHeight), UnitPixel,
+                                         attributes.get(), nullptr, nullptr));
+
+    GdiBrush brush;
+    brush.track(GdipCreateSolidFill(textColourFor(settings),
+                                    reinterpret_cast<GpSolidFill**>(brush.receive())));
+    GdiFontFamily family;
+    family.track(GdipCreateFontFamilyFromName(watermarkFontFamily, nullptr, family.receive()));
+    GdiFont font;
+    font.track(GdipCreateFont(family.get(), static_cast<REAL>(2.0 * settings.fontSize),
+                              FontStyleRegular, UnitPoint, font.receive()));
+    GdiStringFormat format;
+    format.track(GdipCreateStringFormat(0, LANG_NEUTRAL, format.receive()));
+    const Alignment alignment = alignmentFor(settings.textAlignment);
+    format.track(GdipSetStringFormatAlign(format.get(), alignment.horizontal));
+    format.track(GdipSetStringFormatLineAlign(format.get(), alignment.vertical));
+
+    const wchar_t* text = toWide(fieldText(settings.watermarkText));
+    graphics.track(GdipDrawString(graphics.get(), text, static_cast<INT>(wcslen(text)), font.get(),
+                                  &layout, format.get(), brush.get()));
+}

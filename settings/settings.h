@@ -1,0 +1,69 @@
+#pragma once
+// The one settings record of the process and its file "settings.dat" (a raw image of it).
+#include <cstddef>
+#include <cstdint>
+
+constexpr std::size_t settingsTextSize = 1024;
+
+struct WatermarkSettings {
+    int32_t targetWidth;
+    int32_t targetHeight;
+    int32_t redAdjust;
+    int32_t greenAdjust;
+    int32_t blueAdjust;
+    int32_t brightnessAdjust;
+    int32_t textOpacity;
+    int32_t fontSize;
+    int32_t textAlignment;
+    int32_t keepSourceSize;
+    char outputFormat[settingsTextSize];
+    char watermarkText[settingsTextSize];
+    char sourcePath[settingsTextSize];
+};
+static_assert(sizeof(WatermarkSettings) == 3112, "settings.dat is the record byte for byte");
+static_assert(offsetof(WatermarkSettings, outputFormat) == 40, "texts follow the ten integers");
+
+constexpr const char* settingsFileName = "settings.dat";
+
+int targetWidth();
+int targetHeight();
+int redAdjust();
+int greenAdjust();
+int blueAdjust();
+int brightnessAdjust();
+int textOpacity();
+int fontSize();
+int textAlignment();
+int keepSourceSize();
+void setTargetWidth(int value);
+void setTargetHeight(int value);
+void setRedAdjust(int value);
+void setGreenAdjust(int value);
+void setBlueAdjust(int value);
+void setBrightnessAdjust(int value);
+void setTextOpacity(int value);
+void setFontSize(int value);
+void setTextAlignment(int value);
+void setKeepSourceSize(int value);
+
+// The text fields themselves, read and written in place; each holds settingsTextSize bytes.
+char* outputFormat();
+char* watermarkText();
+char* sourcePath();
+
+// Copies at most settingsTextSize bytes of `text` and zero-fills the rest of the field.
+void setSourcePath(const char* text);
+
+// The whole record as it stands (for tests and for a job that needs every field at once).
+const WatermarkSettings& currentSettings();
+
+// Every field to its default; sourcePath is "<current directory>\Demo.jpg".
+void resetDefaults();
+
+// Reads up to 3112 bytes of "settings.dat" in the current directory into a zeroed record
+// (a shorter file leaves the rest zero); a file that cannot be opened gives the defaults.
+void loadSettings();
+
+// Writes the record to a temporary file beside "settings.dat" and then puts it in place
+// of the old one in one step. Returns false, leaving any old file as it was, on failure.
+bool saveSettings();

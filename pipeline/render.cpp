@@ -7,7 +7,6 @@ using namespace imaging;
 namespace {
 
 constexpr float percent = 0.01f;
-const wchar_t* const watermarkFontFamily = L"楷体_GB2312";
 
 float gain(int adjust) { return static_cast<float>(adjust * static_cast<double>(percent) + 1.0); }
 
@@ -27,6 +26,8 @@ Alignment alignmentFor(int textAlignment)
 }
 
 }  // namespace
+
+const wchar_t* const watermarkFontFamily = L"楷体_GB2312";
 
 ColorMatrix colourMatrixFor(const WatermarkSettings& settings)
 {
@@ -50,7 +51,7 @@ ARGB textColourFor(const WatermarkSettings& settings)
 }
 
 void renderWatermarked(GpImage* source, GpBitmap* target, const TargetGeometry& geometry,
-                       const WatermarkSettings& settings)
+                       const WatermarkSettings& settings, const wchar_t* fontFamily)
 {
     const ColorMatrix matrix = colourMatrixFor(settings);
     GdiImageAttributes attributes;
@@ -72,7 +73,7 @@ void renderWatermarked(GpImage* source, GpBitmap* target, const TargetGeometry& 
     brush.track(GdipCreateSolidFill(textColourFor(settings),
                                     reinterpret_cast<GpSolidFill**>(brush.receive())));
     GdiFontFamily family;
-    family.track(GdipCreateFontFamilyFromName(watermarkFontFamily, nullptr, family.receive()));
+    family.track(GdipCreateFontFamilyFromName(fontFamily, nullptr, family.receive()));
     GdiFont font;
     font.track(GdipCreateFont(family.get(), static_cast<REAL>(2.0 * settings.fontSize),
                               FontStyleRegular, UnitPoint, font.receive()));

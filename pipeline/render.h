@@ -11,7 +11,11 @@ imaging::ColorMatrix colourMatrixFor(const WatermarkSettings& settings);
 // Opaque red with the low 8 bits of textOpacity as alpha.
 imaging::ARGB textColourFor(const WatermarkSettings& settings);
 
+// The installed family the watermark is written in; there is no fallback.
+extern const wchar_t* const watermarkFontFamily;
+
 // Draws into `target` (a 32-bit ARGB bitmap of geometry.width x geometry.height).
-// Failures are silent: a missing font draws no text, a null target draws nothing.
+// Failures are silent: a missing font family draws no text, a null target draws nothing.
 void renderWatermarked(imaging::GpImage* source, imaging::GpBitmap* target,
-                       const TargetGeometry& geometry, const WatermarkSettings& settings);
+                       const TargetGeometry& geometry, const WatermarkSettings& settings,
+                       const wchar_t* fontFamily = watermarkFontFamily);

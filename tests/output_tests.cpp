@@ -1,0 +1,162 @@
+#include "common/text.h"
+#include "pipeline/output.h"
+#include "tests/support.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+using namespace imaging;
+
+namespace {
+
+struct NamingCase {
+    const char* source;
+    const char* format;
+    const char* outputPath;
+    const char* subtype;
+};
+
+const NamingCase namingCases[] = {
+    {"D:\\pics\\a.JPG", "保持不变", "D:\\pics\\converted\\a.JPG", "jpeg"},
+    {"D:\\pics\\a.JPG", "png", "D:\\pics\\converted\\a.png", "png"},
+    {"D:\\pics\\a.JPG", "jpg", "D:\\pics\\converted\\a.jpg", "jpeg"},
+    {"D:\\pics\\a.JPG", "tiff", "D:\\pics\\converted\\a.tiff", "tiff"},
+    {"D:\\pics\\b.jpeg", "保持不变", "D:\\pics\\converted\\b.jpeg", "jpeg"},
+    {"D:\\pics\\c.PNG", "保持不变", "D:\\pics\\converted\\c.PNG", "png"},
+    {"D:\\my.pics\\photo", "png", "D:\\my.pics\\converted\\photo", "png"},
+    {"D:\\my.pics\\photo", "保持不变", "D:\\my.pics\\converted\\photo", ""},
+    {"D:\\pics\\archive.tar.gz", "bmp", "D:\\pics\\converted\\archive.tar.bmp", "bmp"},
+    {"D:\\pics\\a.jpg", "", "D:\\pics\\converted\\a.", ""},
+    {"D:\\pics\\x.tif", "保持不变", "D:\\pics\\converted\\x.tif", "tif"},
+    {"D:\\pics\\x.tif", "tiff", "D:\\pics\\converted\\x.tiff", "tiff"},
+    {"D:\\pics\\.png", "jpg", "D:\\pics\\converted\\.jpg", "jpeg"},
+    {"C:\\x.jpg", "gif", "C:\\converted\\x.gif", "gif"},
+    {"D:\\誠\\a.Gif", "保持不变", "D:\\誠\\converted\\a.Gif", "gif"},
+    {"D:\\誠\\誠", "bmp", "D:\\誠\\converted\\誠", "bmp"},
+};
+
+}  // namespace
+
+TEST(OutputTarget, NamesTheOutputAndItsFormat)
+{
+    for (const NamingCase& row : namingCases) {
+        SCOPED_TRACE(std::string(row.source) + " as " + row.format);
+        OutputTarget target;
+        ASSERT_TRUE(makeOutputTarget(row.source, row.format, target));
+        EXPECT_STREQ(target.outputPath, row.outputPath);
+        EXPECT_STREQ(target.subtype, row.subtype);
+    }
+}
+
+TEST(OutputTarget, ResolvesARelativeSourceAgainstTheCurrentDirectory)
+{
+    TempDir directory;
+    CurrentDirectory inDirectory(directory.path());
+    OutputTarget target;
+    ASSERT_TRUE(makeOutputTarget("a.jpg", "png", target));
+    EXPECT_EQ(std::string(target.outputPath), directory.file("converted\\a.png"));
+}
+
+TEST(OutputTarget, RefusesWhatDoesNotFitInsteadOfCuttingIt)
+{
+    const std::string folder = "C:\\" + std::string(240, 'd');
+    OutputTarget target;
+    // 246 bytes of source path fit; with "\converted" the output needs 256.
+    EXPECT_TRUE(makeOutputTarget((folder + "\\a.jpg").c_str(), "保持不变", target));
+    EXPECT_FALSE(makeOutputTarget((folder + "\\abcd.jpg").c_str(), "保持不变", target));
+    EXPECT_STREQ(target.outputPath, "");
+    EXPECT_STREQ(target.subtype, "");
+    EXPECT_FALSE(makeOutputTarget((folder + "\\a.jpg").c_str(), "jpeg-with-a-long-name", target));
+    EXPECT_FALSE(makeOutputTarget(("C:\\" + std::string(300, 'x') + ".jpg").c_str(), "png", target));
+
+    EXPECT_TRUE(makeOutputTarget("D:\\a.jpg", std::string(127, 'f'), target));
+    EXPECT_FALSE(makeOutputTarget("D:\\a.jpg", std::string(128, 'f'), target));
+    EXPECT_FALSE(makeOutputTarget(("D:\\a." + std::string(128, 'e')).c_str(), "保持不变", target));
+    EXPECT_STREQ(target.outputPath, "");
+}
+
+TEST(PathParts, StepOverDoubleByteCharacters)
+{
+    EXPECT_EQ(parentDirectory("D:\\pics\\converted\\a.png"), "D:\\pics\\converted");
+    EXPECT_EQ(parentDirectory("a.png"), "");
+    EXPECT_EQ(parentDirectory("D:\\誠"), "D:");
+    EXPECT_EQ(parentDirectory("D:\\誠\\converted\\誠"), "D:\\誠\\converted");
+
+    EXPECT_EQ(fileExtension("D:\\my.pics\\photo"), "");
+    EXPECT_EQ(fileExtension("D:\\pics\\archive.tar.gz"), "gz");
+    EXPECT_EQ(fileExtension(".png"), "");
+    EXPECT_EQ(fileExtension("D:\\.png"), "png");
+    EXPECT_EQ(fileExtension("D:\\x.誠"), "誠");
+
+    EXPECT_EQ(replaceExtension("png", "D:\\my.pics\\photo"), "D:\\my.pics\\photo");
+    EXPECT_EQ(replaceExtension("png", "D:\\pics\\archive.tar.gz"), "D:\\pics\\archive.tar.png");
+    EXPECT_EQ(replaceExtension("bmp", "D:\\a.b\\誠"), "D:\\a.b\\誠");
+}
+
+TEST(Encoders, AreFoundByExactMimeType)
+{
+    CLSID encoder;
+    for (const wchar_t* mimeType : {L"image/jpeg", L"image/gif", L"image/png", L"image/bmp", L"image/tiff"})
+        EXPECT_GE(findEncoder(mimeType, &encoder), 0) << mimeType;
+    EXPECT_EQ(findEncoder(L"image/JPEG", &encoder), -1);
+    EXPECT_EQ(findEncoder(L"image/tif", &encoder), -1);
+    EXPECT_EQ(findEncoder(L"image/", &encoder), -1);
+}
+
+TEST(Encoders, EverySaveAsksForQuality100)
+{
+    const EncoderParameters parameters = saveParameters();
+    ASSERT_EQ(parameters.Count, 1u);
+    EXPECT_EQ(parameters.Parameter[0].Guid, EncoderQuality);
+    EXPECT_EQ(parameters.Parameter[0].NumberOfValues, 1u);
+    EXPECT_EQ(parameters.Parameter[0].Type, 4u);
+    EXPECT_EQ(*static_cast<const ULONG*>(parameters.Parameter[0].Value), 100u);
+}
+
+TEST(SaveImage, WritesEveryOfferedFormat)
+{
+    struct FormatCase {
+        const char* subtype;
+        std::vector<unsigned char> signature;
+    };
+    const FormatCase formats[] = {
+        {"jpeg", {0xFF, 0xD8, 0xFF}},
+        {"png", {0x89, 'P', 'N', 'G'}},
+        {"gif", {'G', 'I', 'F', '8'}},
+        {"bmp", {'B', 'M'}},
+        {"tiff", {'I', 'I', 0x2A, 0x00}},
+    };
+    TempDir directory;
+    GdiBitmap target;
+    makeSolidBitmap(target, 37, 23, 0xFF3366CC);
+    for (const FormatCase& row : formats) {
+        SCOPED_TRACE(row.subtype);
+        const std::string path = directory.file(std::string("out.") + row.subtype);
+        ASSERT_TRUE(saveImage(target.get(), path.c_str(), row.subtype));
+
+        const std::vector<unsigned char> bytes = readFile(path);
+        ASSERT_GE(bytes.size(), row.signature.size());
+        EXPECT_TRUE(std::equal(row.signature.begin(), row.signature.end(), bytes.begin()));
+        GdiBitmap decoded;
+        ASSERT_EQ(GdipCreateBitmapFromFile(toWide(path), decoded.receive()), Ok);
+        EXPECT_EQ(imageSize(decoded.get()).width, 37);
+        EXPECT_EQ(imageSize(decoded.get()).height, 23);
+    }
+}
+
+TEST(SaveImage, ReportsWhatItCouldNotWrite)
+{
+    TempDir directory;
+    GdiBitmap target;
+    makeSolidBitmap(target, 8, 8, 0xFF000000);
+    for (const char* subtype : {"tif", "", "JPEG"}) {
+        SCOPED_TRACE(subtype);
+        EXPECT_FALSE(saveImage(target.get(), directory.file("out").c_str(), subtype));
+        EXPECT_FALSE(fileExists(directory.file("out")));
+    }
+    EXPECT_FALSE(saveImage(target.get(), directory.file("missing\\out.png").c_str(), "png"));
+    EXPECT_FALSE(saveImage(nullptr, directory.file("none.png").c_str(), "png"));
+    EXPECT_FALSE(saveImage(nullptr, directory.file("none.gif").c_str(), "gif"));
+    EXPECT_FALSE(fileExists(directory.file("none.png")));
+}

@@ -13,10 +13,10 @@ public:
 
     HANDLE get() const { return handle_; }
     explicit operator bool() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-    void reset()
+    void reset(HANDLE handle = nullptr)
     {
         if (*this) CloseHandle(handle_);
-        handle_ = nullptr;
+        handle_ = handle;
     }
 
 private:

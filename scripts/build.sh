@@ -4,7 +4,7 @@
 # Prints the folder whose executables run here.
 set -euo pipefail
 root=$(dirname "$(dirname "$(readlink -f "$0")")")
-BUILD_DIR="$root/build"
+BUILD_DIR="${INKVEIL_BUILD_DIR:-$root/build}"
 source "$root/scripts/wine-env.sh" 2>/dev/null
 
 build() {

@@ -2,7 +2,7 @@
 # Sets up and builds the program, then runs it under Wine.
 set -euo pipefail
 root=$(dirname "$(dirname "$(readlink -f "$0")")")
-BUILD_DIR="$root/build"
+BUILD_DIR="${INKVEIL_BUILD_DIR:-$root/build}"
 
 bash "$root/scripts/setup.sh"
 bash "$root/scripts/wineprefix.sh" "$BUILD_DIR"

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test under Wine on a private Xvfb display.
+# INKVEIL_BUILD_DIR names another build folder than build/.
 set -euo pipefail
 root=$(dirname "$(dirname "$(readlink -f "$0")")")
-BUILD_DIR="$root/build"
+export INKVEIL_BUILD_DIR="${INKVEIL_BUILD_DIR:-$root/build}"
+BUILD_DIR="$INKVEIL_BUILD_DIR"
 
 bash "$root/scripts/setup.sh"
 bash "$root/scripts/wineprefix.sh" "$BUILD_DIR"

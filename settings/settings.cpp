@@ -6,10 +6,19 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
 WatermarkSettings record;
+std::recursive_mutex recordMutex;
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+void store(int32_t WatermarkSettings::*field, int value)
+{
+    Guard guard(recordMutex);
+    record.*field = value;
+}
 
 constexpr const char* temporaryFileName = "settings.dat.new";
 
@@ -31,16 +40,16 @@ int textOpacity() { return record.textOpacity; }
 int fontSize() { return record.fontSize; }
 int textAlignment() { return record.textAlignment; }
 int keepSourceSize() { return record.keepSourceSize; }
-void setTargetWidth(int value) { record.targetWidth = value; }
-void setTargetHeight(int value) { record.targetHeight = value; }
-void setRedAdjust(int value) { record.redAdjust = value; }
-void setGreenAdjust(int value) { record.greenAdjust = value; }
-void setBlueAdjust(int value) { record.blueAdjust = value; }
-void setBrightnessAdjust(int value) { record.brightnessAdjust = value; }
-void setTextOpacity(int value) { record.textOpacity = value; }
-void setFontSize(int value) { record.fontSize = value; }
-void setTextAlignment(int value) { record.textAlignment = value; }
-void setKeepSourceSize(int value) { record.keepSourceSize = value; }
+void setTargetWidth(int value) { store(&WatermarkSettings::targetWidth, value); }
+void setTargetHeight(int value) { store(&WatermarkSettings::targetHeight, value); }
+void setRedAdjust(int value) { store(&WatermarkSettings::redAdjust, value); }
+void setGreenAdjust(int value) { store(&WatermarkSettings::greenAdjust, value); }
+void setBlueAdjust(int value) { store(&WatermarkSettings::blueAdjust, value); }
+void setBrightnessAdjust(int value) { store(&WatermarkSettings::brightnessAdjust, value); }
+void setTextOpacity(int value) { store(&WatermarkSettings::textOpacity, value); }
+void setFontSize(int value) { store(&WatermarkSettings::fontSize, value); }
+void setTextAlignment(int value) { store(&WatermarkSettings::textAlignment, value); }
+void setKeepSourceSize(int value) { store(&WatermarkSettings::keepSourceSize, value); }
 
 char* outputFormat() { return record.outputFormat; }
 char* watermarkText() { return record.watermarkText; }
@@ -48,15 +57,24 @@ char* sourcePath() { return record.sourcePath; }
 
 void setSourcePath(const char* text)
 {
+    Guard guard(recordMutex);
     const std::size_t length = strnlen(text, settingsTextSize);
     std::memcpy(record.sourcePath, text, length);
     std::memset(record.sourcePath + length, 0, settingsTextSize - length);
 }
 
-const WatermarkSettings& currentSettings() { return record; }
+SettingsEdit::SettingsEdit() { recordMutex.lock(); }
+SettingsEdit::~SettingsEdit() { recordMutex.unlock(); }
+
+WatermarkSettings copySettings()
+{
+    Guard guard(recordMutex);
+    return record;
+}
 
 void resetDefaults()
 {
+    Guard guard(recordMutex);
     record.targetWidth = 160;
     record.targetHeight = 120;
     record.redAdjust = 0;
@@ -85,6 +103,7 @@ void loadSettings()
         return;
     }
     // A short file fills only the leading part of what a fresh start has: zero bytes.
+    Guard guard(recordMutex);
     record = WatermarkSettings{};
     DWORD read = 0;
     ReadFile(file.get(), &record, sizeof record, &read, nullptr);
@@ -92,11 +111,12 @@ void loadSettings()
 
 bool saveSettings()
 {
+    const WatermarkSettings saved = copySettings();
     {
         KernelHandle file(CreateFileA(temporaryFileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return false;
-        if (!writeAll(file.get(), &record, sizeof record) || !FlushFileBuffers(file.get())) {
+        if (!writeAll(file.get(), &saved, sizeof saved) || !FlushFileBuffers(file.get())) {
             file.reset();
             DeleteFileA(temporaryFileName);
             return false;

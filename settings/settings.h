@@ -46,7 +46,8 @@ void setFontSize(int value);
 void setTextAlignment(int value);
 void setKeepSourceSize(int value);
 
-// The text fields themselves, read and written in place; each holds settingsTextSize bytes.
+// The text fields themselves, read and written in place (inside a SettingsEdit, so that
+// no copy sees half a text); each holds settingsTextSize bytes.
 char* outputFormat();
 char* watermarkText();
 char* sourcePath();
@@ -54,8 +55,17 @@ char* sourcePath();
 // Copies at most settingsTextSize bytes of `text` and zero-fills the rest of the field.
 void setSourcePath(const char* text);
 
-// The whole record as it stands (for tests and for a job that needs every field at once).
-const WatermarkSettings& currentSettings();
+// Holds off copySettings on other threads while a text field is rewritten in place.
+class SettingsEdit {
+public:
+    SettingsEdit();
+    ~SettingsEdit();
+    SettingsEdit(const SettingsEdit&) = delete;
+    SettingsEdit& operator=(const SettingsEdit&) = delete;
+};
+
+// The whole record at one moment, every field whole: what one picture is made with.
+WatermarkSettings copySettings();
 
 // Every field to its default; sourcePath is "<current directory>\Demo.jpg".
 void resetDefaults();

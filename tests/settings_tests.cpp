@@ -75,11 +75,12 @@ TEST_F(SettingsFile, WrittenFileRestoresEveryField)
 {
     setEveryField();
     ASSERT_TRUE(saveSettings());
-    const WatermarkSettings saved = currentSettings();
+    const WatermarkSettings saved = copySettings();
     resetDefaults();
 
     loadSettings();
-    EXPECT_EQ(std::memcmp(&currentSettings(), &saved, sizeof saved), 0);
+    const WatermarkSettings loaded = copySettings();
+    EXPECT_EQ(std::memcmp(&loaded, &saved, sizeof saved), 0);
     EXPECT_EQ(targetWidth(), -7);
     EXPECT_EQ(textOpacity(), 256);
     EXPECT_EQ(keepSourceSize(), 2);
@@ -130,9 +131,10 @@ TEST_F(SettingsFile, TextWithoutTerminatorEndsAtItsField)
     writeFile(directory.file("settings.dat"), bytes);
 
     loadSettings();
-    EXPECT_EQ(fieldText(currentSettings().outputFormat).size(), 1024u);
-    EXPECT_EQ(fieldText(currentSettings().watermarkText).size(), 1024u);
-    EXPECT_EQ(fieldText(currentSettings().sourcePath).size(), 1024u);
+    const WatermarkSettings loaded = copySettings();
+    EXPECT_EQ(fieldText(loaded.outputFormat).size(), 1024u);
+    EXPECT_EQ(fieldText(loaded.watermarkText).size(), 1024u);
+    EXPECT_EQ(fieldText(loaded.sourcePath).size(), 1024u);
 }
 
 TEST_F(SettingsFile, FailedSaveLeavesTheOldFileWhole)
@@ -152,6 +154,6 @@ TEST(SourcePathSetter, ClearsTheRestOfTheField)
 {
     setSourcePath("C:\\a-long-path\\with\\pictures");
     setSourcePath("C:\\b");
-    const WatermarkSettings& settings = currentSettings();
+    const WatermarkSettings settings = copySettings();
     for (std::size_t at = 4; at < settingsTextSize; ++at) ASSERT_EQ(settings.sourcePath[at], '\0') << at;
 }

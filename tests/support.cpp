@@ -1,11 +1,14 @@
 #include "tests/support.h"
 
+#include "app/dialog_helpers.h"
 #include "common/handles.h"
+#include "preview/canvas.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -133,4 +136,112 @@ bool nearColour(ARGB actual, ARGB expected, int tolerance)
     const Channels e = channels(expected);
     return std::abs(a.alpha - e.alpha) <= tolerance && std::abs(a.red - e.red) <= tolerance &&
            std::abs(a.green - e.green) <= tolerance && std::abs(a.blue - e.blue) <= tolerance;
+}
+
+namespace {
+constexpr const char* testDialogClass = "InkveilTestDialog";
+}
+
+TestDialog::TestDialog(int width, int height)
+{
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = windowProcedure;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = testDialogClass;
+    RegisterClassA(&windowClass);  // fails harmlessly once the class exists
+
+    window_ = CreateWindowExA(0, testDialogClass, "Inkveil", WS_OVERLAPPED | WS_CAPTION, 0, 0, width,
+                              height, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    HWND status = CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE | ES_READONLY, 10, 10, 300, 20,
+                                  window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(1027)),
+                                  GetModuleHandleA(nullptr), nullptr);
+    SetWindowLongPtrA(status, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    editProcedure_ = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(status, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(statusProcedure)));
+    CreateWindowExA(0, "BUTTON", "Start", WS_CHILD | WS_VISIBLE, 10, 40, 80, 24, window_,
+                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(1005)), GetModuleHandleA(nullptr), nullptr);
+    ShowWindow(window_, SW_SHOWNOACTIVATE);
+    UpdateWindow(window_);
+    setDialogWindow(window_);
+}
+
+TestDialog::~TestDialog()
+{
+    setDialogWindow(nullptr);
+    DestroyWindow(window_);
+}
+
+std::string TestDialog::itemText(int id) const
+{
+    HWND item = GetDlgItem(window_, id);
+    std::string text(static_cast<std::size_t>(GetWindowTextLengthA(item)) + 1, '\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextA(item, &text[0], static_cast<int>(text.size()))));
+    return text;
+}
+
+LRESULT CALLBACK TestDialog::windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* dialog = reinterpret_cast<TestDialog*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (message == WM_ERASEBKGND && dialog != nullptr) ++dialog->erases_;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK TestDialog::statusProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* dialog = reinterpret_cast<TestDialog*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (message == WM_SETTEXT) {
+        dialog->statusTexts_.emplace_back(reinterpret_cast<const char*>(lParam));
+        // Runs while a worker that set the text waits for it to be taken.
+        if (dialog->onStatusText) dialog->onStatusText(dialog->statusTexts_.back());
+    }
+    return CallWindowProcA(dialog->editProcedure_, window, message, wParam, lParam);
+}
+
+bool pumpMessagesUntil(HANDLE event)
+{
+    for (;;) {
+        const DWORD woken = MsgWaitForMultipleObjects(1, &event, FALSE, 60000, QS_ALLINPUT);
+        if (woken == WAIT_OBJECT_0) return true;
+        if (woken != WAIT_OBJECT_0 + 1) return false;
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+}
+
+std::vector<std::string> filesIn(const std::string& directory)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    SearchHandle search(FindFirstFileA((directory + "\\*").c_str(), &entry));
+    if (!search) return names;
+    do {
+        const std::string name = entry.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileA(search.get(), &entry));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+CanvasHolder::CanvasHolder() : released_(CreateEventA(nullptr, TRUE, FALSE, nullptr))
+{
+    KernelHandle held(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    thread_ = std::thread([this, &held] {
+        CanvasLock lock(INFINITE);
+        SetEvent(held.get());
+        WaitForSingleObject(released_.get(), INFINITE);
+    });
+    WaitForSingleObject(held.get(), INFINITE);
+}
+
+CanvasHolder::~CanvasHolder() { release(); }
+
+void CanvasHolder::release()
+{
+    SetEvent(released_.get());
+    if (thread_.joinable()) thread_.join();
 }

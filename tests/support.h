@@ -1,9 +1,12 @@
 #pragma once
 // What the tests share: a temporary directory per test, the imaging library started once
 // per test program, and small bitmaps read back pixel by pixel.
+#include "common/handles.h"
 #include "common/imaging.h"
 
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 // A new empty directory under the system's temporary folder, removed with all it holds.
@@ -48,3 +51,53 @@ Channels channels(imaging::ARGB colour);
 
 // Whether every channel of `actual` lies within `tolerance` of `expected`.
 bool nearColour(imaging::ARGB actual, imaging::ARGB expected, int tolerance);
+
+// A visible top-level window standing in for the main dialog, stored as dialogWindow()
+// while it lives: a status line (edit 1027) that records every text set into it, a
+// conversion button (1005), and a count of the background erases it was asked for.
+class TestDialog {
+public:
+    explicit TestDialog(int width = 776, int height = 540);
+    ~TestDialog();
+    TestDialog(const TestDialog&) = delete;
+    TestDialog& operator=(const TestDialog&) = delete;
+
+    HWND window() const { return window_; }
+    std::string itemText(int id) const;
+    const std::vector<std::string>& statusTexts() const { return statusTexts_; }
+    int erases() const { return erases_; }
+
+    // Called with every status text as it arrives.
+    std::function<void(const std::string&)> onStatusText;
+
+private:
+    static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK statusProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    HWND window_ = nullptr;
+    WNDPROC editProcedure_ = nullptr;
+    std::vector<std::string> statusTexts_;
+    int erases_ = 0;
+};
+
+// Dispatches this thread's messages until `event` is signalled (at most a minute).
+bool pumpMessagesUntil(HANDLE event);
+
+// The names of the entries of a directory, sorted.
+std::vector<std::string> filesIn(const std::string& directory);
+
+// Holds the canvas lock on a thread of its own, as a long job would, from construction
+// until release() or its end.
+class CanvasHolder {
+public:
+    CanvasHolder();
+    ~CanvasHolder();
+    CanvasHolder(const CanvasHolder&) = delete;
+    CanvasHolder& operator=(const CanvasHolder&) = delete;
+
+    void release();
+
+private:
+    KernelHandle released_;
+    std::thread thread_;
+};

@@ -1,0 +1,61 @@
+#include "app/dialog_helpers.h"
+
+#include <atomic>
+
+namespace {
+
+std::atomic<HWND> storedDialog{nullptr};
+std::atomic<int32_t> running{0};
+
+// Centres one extent over the reference's and keeps it inside [areaStart, areaEnd).
+LONG placeAlong(LONG referenceStart, LONG referenceExtent, LONG extent, LONG areaStart, LONG areaEnd)
+{
+    const LONG start = referenceStart + (referenceExtent - extent) / 2;
+    if (start < areaStart) return areaStart;
+    if (start + extent > areaEnd) return areaEnd - extent;
+    return start;
+}
+
+}  // namespace
+
+HWND dialogWindow() { return storedDialog.load(); }
+
+void setDialogWindow(HWND window) { storedDialog.store(window); }
+
+void setStatusText(const char* text) { SetDlgItemTextA(dialogWindow(), statusLineId, text); }
+
+void invalidateDialog() { InvalidateRect(dialogWindow(), nullptr, FALSE); }
+
+void restoreStartCaption()
+{
+    SetDlgItemTextA(dialogWindow(), conversionButtonId, "Start");
+    setRunning(0);
+}
+
+int32_t isRunning() { return running.load(); }
+
+void setRunning(int32_t value) { running.store(value); }
+
+POINT centredPosition(const RECT& window, const RECT& reference, std::optional<RECT> workArea,
+                      int screenWidth, int screenHeight)
+{
+    const RECT area = workArea.value_or(RECT{0, 0, screenWidth, screenHeight});
+    return {placeAlong(reference.left, reference.right - reference.left, window.right - window.left,
+                       area.left, area.right),
+            placeAlong(reference.top, reference.bottom - reference.top, window.bottom - window.top,
+                       area.top, area.bottom)};
+}
+
+void centreWindow(HWND window, HWND reference)
+{
+    RECT own{};
+    RECT over{};
+    GetWindowRect(window, &own);
+    GetWindowRect(reference, &over);
+    RECT area{};
+    std::optional<RECT> workArea;
+    if (SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) workArea = area;
+    const POINT at = centredPosition(own, over, workArea, GetSystemMetrics(SM_CXSCREEN),
+                                     GetSystemMetrics(SM_CYSCREEN));
+    SetWindowPos(window, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}

@@ -1,0 +1,37 @@
+#pragma once
+// The few operations through which the worker, the source scan and the preview reach the
+// main dialog without knowing its controls. Callable from any thread.
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+
+constexpr int statusLineId = 1027;
+constexpr int conversionButtonId = 1005;
+
+// Stored once, as the dialog's first step of initialisation, and never cleared.
+HWND dialogWindow();
+void setDialogWindow(HWND window);
+
+// From another thread the text is handed to the dialog's thread, and the call returns once
+// the control holds it: never call it while holding the canvas lock.
+void setStatusText(const char* text);
+
+// Marks the whole client area for painting without erasing the background.
+void invalidateDialog();
+
+// "Start" on the conversion button, then isRunning 0.
+void restoreStartCaption();
+
+// 1 while the conversion button offers "Stop".
+int32_t isRunning();
+void setRunning(int32_t value);
+
+// Top-left corner that centres `window` over `reference` and keeps it inside the work
+// area, or inside the screen's 0, 0, screenWidth, screenHeight when there is no work area.
+// The near edge wins over the far one when the window is larger than the area.
+POINT centredPosition(const RECT& window, const RECT& reference, std::optional<RECT> workArea,
+                      int screenWidth, int screenHeight);
+
+// Moves `window` (keeping its size and Z order) to its centred position over `reference`.
+void centreWindow(HWND window, HWND reference);

@@ -1,0 +1,124 @@
+#include "preview/canvas.h"
+
+#include "app/dialog_helpers.h"
+#include "common/handles.h"
+
+using namespace imaging;
+
+namespace {
+
+constexpr ARGB frameColour = 0xFFFF0000;
+constexpr ARGB paneColour = 0xFFFFFFFF;
+
+GdiBitmap canvas;
+ULONG_PTR imagingToken = 0;
+bool started = false;  // guarded by canvasLock once the lock exists
+
+// Made on first use, by startImaging at the latest, and never remade.
+HANDLE canvasLock()
+{
+    static const KernelHandle mutex(CreateMutexA(nullptr, FALSE, nullptr));
+    return mutex.get();
+}
+
+}  // namespace
+
+CanvasLock::CanvasLock(DWORD waitMilliseconds)
+{
+    if (canvasLock() == nullptr) return;
+    const DWORD result = WaitForSingleObject(canvasLock(), waitMilliseconds);
+    // An owner that ended without releasing leaves the lock to the next waiter.
+    held_ = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+    timedOut_ = result == WAIT_TIMEOUT;
+}
+
+CanvasLock::~CanvasLock()
+{
+    if (held_) ReleaseMutex(canvasLock());
+}
+
+void startImaging()
+{
+    GdiplusStartupInput input;
+    GdiplusStartup(&imagingToken, &input, nullptr);
+    RECT window{};
+    GetWindowRect(dialogWindow(), &window);
+    CanvasLock lock(INFINITE);
+    canvas.track(GdipCreateBitmapFromScan0(window.right - window.left, window.bottom - window.top, 0,
+                                           PixelFormat32bppARGB, nullptr, canvas.receive()));
+    started = true;
+}
+
+void stopImaging()
+{
+    // Without a time limit: the job in hand finishes its file (and its save) first.
+    CanvasLock lock(INFINITE);
+    if (!lock || !started) return;
+    canvas.reset();
+    GdiplusShutdown(imagingToken);
+    started = false;
+}
+
+bool imagingStarted() { return started; }
+
+GpBitmap* previewCanvas() { return canvas.get(); }
+
+void drawPaneFrames(GpGraphics* surface)
+{
+    GdiPen pen;
+    pen.track(GdipCreatePen1(frameColour, 1.0f, UnitWorld, pen.receive()));
+    for (const PixelPoint pane : {sourcePane, targetPane}) {
+        pen.track(GdipDrawRectangleI(surface, pen.get(), pane.x - 1, pane.y - 1, paneWidth + 1,
+                                     paneHeight + 1));
+        GdiBrush white;
+        white.track(GdipCreateSolidFill(paneColour, reinterpret_cast<GpSolidFill**>(white.receive())));
+        white.track(GdipFillRectangleI(surface, white.get(), pane.x, pane.y, paneWidth, paneHeight));
+    }
+}
+
+PixelRect fittedPlacement(ImageSize image, int32_t x, int32_t y, int32_t boxWidth, int32_t boxHeight)
+{
+    const int32_t iw = image.width;
+    const int32_t ih = image.height;
+    if (iw <= boxWidth && ih <= boxHeight) return {x + (boxWidth - iw) / 2, y + (boxHeight - ih) / 2, iw, ih};
+
+    // Two divisions in this order, never a product and one division: a 155 x 248 picture
+    // must come out 149 wide, as it always has.
+    const double paneRatio = static_cast<double>(paneWidth) / static_cast<double>(paneHeight);
+    if (paneRatio >= static_cast<double>(iw) / static_cast<double>(ih)) {
+        const auto w = static_cast<int32_t>(iw / (static_cast<double>(ih) / boxHeight));
+        return {x + (boxWidth - w) / 2, y, w, boxHeight};
+    }
+    const auto h = static_cast<int32_t>(ih / (static_cast<double>(iw) / boxWidth));
+    return {x, y + (boxHeight - h) / 2, boxWidth, h};
+}
+
+void fitIntoPane(GpGraphics* surface, GpImage* image, int32_t x, int32_t y, int32_t boxWidth,
+                 int32_t boxHeight)
+{
+    const PixelRect placed = fittedPlacement(imageSize(image), x, y, boxWidth, boxHeight);
+    GdipDrawImageRectI(surface, image, placed.x, placed.y, placed.width, placed.height);
+}
+
+void paintPreview(HDC deviceContext, DWORD waitMilliseconds)
+{
+    GdiGraphics window;
+    window.track(GdipCreateFromHDC(deviceContext, window.receive()));
+    CanvasLock lock(waitMilliseconds);
+    if (!lock) {
+        // The job holding the canvas invalidates when it is done; this covers a paint that
+        // came for another reason (uncovering, say) and would otherwise leave the area blank.
+        if (lock.timedOut()) {
+            const RECT area{previewArea.x, previewArea.y, previewArea.x + previewArea.width,
+                            previewArea.y + previewArea.height};
+            InvalidateRect(dialogWindow(), &area, FALSE);
+        }
+        return;
+    }
+    drawPaneFrames(window.get());
+    if (!canvas) return;
+    window.track(GdipDrawImageRectRectI(window.get(), canvas.get(), previewArea.x, previewArea.y,
+                                        previewArea.width, previewArea.height, previewArea.x,
+                                        previewArea.y, previewArea.width, previewArea.height,
+                                        UnitPixel, nullptr, nullptr, nullptr));
+}

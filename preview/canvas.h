@@ -1,0 +1,78 @@
+#pragma once
+// The imaging library's start and end, the off-screen canvas with the two preview panes
+// (in the dialog's client coordinates), and its copy into the window.
+#include "common/imaging.h"
+
+#include <windows.h>
+
+#include <cstdint>
+
+struct PixelPoint {
+    int32_t x;
+    int32_t y;
+};
+
+struct PixelRect {
+    int32_t x;
+    int32_t y;
+    int32_t width;
+    int32_t height;
+};
+
+constexpr int32_t paneWidth = 320;
+constexpr int32_t paneHeight = 240;
+constexpr int32_t paneGap = 10;
+constexpr PixelPoint sourcePane{400, 10};
+constexpr PixelPoint targetPane{400, 260};
+// Both frames exactly: the only part of the canvas ever drawn, read or copied.
+constexpr PixelRect previewArea{sourcePane.x - 1, sourcePane.y - 1, paneWidth + 2,
+                                2 * paneHeight + paneGap + 2};
+
+constexpr DWORD canvasWaitMilliseconds = 5000;
+
+// Starts the imaging library and makes the transparent canvas, as large as the dialog's
+// window (dialogWindow), and its lock.
+void startImaging();
+
+// Waits for the job in hand to leave the canvas, then releases the canvas and shuts the
+// imaging library down.
+void stopImaging();
+
+// Whether the imaging library is up: a job checks it under CanvasLock before it decodes.
+bool imagingStarted();
+
+// Holds canvasLock for its lifetime once the wait succeeded.
+class CanvasLock {
+public:
+    explicit CanvasLock(DWORD waitMilliseconds = canvasWaitMilliseconds);
+    ~CanvasLock();
+    CanvasLock(const CanvasLock&) = delete;
+    CanvasLock& operator=(const CanvasLock&) = delete;
+
+    explicit operator bool() const { return held_; }
+    // The wait ran out while another thread held the lock.
+    bool timedOut() const { return timedOut_; }
+
+private:
+    bool held_ = false;
+    bool timedOut_ = false;
+};
+
+// The canvas, or null when it could not be made or imaging is stopped. Only under CanvasLock.
+imaging::GpBitmap* previewCanvas();
+
+// Red frames around both panes and the panes filled white.
+void drawPaneFrames(imaging::GpGraphics* surface);
+
+// Where an image of the given size goes in the box: its own size, centred, when it fits;
+// otherwise shrunk to fill the box's height or width (chosen by the fixed pane ratio) and
+// centred along the other.
+PixelRect fittedPlacement(imaging::ImageSize image, int32_t x, int32_t y, int32_t boxWidth,
+                          int32_t boxHeight);
+
+void fitIntoPane(imaging::GpGraphics* surface, imaging::GpImage* image, int32_t x, int32_t y,
+                 int32_t boxWidth, int32_t boxHeight);
+
+// The paint handler's part: frames, and previewArea of the canvas blended over them. When the
+// lock cannot be had in time nothing is drawn and previewArea is marked for another paint.
+void paintPreview(HDC deviceContext, DWORD waitMilliseconds = canvasWaitMilliseconds);

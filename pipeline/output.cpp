@@ -138,6 +138,15 @@ bool saveImage(GpBitmap* target, const char* outputPath, const char* subtype)
                                                    indexedCopy.receive())))
             encoded = indexedCopy.get();
     }
+    // Encoded beside its final name, then put in its place in one step: a failed save leaves
+    // neither a broken file nor the loss of an older file of that name.
+    const std::string directory = parentDirectory(outputPath);
+    char temporary[MAX_PATH];
+    if (GetTempFileNameA(directory.empty() ? "." : directory.c_str(), "ink", 0, temporary) == 0)
+        return false;
     const EncoderParameters parameters = saveParameters();
-    return GdipSaveImageToFile(encoded, toWide(outputPath), &encoder, &parameters) == Ok;
+    const bool saved = GdipSaveImageToFile(encoded, toWide(temporary), &encoder, &parameters) == Ok &&
+                       MoveFileExA(temporary, outputPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!saved) DeleteFileA(temporary);
+    return saved;
 }

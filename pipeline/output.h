@@ -34,6 +34,7 @@ int findEncoder(const wchar_t* mimeType, CLSID* encoder);
 // The encoder parameters of every save: the quality 100.
 imaging::EncoderParameters saveParameters();
 
-// Encodes `target` with the encoder for image/<subtype> into outputPath. Returns whether a
-// file was written: false when there is no such encoder or the save fails.
+// Encodes `target` with the encoder for image/<subtype> into outputPath, replacing a file
+// of that name only once the new one is complete. Returns whether a file was written:
+// false when there is no such encoder or the save fails, and then nothing is left behind.
 bool saveImage(imaging::GpBitmap* target, const char* outputPath, const char* subtype);

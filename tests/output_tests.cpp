@@ -160,3 +160,19 @@ TEST(SaveImage, ReportsWhatItCouldNotWrite)
     EXPECT_FALSE(saveImage(nullptr, directory.file("none.gif").c_str(), "gif"));
     EXPECT_FALSE(fileExists(directory.file("none.png")));
 }
+
+TEST(SaveImage, ReplacesAnOlderFileOnlyWhenTheNewOneIsComplete)
+{
+    TempDir directory;
+    const std::string path = directory.file("a.png");
+    writeFile(path, {'o', 'l', 'd'});
+    GdiBitmap target;
+    makeSolidBitmap(target, 5, 5, 0xFF00FF00);
+
+    EXPECT_FALSE(saveImage(nullptr, path.c_str(), "png"));
+    EXPECT_EQ(readFile(path), (std::vector<unsigned char>{'o', 'l', 'd'}));
+
+    ASSERT_TRUE(saveImage(target.get(), path.c_str(), "png"));
+    EXPECT_EQ(readFile(path)[1], 'P');
+    EXPECT_EQ(filesIn(directory.path()), std::vector<std::string>{"a.png"});
+}

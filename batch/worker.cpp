@@ -1,0 +1,231 @@
+#include "batch/worker.h"
+
+#include "app/dialog_helpers.h"
+#include "common/handles.h"
+#include "common/imaging.h"
+#include "common/text.h"
+#include "pipeline/geometry.h"
+#include "pipeline/output.h"
+#include "pipeline/render.h"
+#include "pipeline/sources.h"
+#include "preview/canvas.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <set>
+#include <string>
+
+using namespace imaging;
+
+namespace {
+
+KernelHandle wakeEvent;
+KernelHandle workerThread;
+std::atomic<bool> previewMode{true};
+std::atomic<bool> rescanPending{true};
+std::atomic<bool> quitting{false};
+// Every requested conversion takes the next ticket; a stop covers all tickets up to the
+// one it saw, so a stop pressed before the first file counts, and a stale one does not.
+std::atomic<int> conversionTicket{0};
+std::atomic<int> stoppedTicket{0};
+
+constexpr const char* warningTitle = "警告";
+constexpr const char* doneTitle = "完成";
+
+bool stopRequestedFor(int ticket) { return stoppedTicket.load() >= ticket; }
+
+void rescanIfPending()
+{
+    if (rescanPending.exchange(false)) scanSources();
+}
+
+int ask(const std::string& text, const char* title)
+{
+    return MessageBoxA(dialogWindow(), text.c_str(), title, MB_YESNO | MB_ICONQUESTION);
+}
+
+std::string quoted(const char* before, const std::string& directory, const char* after)
+{
+    return std::string(before) + directory + after;
+}
+
+// "<directory of the source>\converted", or empty when the source has no full path.
+std::string conversionDirectory(const char* sourcePath)
+{
+    char fullPath[MAX_PATH];
+    const DWORD length = GetFullPathNameA(sourcePath, MAX_PATH, fullPath, nullptr);
+    if (length == 0 || length >= MAX_PATH) return std::string();
+    const std::string directory = parentDirectory(std::string_view(fullPath, length));
+    return directory.empty() ? directory : directory + "\\converted";
+}
+
+enum class DirectoryOutcome { ready, declined, failed };
+
+DirectoryOutcome prepareDirectory(const std::string& directory)
+{
+    if (!directory.empty() && CreateDirectoryA(directory.c_str(), nullptr)) return DirectoryOutcome::ready;
+    const DWORD attributes = directory.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(directory.c_str());
+    const bool isDirectory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (!isDirectory) {
+        MessageBoxA(dialogWindow(), quoted("无法创建转换目录“", directory, "”，没有转换任何图片").c_str(),
+                    warningTitle, MB_OK | MB_ICONWARNING);
+        return DirectoryOutcome::failed;
+    }
+    return ask(quoted("转换目录“", directory, "”已经存在，是否覆盖原目录中的图片"), warningTitle) == IDYES
+               ? DirectoryOutcome::ready
+               : DirectoryOutcome::declined;
+}
+
+std::string foldedCase(std::string path)
+{
+    if (!path.empty()) CharLowerBuffA(path.data(), static_cast<DWORD>(path.size()));
+    return path;
+}
+
+// Two sources of one conversion may name the same output (a.png and a.bmp as jpg): the
+// later one keeps its own extension before the new one (a.bmp.jpg). False when even that
+// name is taken or does not fit: the file is not written rather than overwrite our own.
+bool claimOutputName(OutputTarget& target, const char* sourcePath, std::string_view outputFormat,
+                     std::set<std::string>& claimed)
+{
+    if (claimed.insert(foldedCase(target.outputPath)).second) return true;
+    const std::string sourceName(std::string_view(sourcePath).substr(lastSingleByte(sourcePath, '\\') + 1));
+    const std::string alternative =
+        parentDirectory(target.outputPath) + "\\" + sourceName + "." + std::string(outputFormat);
+    return claimed.insert(foldedCase(alternative)).second &&
+           copyWhole(alternative, target.outputPath, sizeof target.outputPath);
+}
+
+void runPreview()
+{
+    rescanIfPending();
+    if (sourceCount() == 0) return;
+    const WatermarkSettings settings = copySettings();
+    processFile(sourceEntry(0), "", "", true, settings);
+    invalidateDialog();
+}
+
+void reportCompletion(const std::string& directory, int failed)
+{
+    std::string question;
+    if (failed == 0) {
+        question = quoted("转换成功完成，是否转到“", directory, "”目录查看");
+    } else {
+        question = "转换完成，但有" + std::to_string(failed) +
+                   quoted("个图片文件没有转换成功，是否转到“", directory, "”目录查看");
+    }
+    if (ask(question, doneTitle) == IDYES)
+        ShellExecuteA(dialogWindow(), nullptr, directory.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void runConversion(int ticket)
+{
+    rescanIfPending();
+    if (sourceCount() == 0) {
+        setStatusText("没有找到待转换的图片文件");
+        restoreStartCaption();
+        return;
+    }
+    const std::string directory = conversionDirectory(sourceEntry(0));
+    switch (prepareDirectory(directory)) {
+    case DirectoryOutcome::ready: break;
+    case DirectoryOutcome::declined:
+        ResetEvent(wakeEvent.get());
+        return;
+    case DirectoryOutcome::failed:
+        restoreStartCaption();
+        return;
+    }
+
+    int failed = 0;
+    std::set<std::string> claimed;
+    for (int index = 0; index < sourceCount() && !stopRequestedFor(ticket); ++index) {
+        setStatusText(("正在转换第" + std::to_string(index + 1) + "个图片文件").c_str());
+        const WatermarkSettings settings = copySettings();
+        const std::string_view format = fieldText(settings.outputFormat);
+        const char* source = sourceEntry(index);
+        OutputTarget target;
+        const bool named = makeOutputTarget(source, format, target) &&
+                           claimOutputName(target, source, format, claimed);
+        if (!processFile(source, target.outputPath, target.subtype, !named, settings)) ++failed;
+        invalidateDialog();
+    }
+    setStatusText("转换完毕！");
+    if (!quitting) reportCompletion(directory, failed);
+    restoreStartCaption();
+    if (!quitting) requestJob(1, 0);
+}
+
+DWORD WINAPI workerLoop(void*)
+{
+    while (WaitForSingleObject(wakeEvent.get(), INFINITE) == WAIT_OBJECT_0 && !quitting) {
+        if (previewMode)
+            runPreview();
+        else
+            runConversion(conversionTicket.load());
+    }
+    return 0;
+}
+
+}  // namespace
+
+void startWorker()
+{
+    wakeEvent.reset(CreateEventA(nullptr, FALSE, TRUE, nullptr));
+    workerThread.reset(CreateThread(nullptr, 0, workerLoop, nullptr, 0, nullptr));
+}
+
+void requestJob(int mode, int rescan)
+{
+    if (rescan != 0) rescanPending = true;
+    if (mode == 0) ++conversionTicket;
+    previewMode = mode != 0;
+    SetEvent(wakeEvent.get());
+}
+
+void requestStop() { stoppedTicket = conversionTicket.load(); }
+
+void stopWorker()
+{
+    if (!workerThread) return;
+    quitting = true;
+    requestStop();
+    SetEvent(wakeEvent.get());
+    HANDLE thread = workerThread.get();
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    workerThread.reset();
+    wakeEvent.reset();
+    quitting = false;
+    previewMode = true;
+    rescanPending = true;
+}
+
+bool processFile(const char* sourcePath, const char* outputPath, const char* subtype, bool previewOnly,
+                 const WatermarkSettings& settings)
+{
+    // Declared first, released last: the canvas surface goes before the lock does.
+    CanvasLock lock;
+    if (lock && !imagingStarted()) return false;
+    GdiGraphics canvas;
+    if (lock && previewCanvas() != nullptr)
+        canvas.track(GdipGetImageGraphicsContext(previewCanvas(), canvas.receive()));
+
+    GdiBitmap source;
+    const bool decoded = source.track(GdipCreateBitmapFromFile(toWide(sourcePath), source.receive()));
+    const TargetGeometry geometry = computeTargetGeometry(source.get(), settings);
+    if (canvas) drawPaneFrames(canvas.get());
+
+    GdiBitmap target;
+    target.track(GdipCreateBitmapFromScan0(geometry.width, geometry.height, 0, PixelFormat32bppARGB,
+                                           nullptr, target.receive()));
+    renderWatermarked(source.get(), target.get(), geometry, settings);
+    if (canvas) {
+        fitIntoPane(canvas.get(), source.get(), sourcePane.x, sourcePane.y, paneWidth, paneHeight);
+        fitIntoPane(canvas.get(), target.get(), targetPane.x, targetPane.y, paneWidth, paneHeight);
+    }
+    return !previewOnly && decoded && saveImage(target.get(), outputPath, subtype);
+}

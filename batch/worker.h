@@ -1,0 +1,25 @@
+#pragma once
+// The background thread that decodes, renders and writes every picture: previews of the
+// first source and conversions of the whole list, one job per wake-up.
+#include "settings/settings.h"
+
+// Starts the worker; its first job is a preview of sourcePath with a rescan.
+void startWorker();
+
+// Asks for a job: mode 1 a preview, 0 a conversion; rescan 1 rebuilds the source list
+// first (a pending rescan is never withdrawn). Requests made before the worker wakes
+// collapse into one job, of the kind the last one asked for.
+void requestJob(int mode, int rescan);
+
+// Stops the conversion asked for last, and any still running, before their next file.
+void requestStop();
+
+// Stops a running conversion after its current file and waits for the worker to end,
+// answering the worker's synchronous status updates meanwhile. Call on the dialog thread.
+void stopWorker();
+
+// One picture: decodes it, renders it with `settings`, draws source and result into the
+// preview panes (when the canvas lock can be had) and, unless previewOnly, saves it.
+// Returns whether an output file was written; an undecodable source never writes one.
+bool processFile(const char* sourcePath, const char* outputPath, const char* subtype,
+                 bool previewOnly, const WatermarkSettings& settings);

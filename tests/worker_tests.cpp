@@ -1,0 +1,388 @@
+#include "app/dialog_helpers.h"
+#include "batch/worker.h"
+#include "common/text.h"
+#include "pipeline/output.h"
+#include "pipeline/sources.h"
+#include "preview/canvas.h"
+#include "settings/settings.h"
+#include "tests/support.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <map>
+
+using namespace imaging;
+
+namespace {
+
+constexpr const char* doneTitle = "完成";
+constexpr const char* warningTitle = "警告";
+
+// Solid pictures whose red channel tells them apart.
+ARGB colourOf(int index) { return 0xFF000000 | static_cast<ARGB>(20 + index * 20) << 16 | 0x8080; }
+
+void writePicture(const std::string& path, ARGB colour, const char* subtype = "png")
+{
+    GdiBitmap picture;
+    makeSolidBitmap(picture, 48, 36, colour);
+    ASSERT_TRUE(saveImage(picture.get(), path.c_str(), subtype));
+}
+
+ARGB firstPixelOf(const std::string& path)
+{
+    GdiBitmap decoded;
+    if (GdipCreateBitmapFromFile(toWide(path), decoded.receive()) != Ok) return 0;
+    return pixelAt(decoded.get(), 0, 0);
+}
+
+// A running worker on a stand-in dialog, with the settings of a first start.
+class Worker : public ::testing::Test {
+protected:
+    TempDir directory;
+    TestDialog dialog;
+
+    void SetUp() override
+    {
+        CurrentDirectory inDirectory(directory.path());
+        resetDefaults();
+        setSourcePath(directory.path().c_str());
+        startImaging();
+    }
+
+    void TearDown() override
+    {
+        stopWorker();
+        stopImaging();
+    }
+
+    std::string converted(const std::string& name = "") const
+    {
+        return directory.file(name.empty() ? "converted" : "converted\\" + name);
+    }
+
+    void writePictures(int count)
+    {
+        for (int index = 0; index < count; ++index) {
+            char name[16];
+            std::snprintf(name, sizeof name, "p%02d.png", index);
+            writePicture(directory.file(name), colourOf(index));
+        }
+    }
+
+    // Pumps this thread's messages until `done` holds; false after 30 s.
+    bool waitFor(const std::function<bool()>& done)
+    {
+        const DWORD start = GetTickCount();
+        while (!done()) {
+            if (GetTickCount() - start > 30000) return false;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageA(&message);
+            }
+        }
+        return true;
+    }
+
+    bool sawStatus(const std::string& text, int times = 1) const
+    {
+        const auto& texts = dialog.statusTexts();
+        return std::count(texts.begin(), texts.end(), text) >= times;
+    }
+
+    // Waits for the message box of that title, returns its text and presses `button`.
+    std::string answer(const char* title, int button)
+    {
+        HWND box = nullptr;
+        EXPECT_TRUE(waitFor([&] { return (box = FindWindowA("#32770", title)) != nullptr; })) << title;
+        if (box == nullptr) return std::string();
+        char text[1024] = "";
+        GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
+        EXPECT_TRUE(waitFor([&] { return !IsWindow(box); }));
+        return text;
+    }
+
+    void pressStart()
+    {
+        SetDlgItemTextA(dialog.window(), conversionButtonId, "Stop");
+        setRunning(1);
+        requestJob(0, 1);
+    }
+
+    void waitForFirstPreview()
+    {
+        startWorker();
+        ASSERT_TRUE(waitFor([&] {
+            const auto& texts = dialog.statusTexts();
+            return std::any_of(texts.begin(), texts.end(), [](const std::string& text) { return text.rfind("找到", 0) == 0; });
+        }));
+    }
+
+    ARGB canvasPixel(int x, int y)
+    {
+        CanvasLock lock;
+        return previewCanvas() != nullptr ? pixelAt(previewCanvas(), x, y) : 0;
+    }
+};
+
+}  // namespace
+
+TEST_F(Worker, FirstJobPreviewsTheSourceWithoutARequest)
+{
+    writePicture(directory.file("only.png"), colourOf(3));
+    waitForFirstPreview();
+    stopWorker();
+
+    EXPECT_EQ(dialog.statusTexts().front(), "正在目录" + directory.path() + "中查找图片文件...");
+    EXPECT_TRUE(nearColour(canvasPixel(sourcePane.x + paneWidth / 2, sourcePane.y + paneHeight / 2), colourOf(3), 2));
+    EXPECT_FALSE(fileExists(converted()));
+}
+
+TEST_F(Worker, DirectoryWithoutPicturesPreviewsNothing)
+{
+    waitForFirstPreview();
+    stopWorker();
+    EXPECT_EQ(canvasPixel(sourcePane.x + paneWidth / 2, sourcePane.y + paneHeight / 2), 0u);
+}
+
+TEST_F(Worker, ConvertsEveryPictureAndReports)
+{
+    writePictures(10);
+    waitForFirstPreview();
+    pressStart();
+
+    const std::string question = answer(doneTitle, IDNO);
+    EXPECT_EQ(question, "转换成功完成，是否转到“" + converted() + "”目录查看");
+    ASSERT_TRUE(waitFor([&] { return isRunning() == 0 && dialog.itemText(conversionButtonId) == "Start"; }));
+
+    std::vector<std::string> expected;
+    for (int index = 0; index < 10; ++index) {
+        char name[16];
+        std::snprintf(name, sizeof name, "p%02d.png", index);
+        expected.push_back(name);
+        EXPECT_TRUE(nearColour(firstPixelOf(converted(name)), colourOf(index), 2)) << name;
+    }
+    EXPECT_EQ(filesIn(converted()), expected);
+
+    const auto& texts = dialog.statusTexts();
+    auto at = std::find(texts.begin(), texts.end(), "找到10个待转换文件");
+    ASSERT_NE(at, texts.end());
+    at = std::find(at + 1, texts.end(), "找到10个待转换文件");  // the conversion's own rescan
+    ASSERT_NE(at, texts.end());
+    for (int number = 1; number <= 10; ++number)
+        ASSERT_EQ(*++at, "正在转换第" + std::to_string(number) + "个图片文件");
+    ASSERT_EQ(*++at, "转换完毕！");
+
+    // The preview queued at the end shows the first picture of the list again.
+    const std::string first = sourceEntry(0);
+    const ARGB firstColour = colourOf(std::stoi(first.substr(first.size() - 6, 2)));
+    EXPECT_TRUE(waitFor([&] { return nearColour(canvasPixel(sourcePane.x + 160, sourcePane.y + 120), firstColour, 2); }));
+}
+
+TEST_F(Worker, AsksBeforeReusingAnExistingDirectory)
+{
+    writePictures(2);
+    ASSERT_TRUE(CreateDirectoryA(converted().c_str(), nullptr));
+    writeFile(converted("p00.png"), {'o', 'l', 'd'});
+    waitForFirstPreview();
+
+    pressStart();
+    EXPECT_EQ(answer(warningTitle, IDNO), "转换目录“" + converted() + "”已经存在，是否覆盖原目录中的图片");
+    EXPECT_EQ(filesIn(converted()), std::vector<std::string>{"p00.png"});
+    EXPECT_EQ(readFile(converted("p00.png")), (std::vector<unsigned char>{'o', 'l', 'd'}));
+    EXPECT_EQ(dialog.itemText(conversionButtonId), "Stop");
+
+    pressStart();
+    answer(warningTitle, IDYES);
+    answer(doneTitle, IDNO);
+    EXPECT_EQ(filesIn(converted()), (std::vector<std::string>{"p00.png", "p01.png"}));
+    EXPECT_TRUE(nearColour(firstPixelOf(converted("p00.png")), colourOf(0), 2));
+}
+
+TEST_F(Worker, StopDuringTheThirdFileEndsAfterIt)
+{
+    writePictures(10);
+    waitForFirstPreview();
+    dialog.onStatusText = [](const std::string& text) {
+        if (text == "正在转换第3个图片文件") requestStop();
+    };
+    pressStart();
+    answer(doneTitle, IDNO);
+    EXPECT_EQ(filesIn(converted()).size(), 3u);
+    EXPECT_TRUE(sawStatus("转换完毕！"));
+    EXPECT_FALSE(sawStatus("正在转换第4个图片文件"));
+}
+
+TEST_F(Worker, StopBeforeTheFirstFileConvertsNothing)
+{
+    writePictures(3);
+    waitForFirstPreview();
+    // The conversion's own rescan reports before any file is taken.
+    dialog.onStatusText = [](const std::string& text) {
+        if (text == "找到3个待转换文件") requestStop();
+    };
+    pressStart();
+    answer(doneTitle, IDNO);
+    EXPECT_TRUE(filesIn(converted()).empty());
+    EXPECT_FALSE(sawStatus("正在转换第1个图片文件"));
+}
+
+TEST_F(Worker, SettingsChangedDuringAConversionReachTheLaterPictures)
+{
+    writePictures(5);
+    TempDir otherSource;
+    writePicture(otherSource.file("other.png"), colourOf(9));
+    waitForFirstPreview();
+    dialog.onStatusText = [&](const std::string& text) {
+        if (text != "正在转换第3个图片文件") return;
+        setRedAdjust(-50);
+        setSourcePath(otherSource.path().c_str());
+    };
+    pressStart();
+    answer(doneTitle, IDNO);
+
+    const std::vector<std::string> written = filesIn(converted());
+    ASSERT_EQ(written.size(), 5u);
+    std::map<std::string, int> numberOf;
+    for (int number = 1; number <= 5; ++number) {
+        const std::string entry = sourceEntry(number - 1);
+        numberOf[entry.substr(entry.size() - 7)] = number;
+    }
+    for (const std::string& name : written) {
+        SCOPED_TRACE(name);
+        const int red = static_cast<int>(channels(colourOf(std::stoi(name.substr(1, 2)))).red);
+        const int expectedRed = numberOf[name] < 3 ? red : red / 2;
+        EXPECT_NEAR(channels(firstPixelOf(converted(name))).red, expectedRed, 2);
+    }
+    EXPECT_FALSE(fileExists(otherSource.file("converted")));
+}
+
+TEST_F(Worker, RequestsBeforeTheWorkerWakesRunOneJobOfTheLastKind)
+{
+    struct CollapseCase {
+        const char* name;
+        int firstMode, lastMode;
+        bool converts;
+    };
+    const CollapseCase cases[] = {
+        {"Start, then a slider: a preview", 0, 1, false},
+        {"a slider, then Start: a conversion", 1, 0, true},
+    };
+    for (const CollapseCase& row : cases) {
+        SCOPED_TRACE(row.name);
+        TempDir pictures;
+        writePicture(pictures.file("a.png"), colourOf(1));
+        setSourcePath(pictures.path().c_str());
+        startWorker();
+        const std::string scanned = "正在目录" + pictures.path() + "中查找图片文件...";
+        // While the worker hands over its first status text it cannot wake for anything else.
+        dialog.onStatusText = [&](const std::string& text) {
+            if (text != scanned || sawStatus(scanned, 2)) return;
+            requestJob(row.firstMode, 1);
+            requestJob(row.lastMode, 0);
+            requestJob(row.lastMode, 0);
+        };
+        if (row.converts) {
+            answer(doneTitle, IDNO);
+            EXPECT_EQ(filesIn(pictures.file("converted")), std::vector<std::string>{"a.png"});
+        } else {
+            ASSERT_TRUE(waitFor([&] { return sawStatus(scanned, 2); }));
+            ASSERT_TRUE(waitFor([&] { return sawStatus("找到1个待转换文件", 2); }));
+        }
+        stopWorker();
+        EXPECT_EQ(std::count(dialog.statusTexts().begin(), dialog.statusTexts().end(), scanned), 2);
+        EXPECT_EQ(fileExists(pictures.file("converted")), row.converts);
+        dialog.onStatusText = nullptr;
+    }
+}
+
+TEST_F(Worker, StoppingTheWorkerDuringAConversionEndsAfterTheCurrentFile)
+{
+    writePictures(6);
+    waitForFirstPreview();
+    bool secondStarted = false;
+    dialog.onStatusText = [&](const std::string& text) { secondStarted |= text == "正在转换第2个图片文件"; };
+    pressStart();
+    ASSERT_TRUE(waitFor([&] { return secondStarted; }));
+    stopWorker();
+
+    EXPECT_EQ(FindWindowA("#32770", doneTitle), nullptr);
+    const std::vector<std::string> written = filesIn(converted());
+    EXPECT_GE(written.size(), 2u);
+    EXPECT_LE(written.size(), 3u);
+    for (const std::string& name : written) EXPECT_EQ(name.substr(name.size() - 4), ".png");
+    EXPECT_EQ(dialog.itemText(conversionButtonId), "Start");
+}
+
+TEST_F(Worker, OutputDirectoryThatCannotBeMadeIsReported)
+{
+    writePictures(2);
+    writeFile(converted(), {'x'});
+    waitForFirstPreview();
+    pressStart();
+    EXPECT_EQ(answer(warningTitle, IDOK), "无法创建转换目录“" + converted() + "”，没有转换任何图片");
+    ASSERT_TRUE(waitFor([&] { return dialog.itemText(conversionButtonId) == "Start"; }));
+    EXPECT_EQ(readFile(converted()), std::vector<unsigned char>{'x'});
+    EXPECT_EQ(filesIn(directory.path()), (std::vector<std::string>{"converted", "p00.png", "p01.png"}));
+}
+
+TEST_F(Worker, EmptyListAtStartWritesNothing)
+{
+    waitForFirstPreview();
+    pressStart();
+    ASSERT_TRUE(waitFor([&] { return sawStatus("没有找到待转换的图片文件"); }));
+    ASSERT_TRUE(waitFor([&] { return dialog.itemText(conversionButtonId) == "Start"; }));
+    EXPECT_EQ(isRunning(), 0);
+    EXPECT_FALSE(fileExists(converted()));
+}
+
+TEST_F(Worker, FailedFilesAreCountedAndWriteNothing)
+{
+    writePictures(2);
+    writeFile(directory.file("broken.jpg"), {'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'});
+    waitForFirstPreview();
+    pressStart();
+    EXPECT_EQ(answer(doneTitle, IDNO), "转换完成，但有1个图片文件没有转换成功，是否转到“" + converted() + "”目录查看");
+    EXPECT_EQ(filesIn(converted()), (std::vector<std::string>{"p00.png", "p01.png"}));
+}
+
+TEST_F(Worker, SourcesOfTheSameNameNeverOverwriteEachOther)
+{
+    writePicture(directory.file("a.png"), colourOf(1));
+    writePicture(directory.file("a.bmp"), colourOf(2), "bmp");
+    std::strcpy(outputFormat(), "jpg");
+    startWorker();
+    pressStart();
+    answer(doneTitle, IDNO);
+    EXPECT_EQ(filesIn(converted()), (std::vector<std::string>{"a.bmp.jpg", "a.jpg"}));
+    EXPECT_NEAR(channels(firstPixelOf(converted("a.jpg"))).red, channels(colourOf(1)).red, 6);
+    EXPECT_NEAR(channels(firstPixelOf(converted("a.bmp.jpg"))).red, channels(colourOf(2)).red, 6);
+}
+
+TEST(ProcessFile, WithoutTheCanvasLockStillSavesAndLeavesTheCanvas)
+{
+    TempDir directory;
+    TestDialog dialog;
+    startImaging();
+    writePicture(directory.file("a.png"), colourOf(4));
+    const std::string output = directory.file("out.png");
+    {
+        CanvasHolder holder;
+        resetDefaults();
+        EXPECT_TRUE(processFile(directory.file("a.png").c_str(), output.c_str(), "png", false, copySettings()));
+    }
+    {
+        CanvasLock lock;
+        EXPECT_EQ(pixelAt(previewCanvas(), sourcePane.x, sourcePane.y), 0u);
+    }
+    EXPECT_TRUE(nearColour(firstPixelOf(output), colourOf(4), 2));
+    stopImaging();
+}

@@ -1,0 +1,16 @@
+#include "app/main_dialog.h"
+#include "app/resource.h"
+#include "app/startup.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    setProgramInstance(instance);
+    extractSampleImage();
+    InitCommonControls();
+    DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, mainDialogProcedure, 0);
+    return 0;
+}

@@ -1,0 +1,276 @@
+#include "app/main_dialog.h"
+
+#include "app/dialog_helpers.h"
+#include "app/resource.h"
+#include "batch/worker.h"
+#include "common/text.h"
+#include "preview/canvas.h"
+#include "settings/settings.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+HINSTANCE instance;
+char browseBuffer[MAX_PATH];
+
+const char* const formatNames[] = {"保持不变", "jpg", "gif", "png", "bmp", "tiff"};
+
+struct AlignmentName {
+    const char* text;
+    int value;
+};
+const AlignmentName alignmentNames[] = {{"右下角", 3}, {"左上角", 0}, {"正中间", 1}, {"正下方", 2}};
+
+struct Slider {
+    int id;
+    int minimum, maximum;
+    int (*get)();
+    void (*set)(int);
+};
+const Slider sliders[] = {
+    {IDC_RED, -50, 50, redAdjust, setRedAdjust},
+    {IDC_GREEN, -50, 50, greenAdjust, setGreenAdjust},
+    {IDC_BLUE, -50, 50, blueAdjust, setBlueAdjust},
+    {IDC_BRIGHTNESS, -50, 50, brightnessAdjust, setBrightnessAdjust},
+    {IDC_OPACITY, 0, 255, textOpacity, setTextOpacity},
+    {IDC_FONT_SIZE, 1, 100, fontSize, setFontSize},
+};
+
+const Slider* sliderFor(int id)
+{
+    for (const Slider& slider : sliders)
+        if (slider.id == id) return &slider;
+    return nullptr;
+}
+
+// Owner of the item identifier that the folder browser hands out.
+class BrowsedItem {
+public:
+    explicit BrowsedItem(LPITEMIDLIST item) : item_(item) {}
+    ~BrowsedItem() { CoTaskMemFree(item_); }
+    BrowsedItem(const BrowsedItem&) = delete;
+    BrowsedItem& operator=(const BrowsedItem&) = delete;
+    LPITEMIDLIST get() const { return item_; }
+
+private:
+    LPITEMIDLIST item_;
+};
+
+LRESULT sendItem(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return SendDlgItemMessageA(dialog, id, message, wParam, lParam);
+}
+
+void selectListText(HWND dialog, int id, const std::string& text)
+{
+    sendItem(dialog, id, CB_SELECTSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void fillList(HWND dialog, int id, const char* const* names, std::size_t count)
+{
+    sendItem(dialog, id, CB_RESETCONTENT, 0, 0);
+    for (std::size_t index = 0; index < count; ++index)
+        sendItem(dialog, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(names[index]));
+    selectListText(dialog, id, names[0]);
+}
+
+void enableSizeEdits(HWND dialog, bool enabled)
+{
+    EnableWindow(GetDlgItem(dialog, IDC_WIDTH), enabled);
+    EnableWindow(GetDlgItem(dialog, IDC_HEIGHT), enabled);
+}
+
+const char* alignmentNameFor(int value)
+{
+    for (const AlignmentName& name : alignmentNames)
+        if (name.value == value) return name.text;
+    return alignmentNames[0].text;
+}
+
+void initialise(HWND dialog)
+{
+    setDialogWindow(dialog);
+    loadSettings();
+    startImaging();
+    centreWindow(dialog, GetDesktopWindow());
+    SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAIN))));
+    SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAIN))));
+    for (const Slider& slider : sliders)
+        sendItem(dialog, slider.id, TBM_SETRANGE, TRUE, MAKELPARAM(slider.minimum, slider.maximum));
+    fillList(dialog, IDC_FORMAT, formatNames, std::size(formatNames));
+    const char* alignmentTexts[std::size(alignmentNames)];
+    for (std::size_t index = 0; index < std::size(alignmentNames); ++index) alignmentTexts[index] = alignmentNames[index].text;
+    fillList(dialog, IDC_ALIGNMENT, alignmentTexts, std::size(alignmentTexts));
+    startWorker();
+    settingsToControls(dialog);
+    DragAcceptFiles(dialog, TRUE);
+}
+
+void readSizeEdit(HWND dialog, int id, int stored, void (*store)(int))
+{
+    BOOL readsAsUnsigned = FALSE;
+    const UINT unsignedValue = GetDlgItemInt(dialog, id, &readsAsUnsigned, FALSE);
+    const int signedValue = static_cast<int>(GetDlgItemInt(dialog, id, nullptr, TRUE));
+    store(sizeFromEdit(stored, readsAsUnsigned != FALSE, unsignedValue, signedValue));
+}
+
+void browse(HWND dialog)
+{
+    BROWSEINFOA request = {};
+    request.hwndOwner = dialog;
+    request.pszDisplayName = browseBuffer;
+    request.lpszTitle = "选择您的图片或者含有您的图片的目录";
+    request.ulFlags = BIF_RETURNONLYFSDIRS | BIF_BROWSEINCLUDEFILES;
+    const BrowsedItem item(SHBrowseForFolderA(&request));
+    // A display name is no path: without a path the source stays as it was.
+    if (item.get() != nullptr && SHGetPathFromIDListA(item.get(), browseBuffer)) {
+        SetDlgItemTextA(dialog, IDC_SOURCE_PATH, browseBuffer);
+        setSourcePath(browseBuffer);
+    }
+    requestJob(1, 1);
+}
+
+void pressConversionButton(HWND dialog)
+{
+    if (isRunning() == 0) {
+        requestJob(0, 1);
+        SetDlgItemTextA(dialog, IDC_CONVERT, "Stop");
+        setRunning(1);
+        return;
+    }
+    requestStop();
+    SetDlgItemTextA(dialog, IDC_CONVERT, "Start");
+    setRunning(0);
+}
+
+void chooseAlignment(HWND dialog)
+{
+    char text[32] = "";
+    GetDlgItemTextA(dialog, IDC_ALIGNMENT, text, sizeof text);
+    for (const AlignmentName& name : alignmentNames)
+        if (std::strcmp(text, name.text) == 0) setTextAlignment(name.value);
+    requestJob(1, 0);
+}
+
+// Ends the worker before the imaging library goes: a running conversion stops after its
+// current file, and the worker's status updates are still answered while it finishes.
+void close(HWND dialog)
+{
+    EndDialog(dialog, 0);
+    stopWorker();
+    saveSettings();
+    stopImaging();
+}
+
+void command(HWND dialog, int id)
+{
+    switch (id) {
+    case IDOK:
+    case IDCANCEL: close(dialog); break;
+    case IDC_BROWSE: browse(dialog); break;
+    case IDC_WIDTH:
+        readSizeEdit(dialog, IDC_WIDTH, targetWidth(), setTargetWidth);
+        requestJob(1, 0);
+        break;
+    case IDC_HEIGHT:
+        readSizeEdit(dialog, IDC_HEIGHT, targetHeight(), setTargetHeight);
+        requestJob(1, 0);
+        break;
+    case IDC_CONVERT: pressConversionButton(dialog); break;
+    case IDC_TEXT: {
+        SettingsEdit edit;
+        GetDlgItemTextA(dialog, IDC_TEXT, watermarkText(), static_cast<int>(settingsTextSize));
+        requestJob(1, 0);
+        break;
+    }
+    case IDC_DEFAULTS:
+        resetDefaults();
+        settingsToControls(dialog);
+        requestJob(1, 1);
+        break;
+    case IDC_KEEP_SIZE: {
+        const bool keep = IsDlgButtonChecked(dialog, IDC_KEEP_SIZE) == BST_CHECKED;
+        setKeepSourceSize(keep ? 1 : 0);
+        enableSizeEdits(dialog, !keep);
+        requestJob(1, 0);
+        break;
+    }
+    case IDC_FORMAT: {
+        SettingsEdit edit;
+        GetDlgItemTextA(dialog, IDC_FORMAT, outputFormat(), MAX_PATH);
+        break;
+    }
+    case IDC_ALIGNMENT: chooseAlignment(dialog); break;
+    default: break;
+    }
+}
+
+void notify(HWND dialog, int id, const NMHDR& header)
+{
+    const Slider* slider = sliderFor(id);
+    if (slider == nullptr) return;
+    slider->set(static_cast<int>(sendItem(dialog, id, TBM_GETPOS, 0, 0)));
+    if (header.code == static_cast<UINT>(NM_RELEASEDCAPTURE)) requestJob(1, 0);
+}
+
+void dropFiles(HWND dialog, HDROP drop)
+{
+    char path[settingsTextSize] = "";
+    DragQueryFileA(drop, 0, path, sizeof path);
+    DragFinish(drop);
+    SetDlgItemTextA(dialog, IDC_SOURCE_PATH, path);
+    setSourcePath(path);
+    requestJob(1, 1);
+}
+
+void paint(HWND dialog)
+{
+    PAINTSTRUCT paint;
+    HDC deviceContext = BeginPaint(dialog, &paint);
+    paintPreview(deviceContext);
+    EndPaint(dialog, &paint);
+}
+
+}  // namespace
+
+HINSTANCE programInstance() { return instance; }
+void setProgramInstance(HINSTANCE value) { instance = value; }
+
+int sizeFromEdit(int stored, bool readsAsUnsigned, unsigned unsignedValue, int signedValue)
+{
+    if (stored < 0 && readsAsUnsigned && unsignedValue == static_cast<unsigned>(stored)) return stored;
+    return signedValue;
+}
+
+void settingsToControls(HWND dialog)
+{
+    for (const Slider& slider : sliders) sendItem(dialog, slider.id, TBM_SETPOS, TRUE, slider.get());
+    SetDlgItemInt(dialog, IDC_WIDTH, static_cast<UINT>(targetWidth()), FALSE);
+    SetDlgItemInt(dialog, IDC_HEIGHT, static_cast<UINT>(targetHeight()), FALSE);
+    selectListText(dialog, IDC_ALIGNMENT, alignmentNameFor(textAlignment()));
+    const bool keep = keepSourceSize() == 1;
+    CheckDlgButton(dialog, IDC_KEEP_SIZE, keep ? BST_CHECKED : BST_UNCHECKED);
+    enableSizeEdits(dialog, !keep);
+    const WatermarkSettings settings = copySettings();
+    selectListText(dialog, IDC_FORMAT, std::string(fieldText(settings.outputFormat)));
+    SetDlgItemTextA(dialog, IDC_TEXT, std::string(fieldText(settings.watermarkText)).c_str());
+    SetDlgItemTextA(dialog, IDC_SOURCE_PATH, std::string(fieldText(settings.sourcePath)).c_str());
+}
+
+INT_PTR CALLBACK mainDialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG: initialise(dialog); return FALSE;
+    case WM_COMMAND: command(dialog, LOWORD(wParam)); return FALSE;
+    case WM_NOTIFY: notify(dialog, LOWORD(wParam), *reinterpret_cast<const NMHDR*>(lParam)); return FALSE;
+    case WM_DROPFILES: dropFiles(dialog, reinterpret_cast<HDROP>(wParam)); return FALSE;
+    case WM_PAINT: paint(dialog); return TRUE;
+    default: return FALSE;
+    }
+}

@@ -1,0 +1,17 @@
+#pragma once
+// The program's only window: the settings controls on the left, the preview panes on the
+// right. Its procedure turns every user action into a settings change and a job request.
+#include <windows.h>
+
+// The module whose resources (dialog template, icon, sample picture) the program uses.
+HINSTANCE programInstance();
+void setProgramInstance(HINSTANCE instance);
+
+INT_PTR CALLBACK mainDialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Shows the whole settings record in the controls.
+void settingsToControls(HWND dialog);
+
+// What a size edit's text stores: the number it reads as, except that a stored negative
+// value, shown as the unsigned text of its bits, keeps its value when read back.
+int sizeFromEdit(int stored, bool readsAsUnsigned, unsigned unsignedValue, int signedValue);

@@ -114,10 +114,9 @@ void initialise(HWND dialog)
 
 void readSizeEdit(HWND dialog, int id, int stored, void (*store)(int))
 {
-    BOOL readsAsUnsigned = FALSE;
-    const UINT unsignedValue = GetDlgItemInt(dialog, id, &readsAsUnsigned, FALSE);
-    const int signedValue = static_cast<int>(GetDlgItemInt(dialog, id, nullptr, TRUE));
-    store(sizeFromEdit(stored, readsAsUnsigned != FALSE, unsignedValue, signedValue));
+    char text[16] = "";
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    store(sizeFromEdit(stored, text, static_cast<int>(GetDlgItemInt(dialog, id, nullptr, TRUE))));
 }
 
 void browse(HWND dialog)
@@ -242,9 +241,9 @@ void paint(HWND dialog)
 HINSTANCE programInstance() { return instance; }
 void setProgramInstance(HINSTANCE value) { instance = value; }
 
-int sizeFromEdit(int stored, bool readsAsUnsigned, unsigned unsignedValue, int signedValue)
+int sizeFromEdit(int stored, const char* text, int signedValue)
 {
-    if (stored < 0 && readsAsUnsigned && unsignedValue == static_cast<unsigned>(stored)) return stored;
+    if (stored < 0 && std::to_string(static_cast<unsigned>(stored)) == text) return stored;
     return signedValue;
 }
 

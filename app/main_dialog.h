@@ -12,6 +12,6 @@ INT_PTR CALLBACK mainDialogProcedure(HWND dialog, UINT message, WPARAM wParam, L
 // Shows the whole settings record in the controls.
 void settingsToControls(HWND dialog);
 
-// What a size edit's text stores: the number it reads as, except that a stored negative
-// value, shown as the unsigned text of its bits, keeps its value when read back.
-int sizeFromEdit(int stored, bool readsAsUnsigned, unsigned unsignedValue, int signedValue);
+// What a size edit's text stores: the number it reads as (`signedValue`), except that a
+// stored negative value, shown as the unsigned decimal of its bits, keeps its value.
+int sizeFromEdit(int stored, const char* text, int signedValue);

@@ -29,6 +29,7 @@ std::atomic<bool> quitting{false};
 // one it saw, so a stop pressed before the first file counts, and a stale one does not.
 std::atomic<int> conversionTicket{0};
 std::atomic<int> stoppedTicket{0};
+std::atomic<int> jobRequests{0};
 
 constexpr const char* warningTitle = "警告";
 constexpr const char* doneTitle = "完成";
@@ -181,8 +182,11 @@ void requestJob(int mode, int rescan)
     if (rescan != 0) rescanPending = true;
     if (mode == 0) ++conversionTicket;
     previewMode = mode != 0;
+    ++jobRequests;
     SetEvent(wakeEvent.get());
 }
+
+int requestedJobs() { return jobRequests.load(); }
 
 void requestStop() { stoppedTicket = conversionTicket.load(); }
 

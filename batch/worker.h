@@ -11,6 +11,9 @@ void startWorker();
 // collapse into one job, of the kind the last one asked for.
 void requestJob(int mode, int rescan);
 
+// How many jobs have been asked for since the process started.
+int requestedJobs();
+
 // Stops the conversion asked for last, and any still running, before their next file.
 void requestStop();
 

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(g++-mingw-w64-i686-posix cmake make wine wine32:i386 xvfb x11-utils xdotool
-          fonts-arphic-ukai fonts-arphic-uming googletest imagemagick locales)
+          fonts-arphic-ukai fonts-arphic-uming googletest imagemagick locales time)
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 

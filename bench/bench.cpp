@@ -1,0 +1,248 @@
+// Times the program's own work under the real imaging library and prints one line that
+// scripts/bench.sh reads:
+//   bench convert keep|fixed DIRECTORY  converts every *.jpg of DIRECTORY to JPEG into
+//                                       DIRECTORY\converted, as a conversion does, file by file
+//   bench preview FILE                  a preview of FILE, from the request to the paint
+#include "app/dialog_helpers.h"
+#include "batch/worker.h"
+#include "common/handles.h"
+#include "common/text.h"
+#include "pipeline/output.h"
+#include "preview/canvas.h"
+#include "settings/settings.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The main dialog's client area under the project's Wine prefix (380 x 271 dialog units).
+constexpr int dialogClientWidth = 760;
+constexpr int dialogClientHeight = 542;
+constexpr DWORD dialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr const char* standInClass = "InkveilBenchStandIn";
+constexpr UINT_PTR giveUpTimer = 1;
+constexpr UINT giveUpMilliseconds = 120000;
+// Long enough for the paints that showing a window brings (Wine maps it asynchronously).
+constexpr double settleMilliseconds = 300.0;
+constexpr int fixedWidth = 1600;
+constexpr int fixedHeight = 1200;
+
+double nowMilliseconds()
+{
+    static const double ticksPerMillisecond = [] {
+        LARGE_INTEGER frequency{};
+        QueryPerformanceFrequency(&frequency);
+        return static_cast<double>(frequency.QuadPart) / 1000.0;
+    }();
+    LARGE_INTEGER counter{};
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) / ticksPerMillisecond;
+}
+
+// Touched only on the thread that owns the stand-in window.
+int paintCount = 0;
+double lastPaintMilliseconds = 0.0;
+bool gaveUp = false;
+
+LRESULT CALLBACK standInProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_PAINT: {
+        lastPaintMilliseconds = nowMilliseconds();
+        ++paintCount;
+        PAINTSTRUCT paint;
+        const HDC deviceContext = BeginPaint(window, &paint);
+        paintPreview(deviceContext);
+        EndPaint(window, &paint);
+        return 0;
+    }
+    case WM_TIMER:
+        gaveUp = true;
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+class StandInWindow {
+public:
+    StandInWindow()
+    {
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = standInProcedure;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+        windowClass.lpszClassName = standInClass;
+        RegisterClassA(&windowClass);
+        RECT frame{0, 0, dialogClientWidth, dialogClientHeight};
+        AdjustWindowRect(&frame, dialogStyle, FALSE);
+        window_ = CreateWindowExA(0, standInClass, "Inkveil V1.1", dialogStyle, 0, 0,
+                                  frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
+                                  windowClass.hInstance, nullptr);
+    }
+    ~StandInWindow()
+    {
+        if (window_ != nullptr) DestroyWindow(window_);
+    }
+    StandInWindow(const StandInWindow&) = delete;
+    StandInWindow& operator=(const StandInWindow&) = delete;
+
+    HWND get() const { return window_; }
+
+private:
+    HWND window_ = nullptr;
+};
+
+// The dialog's own order: the window is known before the imaging library and the canvas.
+class ImagingSession {
+public:
+    explicit ImagingSession(HWND window)
+    {
+        setDialogWindow(window);
+        startImaging();
+    }
+    ~ImagingSession() { stopImaging(); }
+    ImagingSession(const ImagingSession&) = delete;
+    ImagingSession& operator=(const ImagingSession&) = delete;
+};
+
+class WorkerSession {
+public:
+    WorkerSession() { startWorker(); }
+    ~WorkerSession() { stopWorker(); }
+    WorkerSession(const WorkerSession&) = delete;
+    WorkerSession& operator=(const WorkerSession&) = delete;
+};
+
+void dispatchWaiting()
+{
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+void pumpFor(double milliseconds)
+{
+    const double end = nowMilliseconds() + milliseconds;
+    for (double left = milliseconds; left > 0.0; left = end - nowMilliseconds()) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left) + 1, QS_ALLINPUT);
+        dispatchWaiting();
+    }
+}
+
+// Pumps messages until a paint after the first `paintsSeen`; false when none came in time.
+bool pumpUntilPaint(HWND window, int paintsSeen)
+{
+    gaveUp = false;
+    SetTimer(window, giveUpTimer, giveUpMilliseconds, nullptr);
+    MSG message;
+    while (paintCount <= paintsSeen && !gaveUp && GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    KillTimer(window, giveUpTimer);
+    return paintCount > paintsSeen;
+}
+
+void applyBenchSettings(bool keepSize)
+{
+    resetDefaults();
+    setKeepSourceSize(keepSize ? 1 : 0);
+    setTargetWidth(fixedWidth);
+    setTargetHeight(fixedHeight);
+    SettingsEdit edit;
+    std::snprintf(outputFormat(), settingsTextSize, "%s", "jpg");
+    std::snprintf(watermarkText(), settingsTextSize, "%s", "Inkveil");
+}
+
+std::vector<std::string> jpegFilesIn(const std::string& directory)
+{
+    std::vector<std::string> files;
+    WIN32_FIND_DATAA found;
+    SearchHandle search(FindFirstFileA((directory + "\\*.jpg").c_str(), &found));
+    if (!search) return files;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            files.push_back(directory + "\\" + found.cFileName);
+    } while (FindNextFileA(search.get(), &found));
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+int benchConversion(const char* sizeMode, const std::string& directory)
+{
+    const bool keepSize = std::strcmp(sizeMode, "keep") == 0;
+    applyBenchSettings(keepSize);
+    const std::vector<std::string> files = jpegFilesIn(directory);
+    if (files.empty()) {
+        std::fprintf(stderr, "no *.jpg in %s\n", directory.c_str());
+        return 1;
+    }
+    CreateDirectoryA((directory + "\\converted").c_str(), nullptr);
+
+    StandInWindow window;
+    ImagingSession imaging(window.get());
+    int written = 0;
+    const double start = nowMilliseconds();
+    for (const std::string& file : files) {
+        const WatermarkSettings settings = copySettings();
+        OutputTarget target;
+        if (makeOutputTarget(file.c_str(), fieldText(settings.outputFormat), target) &&
+            processFile(file.c_str(), target.outputPath, target.subtype, false, settings))
+            ++written;
+    }
+    const double elapsed = nowMilliseconds() - start;
+    std::printf("convert %s files=%zu written=%d ms_per_file=%.1f\n", keepSize ? "keep" : "fixed",
+                files.size(), written, elapsed / static_cast<double>(files.size()));
+    return written == static_cast<int>(files.size()) ? 0 : 1;
+}
+
+int benchPreview(const char* file)
+{
+    applyBenchSettings(true);
+    setSourcePath(file);
+
+    StandInWindow window;
+    ImagingSession imaging(window.get());
+    ShowWindow(window.get(), SW_SHOWNOACTIVATE);
+    UpdateWindow(window.get());
+    pumpFor(settleMilliseconds);
+
+    WorkerSession worker;
+    // The worker's first job previews the same file: it loads the codecs and warms the file cache.
+    if (!pumpUntilPaint(window.get(), paintCount)) {
+        std::fprintf(stderr, "the first preview never painted\n");
+        return 1;
+    }
+    pumpFor(settleMilliseconds);
+
+    const int paintsSeen = paintCount;
+    const double start = nowMilliseconds();
+    requestJob(1, 1);
+    if (!pumpUntilPaint(window.get(), paintsSeen)) {
+        std::fprintf(stderr, "the timed preview never painted\n");
+        return 1;
+    }
+    std::printf("preview ms=%.1f\n", lastPaintMilliseconds - start);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 4 && std::strcmp(argv[1], "convert") == 0 &&
+        (std::strcmp(argv[2], "keep") == 0 || std::strcmp(argv[2], "fixed") == 0))
+        return benchConversion(argv[2], argv[3]);
+    if (argc == 3 && std::strcmp(argv[1], "preview") == 0) return benchPreview(argv[2]);
+    std::fprintf(stderr, "usage: bench convert keep|fixed DIRECTORY\n       bench preview FILE\n");
+    return 2;
+}

@@ -1,0 +1,160 @@
+#!/usr/bin/env bash
+# Sets up and builds, then times Inkveil's conversion and preview under Wine on photo-like
+# JPEGs against ImageMagick doing the same work; prints one table and writes it to
+# <build folder>/bench/results.txt. INKVEIL_BUILD_DIR names another build folder than build/.
+set -euo pipefail
+shopt -s inherit_errexit
+root=$(dirname "$(dirname "$(readlink -f "$0")")")
+export INKVEIL_BUILD_DIR="${INKVEIL_BUILD_DIR:-$root/build}"
+BUILD_DIR="$INKVEIL_BUILD_DIR"
+
+bash "$root/scripts/setup.sh"
+bash "$root/scripts/wineprefix.sh" "$BUILD_DIR"
+run_dir=$(bash "$root/scripts/build.sh")
+source "$root/scripts/wine-env.sh" 2>/dev/null
+
+source "$root/scripts/wine-session.sh"
+start_wine_session
+load_at_start=$(cut -d ' ' -f 1-3 /proc/loadavg)
+
+runs=5
+sizes=(1920x1080 4000x3000 6000x4000)
+# More 6000 x 4000 files would take the whole run past a quarter of an hour on two cores.
+declare -A file_count=([1920x1080]=10 [4000x3000]=10 [6000x4000]=2)
+fixed=1600x1200
+font=/usr/share/fonts/truetype/arphic/ukai.ttc
+# Our default colour adjustments are the identity.
+identity="1 0 0 0 0 0  0 1 0 0 0 0  0 0 1 0 0 0  0 0 0 1 0 0  0 0 0 0 1 0  0 0 0 0 0 1"
+
+bench_dir="$BUILD_DIR/bench"
+bench_exe="$run_dir/bench/bench.exe"
+scratch="$bench_dir/scratch"
+results="$bench_dir/results.txt"
+mkdir -p "$scratch"
+
+windows_path() { local path=$1; echo "Z:${path//\//\\}"; }
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+largest() { sort -g "$@" | tail -n 1; }
+mib() { awk -v kb="$1" 'BEGIN {printf "%.0f", kb / 1024}'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+megapixels_per_second() { awk -v size="$1" -v ms="$2" 'BEGIN {split(size, s, "x"); printf "%.1f", s[1] * s[2] / 1000 / ms}'; }
+
+# A blurred plasma with a few shapes and fine noise: smooth areas, edges and grain, compressing
+# like a photo (about 0.3 bytes a pixel). One picture per size, copied.
+make_sources() {
+    local size=$1 count=$2 folder="$bench_dir/sources/$1"
+    local stamp="$folder/.made-$count"
+    [ -f "$stamp" ] && return
+    rm -rf "$folder"
+    mkdir -p "$folder"
+    local w=${size%x*} h=${size#*x}
+    convert -seed 7 -size "$((w / 4))x$((h / 4))" plasma:fractal -blur 0x2 -resize "${w}x${h}!" \
+        -fill 'rgba(40,60,90,0.6)' -draw "rectangle $((w / 10)),$((h / 2)) $((w / 3)),$((h * 9 / 10))" \
+        -fill 'rgba(230,200,120,0.5)' -draw "circle $((w * 2 / 3)),$((h / 3)) $((w * 2 / 3 + h / 8)),$((h / 3))" \
+        -stroke 'rgba(20,20,20,0.7)' -strokewidth $((w / 400 + 1)) -draw "line 0,$((h * 3 / 5)) $w,$((h / 2))" \
+        -attenuate 0.3 +noise Gaussian -quality 90 "$folder/photo01.jpg"
+    for n in $(seq 2 "$count"); do cp "$folder/photo01.jpg" "$folder/photo$(printf %02d "$n").jpg"; done
+    touch "$stamp"
+}
+
+# Prints "<ms per file> <peak KB>" of one run of ours.
+ours_convert() {
+    local mode=$1 folder=$2 count=$3 output
+    rm -rf "$folder/converted"
+    output=$(/usr/bin/time -f %M -o "$scratch/memory" "$WINE_LOADER" "$bench_exe" convert "$mode" "$(windows_path "$folder")")
+    if ! grep -q "files=$count written=$count " <<<"$output"; then
+        echo "bench.exe did not convert every file: $output" >&2
+        exit 1
+    fi
+    echo "$(sed -n 's/.*ms_per_file=\([0-9.]*\).*/\1/p' <<<"$output") $(cat "$scratch/memory")"
+}
+
+# Prints "<ms per file> <peak KB>": one convert process per file, as a shell loop would run it.
+im_convert() {
+    local mode=$1 quality=$2 folder=$3 count=$4 start
+    local resize=()
+    [ "$mode" = fixed ] && resize=(-resize "$fixed^" -gravity northwest -crop "$fixed+0+0" +repage)
+    rm -rf "$scratch/im-out" "$scratch/memory"
+    mkdir -p "$scratch/im-out"
+    start=$(now_ms)
+    for source in "$folder"/*.jpg; do
+        /usr/bin/time -a -f %M -o "$scratch/memory" convert "$source" -color-matrix "$identity" "${resize[@]}" \
+            -font "$font" -pointsize 32 -fill 'rgba(255,0,0,0.39)' -gravity southeast -annotate +0+0 Inkveil \
+            -quality "$quality" "$scratch/im-out/$(basename "$source")"
+    done
+    awk -v ms=$(($(now_ms) - start)) -v n="$count" -v kb="$(largest "$scratch/memory")" \
+        'BEGIN {printf "%.1f %s\n", ms / n, kb}'
+}
+
+# Prints "<ms> <peak KB>" of one preview of ours.
+ours_preview() {
+    local source=$1 output
+    output=$(/usr/bin/time -f %M -o "$scratch/memory" "$WINE_LOADER" "$bench_exe" preview "$(windows_path "$source")")
+    echo "$(sed -n 's/^preview ms=\([0-9.]*\).*/\1/p' <<<"$output") $(cat "$scratch/memory")"
+}
+
+columns='%-20s %10s %10s %10s %10s %10s %10s %10s %10s'
+rows=()
+add_row() { rows+=("$(printf "$columns" "$@")"); }
+
+for size in "${sizes[@]}"; do
+    count=${file_count[$size]}
+    echo "Sources $size ($count files)" >&2
+    make_sources "$size" "$count"
+    folder="$bench_dir/sources/$size"
+    for mode in keep fixed; do
+        echo "Converting $size ($mode size), $runs runs" >&2
+        ours_ms=() ours_kb=() q100_ms=() q75_ms=() im_kb=()
+        for _ in $(seq "$runs"); do
+            result=$(ours_convert "$mode" "$folder" "$count")
+            read -r ms kb <<<"$result"
+            ours_ms+=("$ms") ours_kb+=("$kb")
+            result=$(im_convert "$mode" 100 "$folder" "$count")
+            read -r ms kb <<<"$result"
+            q100_ms+=("$ms") im_kb+=("$kb")
+            result=$(im_convert "$mode" 75 "$folder" "$count")
+            read -r ms kb <<<"$result"
+            q75_ms+=("$ms") im_kb+=("$kb")
+        done
+        rm -rf "$folder/converted"
+        ours=$(median "${ours_ms[@]}") q100=$(median "${q100_ms[@]}") q75=$(median "${q75_ms[@]}")
+        add_row "$size $mode" "$ours" "$(megapixels_per_second "$size" "$ours")" \
+            "$(mib "$(printf '%s\n' "${ours_kb[@]}" | largest)")" "$q100" "$q75" \
+            "$(mib "$(printf '%s\n' "${im_kb[@]}" | largest)")" "$(ratio "$ours" "$q100")" "$(ratio "$ours" "$q75")"
+    done
+done
+
+for size in "${sizes[@]}"; do
+    echo "Preview $size, $runs runs" >&2
+    ours_ms=() ours_kb=()
+    for _ in $(seq "$runs"); do
+        result=$(ours_preview "$bench_dir/sources/$size/photo01.jpg")
+        read -r ms kb <<<"$result"
+        ours_ms+=("$ms") ours_kb+=("$kb")
+    done
+    ours=$(median "${ours_ms[@]}")
+    add_row "preview $size" "$ours" "$(megapixels_per_second "$size" "$ours")" \
+        "$(mib "$(printf '%s\n' "${ours_kb[@]}" | largest)")" - - - - -
+done
+
+{
+    echo "Inkveil benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores (load average at start $load_at_start), $("$WINE_LOADER" --version), bench.exe from $run_dir"
+    echo "ImageMagick: $(convert -version | sed -n 's/^Version: //p') ($(convert -list resource | awk '/Thread:/ {print $2}') threads, its default)"
+    echo "Conversion (keep: source size; fixed: $fixed) of ${file_count[1920x1080]} (1920x1080), ${file_count[4000x3000]} (4000x3000) and ${file_count[6000x4000]} (6000x4000) JPEG files to JPEG;"
+    echo "  medians of $runs runs; MP/s counts source pixels."
+    echo "Ours: timed inside bench.exe around makeOutputTarget + processFile per file (Wine start-up excluded)."
+    echo "ImageMagick: wall clock of one 'convert' process per file (start-up included): identity -color-matrix,"
+    echo "  'Inkveil' in AR PL UKai at 32 px, rgba(255,0,0,0.39), south-east; fixed size fills and crops at the top left."
+    echo "Wine's JPEG encoder ignores the quality (about 75): the q75 column is like for like."
+    echo "Preview: from requestJob(1, 1) to the window's WM_PAINT, source size kept, after one warm-up preview."
+    echo "Peak MiB: the largest maximum resident set over the runs (/usr/bin/time %M of the Linux process;"
+    echo "  ours is the Wine process running bench.exe, Wine's own mapped code included). Ratio: ours ms / IM ms (below 1: ours faster)."
+    echo
+    printf "$columns\n" case "ours ms" "ours MP/s" "ours MiB" "IM100 ms" "IM75 ms" \
+        "IM MiB" "/IM q100" "/IM q75"
+    printf '%s\n' "${rows[@]}"
+} >"$results"
+
+cat "$results"
+echo "Written to $results"

@@ -1,17 +1,10 @@
 #!/usr/bin/env bash
 # Sets up and builds, then times Inkveil's conversion and preview under Wine on photo-like
 # JPEGs against ImageMagick doing the same work; prints one table and writes it to
-# <build folder>/bench/results.txt. INKVEIL_BUILD_DIR names another build folder than build/.
+# <build folder>/bench/results.txt.
 set -euo pipefail
 shopt -s inherit_errexit
-root=$(dirname "$(dirname "$(readlink -f "$0")")")
-export INKVEIL_BUILD_DIR="${INKVEIL_BUILD_DIR:-$root/build}"
-BUILD_DIR="$INKVEIL_BUILD_DIR"
-
-bash "$root/scripts/setup.sh"
-bash "$root/scripts/wineprefix.sh" "$BUILD_DIR"
-run_dir=$(bash "$root/scripts/build.sh")
-source "$root/scripts/wine-env.sh" 2>/dev/null
+source "$(dirname "$(readlink -f "$0")")/prepare.sh"
 
 source "$root/scripts/wine-session.sh"
 start_wine_session

@@ -3,16 +3,9 @@
 # <build folder>/run, where it keeps "Demo.jpg" and "settings.dat". On a reachable display
 # it runs until it is closed. Without one it runs on a private Xvfb display: once the first
 # preview is drawn a screenshot of the dialog is taken, the program is closed, and the
-# screenshot's path is printed. INKVEIL_BUILD_DIR names another build folder than build/.
+# screenshot's path is printed.
 set -euo pipefail
-root=$(dirname "$(dirname "$(readlink -f "$0")")")
-export INKVEIL_BUILD_DIR="${INKVEIL_BUILD_DIR:-$root/build}"
-BUILD_DIR="$INKVEIL_BUILD_DIR"
-
-bash "$root/scripts/setup.sh"
-bash "$root/scripts/wineprefix.sh" "$BUILD_DIR"
-run_dir=$(bash "$root/scripts/build.sh")
-source "$root/scripts/wine-env.sh" 2>/dev/null
+source "$(dirname "$(readlink -f "$0")")/prepare.sh"
 
 program="$run_dir/Inkveil.exe"
 driver="$run_dir/tests/inkveil_driver.exe"

@@ -102,8 +102,6 @@ void fitIntoPane(GpGraphics* surface, GpImage* image, int32_t x, int32_t y, int3
 
 void paintPreview(HDC deviceContext, DWORD waitMilliseconds)
 {
-    GdiGraphics window;
-    window.track(GdipCreateFromHDC(deviceContext, window.receive()));
     CanvasLock lock(waitMilliseconds);
     if (!lock) {
         // The job holding the canvas invalidates when it is done; this covers a paint that
@@ -115,6 +113,10 @@ void paintPreview(HDC deviceContext, DWORD waitMilliseconds)
         }
         return;
     }
+    // A paint that comes after the imaging library was shut down draws nothing.
+    if (!started) return;
+    GdiGraphics window;
+    window.track(GdipCreateFromHDC(deviceContext, window.receive()));
     drawPaneFrames(window.get());
     if (!canvas) return;
     window.track(GdipDrawImageRectRectI(window.get(), canvas.get(), previewArea.x, previewArea.y,

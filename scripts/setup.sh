@@ -2,7 +2,9 @@
 # Installs what building and testing need on Debian 12, only what is missing.
 set -euo pipefail
 
-packages=(g++-mingw-w64-i686-posix cmake make wine wine32:i386 xvfb x11-utils xdotool
+# The x86_64 compiler and wine64 serve machines whose kernel runs no 32-bit code.
+packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix cmake make
+          wine wine32:i386 wine64 xvfb x11-utils xdotool
           fonts-arphic-ukai fonts-arphic-uming googletest imagemagick locales time)
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -46,21 +46,6 @@ int ask(const std::string& text, const char* title)
     return MessageBoxA(dialogWindow(), text.c_str(), title, MB_YESNO | MB_ICONQUESTION);
 }
 
-std::string quoted(const char* before, const std::string& directory, const char* after)
-{
-    return std::string(before) + directory + after;
-}
-
-// "<directory of the source>\converted", or empty when the source has no full path.
-std::string conversionDirectory(const char* sourcePath)
-{
-    char fullPath[MAX_PATH];
-    const DWORD length = GetFullPathNameA(sourcePath, MAX_PATH, fullPath, nullptr);
-    if (length == 0 || length >= MAX_PATH) return std::string();
-    const std::string directory = parentDirectory(std::string_view(fullPath, length));
-    return directory.empty() ? directory : directory + "\\converted";
-}
-
 enum class DirectoryOutcome { ready, declined, failed };
 
 DirectoryOutcome prepareDirectory(const std::string& directory)
@@ -69,11 +54,11 @@ DirectoryOutcome prepareDirectory(const std::string& directory)
     const DWORD attributes = directory.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(directory.c_str());
     const bool isDirectory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     if (!isDirectory) {
-        MessageBoxA(dialogWindow(), quoted("无法创建转换目录“", directory, "”，没有转换任何图片").c_str(),
+        MessageBoxA(dialogWindow(), ("无法创建转换目录“" + directory + "”，没有转换任何图片").c_str(),
                     warningTitle, MB_OK | MB_ICONWARNING);
         return DirectoryOutcome::failed;
     }
-    return ask(quoted("转换目录“", directory, "”已经存在，是否覆盖原目录中的图片"), warningTitle) == IDYES
+    return ask("转换目录“" + directory + "”已经存在，是否覆盖原目录中的图片", warningTitle) == IDYES
                ? DirectoryOutcome::ready
                : DirectoryOutcome::declined;
 }
@@ -111,10 +96,10 @@ void reportCompletion(const std::string& directory, int failed)
 {
     std::string question;
     if (failed == 0) {
-        question = quoted("转换成功完成，是否转到“", directory, "”目录查看");
+        question = "转换成功完成，是否转到“" + directory + "”目录查看";
     } else {
-        question = "转换完成，但有" + std::to_string(failed) +
-                   quoted("个图片文件没有转换成功，是否转到“", directory, "”目录查看");
+        question = "转换完成，但有" + std::to_string(failed) + "个图片文件没有转换成功，是否转到“" +
+                   directory + "”目录查看";
     }
     if (ask(question, doneTitle) == IDYES)
         ShellExecuteA(dialogWindow(), nullptr, directory.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
@@ -128,7 +113,7 @@ void runConversion(int ticket)
         restoreStartCaption();
         return;
     }
-    const std::string directory = conversionDirectory(sourceEntry(0));
+    const std::string directory = outputDirectory(sourceEntry(0));
     switch (prepareDirectory(directory)) {
     case DirectoryOutcome::ready: break;
     case DirectoryOutcome::declined:

@@ -33,6 +33,20 @@ std::string mimeSubtype(std::string subtype)
     return subtype == "jpg" ? "jpeg" : subtype;
 }
 
+// The source's full path split at the backslash before its final component.
+bool splitFullPath(const char* sourcePath, std::string& directory, std::string& fileName)
+{
+    char fullPath[MAX_PATH];
+    const DWORD length = GetFullPathNameA(sourcePath, MAX_PATH, fullPath, nullptr);
+    if (length == 0 || length >= MAX_PATH) return false;
+    const std::string_view full(fullPath, length);
+    const std::size_t separator = lastSingleByte(full, '\\');
+    if (separator == std::string_view::npos) return false;
+    directory = full.substr(0, separator);
+    fileName = full.substr(separator + 1);
+    return true;
+}
+
 // Wine's GIF encoder writes no picture from 32-bit ARGB; Windows' makes this 8-bit copy itself.
 bool needsIndexedCopy(const char* subtype) { return std::string_view(subtype) == "gif"; }
 
@@ -57,21 +71,20 @@ std::string replaceExtension(std::string_view newExtension, std::string_view pat
     return std::string(path.substr(0, point + 1)).append(newExtension);
 }
 
+std::string outputDirectory(const char* sourcePath)
+{
+    std::string directory, fileName;
+    return splitFullPath(sourcePath, directory, fileName) ? directory + "\\converted" : std::string();
+}
+
 bool makeOutputTarget(const char* sourcePath, std::string_view outputFormat, OutputTarget& target)
 {
     target.outputPath[0] = '\0';
     target.subtype[0] = '\0';
 
-    char fullPath[MAX_PATH];
-    const DWORD length = GetFullPathNameA(sourcePath, MAX_PATH, fullPath, nullptr);
-    if (length == 0 || length >= MAX_PATH) return false;
-
-    const std::string_view full(fullPath, length);
-    const std::size_t separator = lastSingleByte(full, '\\');
-    if (separator == std::string_view::npos) return false;
-    std::string outputPath = std::string(full.substr(0, separator))
-                                 .append("\\converted\\")
-                                 .append(full.substr(separator + 1));
+    std::string directory, fileName;
+    if (!splitFullPath(sourcePath, directory, fileName)) return false;
+    std::string outputPath = directory + "\\converted\\" + fileName;
 
     std::string subtype;
     if (outputFormat != keepFormat) {

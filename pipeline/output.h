@@ -23,6 +23,9 @@ std::string fileExtension(std::string_view path);
 // Replaces the text after the last point of the final component; no point, no change.
 std::string replaceExtension(std::string_view newExtension, std::string_view path);
 
+// "<directory of the source's full path>\converted"; empty when there is no full path.
+std::string outputDirectory(const char* sourcePath);
+
 // Fills `target` for one source file. Returns false, leaving both fields empty, when the
 // result does not fit them whole or the full path cannot be had: such a file is refused.
 bool makeOutputTarget(const char* sourcePath, std::string_view outputFormat, OutputTarget& target);

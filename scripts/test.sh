@@ -7,3 +7,7 @@ source "$root/scripts/wine-session.sh"
 start_wine_session
 
 ctest --test-dir "$run_dir" --output-on-failure --timeout 600 "$@"
+# Where only the x86_64 build runs, the shipped 32-bit program is still inspected.
+if [ "$run_dir" != "$BUILD_DIR/win32" ]; then
+    ctest --test-dir "$BUILD_DIR/win32" --output-on-failure -L inspect
+fi

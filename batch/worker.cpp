@@ -22,6 +22,7 @@ namespace {
 
 KernelHandle wakeEvent;
 KernelHandle workerThread;
+DWORD workerThreadId = 0;
 std::atomic<bool> previewMode{true};
 std::atomic<bool> rescanPending{true};
 std::atomic<bool> quitting{false};
@@ -41,26 +42,43 @@ void rescanIfPending()
     if (rescanPending.exchange(false)) scanSources();
 }
 
-int ask(const std::string& text, const char* title)
+// Once the dialog is closing nothing more is shown: every question counts as answered No.
+int showMessage(const std::string& text, const char* title, UINT buttons)
 {
-    return MessageBoxA(dialogWindow(), text.c_str(), title, MB_YESNO | MB_ICONQUESTION);
+    if (quitting) return IDNO;
+    return MessageBoxA(dialogWindow(), text.c_str(), title, buttons);
 }
 
-enum class DirectoryOutcome { ready, declined, failed };
+bool ask(const std::string& text, const char* title) { return showMessage(text, title, MB_YESNO) == IDYES; }
+
+// A message box the worker put up before it saw the close, answered No (or OK) for the user.
+BOOL CALLBACK dismissMessageBox(HWND window, LPARAM)
+{
+    char className[16] = "";
+    GetClassNameA(window, className, sizeof className);
+    if (std::string_view(className) != "#32770") return TRUE;
+    const int button = GetDlgItem(window, IDNO) != nullptr ? IDNO : IDOK;
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(window, button)));
+    return TRUE;
+}
+
+// `closing`: the dialog closed before the first file, so the conversion does not start.
+enum class DirectoryOutcome { ready, declined, failed, closing };
 
 DirectoryOutcome prepareDirectory(const std::string& directory)
 {
+    if (quitting) return DirectoryOutcome::closing;
     if (!directory.empty() && CreateDirectoryA(directory.c_str(), nullptr)) return DirectoryOutcome::ready;
     const DWORD attributes = directory.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(directory.c_str());
     const bool isDirectory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     if (!isDirectory) {
-        MessageBoxA(dialogWindow(), ("无法创建转换目录“" + directory + "”，没有转换任何图片").c_str(),
-                    warningTitle, MB_OK | MB_ICONWARNING);
+        showMessage("无法创建转换目录“" + directory + "”，没有转换任何图片", warningTitle, MB_OK | MB_ICONWARNING);
         return DirectoryOutcome::failed;
     }
-    return ask("转换目录“" + directory + "”已经存在，是否覆盖原目录中的图片", warningTitle) == IDYES
-               ? DirectoryOutcome::ready
-               : DirectoryOutcome::declined;
+    const bool reuse = ask("转换目录“" + directory + "”已经存在，是否覆盖原目录中的图片", warningTitle);
+    if (quitting) return DirectoryOutcome::closing;
+    return reuse ? DirectoryOutcome::ready : DirectoryOutcome::declined;
 }
 
 std::string foldedCase(std::string path)
@@ -101,7 +119,7 @@ void reportCompletion(const std::string& directory, int failed)
         question = "转换完成，但有" + std::to_string(failed) + "个图片文件没有转换成功，是否转到“" +
                    directory + "”目录查看";
     }
-    if (ask(question, doneTitle) == IDYES)
+    if (ask(question, doneTitle))
         ShellExecuteA(dialogWindow(), nullptr, directory.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
@@ -122,6 +140,7 @@ void runConversion(int ticket)
     case DirectoryOutcome::failed:
         restoreStartCaption();
         return;
+    case DirectoryOutcome::closing: return;
     }
 
     int failed = 0;
@@ -138,14 +157,15 @@ void runConversion(int ticket)
         invalidateDialog();
     }
     setStatusText("转换完毕！");
-    if (!quitting) reportCompletion(directory, failed);
+    reportCompletion(directory, failed);
     restoreStartCaption();
     if (!quitting) requestJob(1, 0);
 }
 
 DWORD WINAPI workerLoop(void*)
 {
-    while (WaitForSingleObject(wakeEvent.get(), INFINITE) == WAIT_OBJECT_0 && !quitting) {
+    // Checked before each wait too: a job may have taken the close's wake-up for itself.
+    while (!quitting && WaitForSingleObject(wakeEvent.get(), INFINITE) == WAIT_OBJECT_0 && !quitting) {
         if (previewMode)
             runPreview();
         else
@@ -159,7 +179,7 @@ DWORD WINAPI workerLoop(void*)
 void startWorker()
 {
     wakeEvent.reset(CreateEventA(nullptr, FALSE, TRUE, nullptr));
-    workerThread.reset(CreateThread(nullptr, 0, workerLoop, nullptr, 0, nullptr));
+    workerThread.reset(CreateThread(nullptr, 0, workerLoop, nullptr, 0, &workerThreadId));
 }
 
 void requestJob(int mode, int rescan)
@@ -182,9 +202,16 @@ void stopWorker()
     requestStop();
     SetEvent(wakeEvent.get());
     HANDLE thread = workerThread.get();
-    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
-        MSG message;
-        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    for (;;) {
+        const DWORD woken = MsgWaitForMultipleObjects(1, &thread, FALSE, 100, QS_SENDMESSAGE);
+        if (woken == WAIT_TIMEOUT) {
+            EnumThreadWindows(workerThreadId, dismissMessageBox, 0);
+        } else if (woken == WAIT_OBJECT_0 + 1) {
+            MSG message;
+            PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        } else {
+            break;
+        }
     }
     workerThread.reset();
     wakeEvent.reset();

@@ -18,7 +18,9 @@ int requestedJobs();
 void requestStop();
 
 // Stops a running conversion after its current file and waits for the worker to end,
-// answering the worker's synchronous status updates meanwhile. Call on the dialog thread.
+// answering the worker's synchronous status updates meanwhile; a conversion that has not
+// reached its first file does not start, and a question already up is answered No.
+// Call on the dialog thread.
 void stopWorker();
 
 // One picture: decodes it, renders it with `settings`, draws source and result into the

@@ -241,6 +241,37 @@ TEST_F(Program, ClosingDuringAConversionEndsCleanlyAndLeavesOnlyWholeFiles)
     for (const std::string& name : filesIn(folder.path())) EXPECT_FALSE(isTemporaryName(name)) << name;
 }
 
+TEST_F(Program, ClosingAroundTheDirectoryQuestionEndsWithoutConvertingAndSavesTheSettings)
+{
+    const std::string pictures = folder.file("pictures");
+    const std::string converted = pictures + "\\converted";
+    ASSERT_TRUE(CreateDirectoryA(pictures.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(converted.c_str(), nullptr));
+    for (const char* name : {"\\a.png", "\\b.png", "\\c.png"})
+        writePicture(pictures + name, 40, 30, 0xFF406080, "png");
+
+    struct Row {
+        const char* name;
+        bool whileTheQuestionIsUp;
+    };
+    for (const Row& row : {Row{"closed right after Start", false}, Row{"closed while the question is up", true}}) {
+        SCOPED_TRACE(row.name);
+        writeSettingsWithSource(pictures);
+        start();
+        setItemText(dialog, IDC_TEXT, row.name);
+        pressButton(dialog, IDC_CONVERT);
+        if (row.whileTheQuestionIsUp) {
+            ASSERT_NE(waitForMessageBox("警告", program->id()), nullptr);
+        }
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+
+        // Nobody answers anything: the close alone must end the program.
+        EXPECT_EQ(program->waitForExit(), std::optional<DWORD>(0)) << "the program did not end";
+        EXPECT_EQ(fieldText(savedSettings().watermarkText), std::string(row.name));
+        EXPECT_TRUE(filesIn(converted).empty());
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)

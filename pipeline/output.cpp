@@ -1,9 +1,11 @@
 #include "pipeline/output.h"
 
+#include "common/handles.h"
 #include "common/text.h"
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <new>
 #include <vector>
@@ -49,6 +51,42 @@ bool splitFullPath(const char* sourcePath, std::string& directory, std::string& 
 
 // Wine's GIF encoder writes no picture from 32-bit ARGB; Windows' makes this 8-bit copy itself.
 bool needsIndexedCopy(const char* subtype) { return std::string_view(subtype) == "gif"; }
+
+std::string base36(unsigned number)
+{
+    std::string digits;
+    do {
+        digits.insert(digits.begin(), "0123456789abcdefghijklmnopqrstuvwxyz"[number % 36]);
+        number /= 36;
+    } while (number != 0);
+    return digits;
+}
+
+// A new empty file beside `outputPath`, its path never longer than that one (so whatever
+// fits the output fits it): "~" and base-36 digits in place of the file name, only the last
+// digits where the name is short. Created exclusively: an existing file is never taken.
+// Empty when none can be made.
+std::string createTemporaryBeside(std::string_view outputPath)
+{
+    const std::size_t separator = lastSingleByte(outputPath, '\\');
+    const std::size_t nameStart = separator == std::string_view::npos ? 0 : separator + 1;
+    const std::size_t room = outputPath.size() - nameStart;
+    if (room == 0) return std::string();
+    const std::string prefix = std::string(outputPath.substr(0, nameStart)) + (room > 1 ? "~" : "");
+    const std::size_t digitRoom = room > 1 ? room - 1 : 1;
+
+    static std::atomic<unsigned> nextNumber{GetTickCount() ^ GetCurrentProcessId() << 16};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string digits = base36(nextNumber++);
+        if (digits.size() > digitRoom) digits.erase(0, digits.size() - digitRoom);
+        const std::string path = prefix + digits;
+        const KernelHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) return path;
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    return std::string();
+}
 
 }  // namespace
 
@@ -153,13 +191,12 @@ bool saveImage(GpBitmap* target, const char* outputPath, const char* subtype)
     }
     // Encoded beside its final name, then put in its place in one step: a failed save leaves
     // neither a broken file nor the loss of an older file of that name.
-    const std::string directory = parentDirectory(outputPath);
-    char temporary[MAX_PATH];
-    if (GetTempFileNameA(directory.empty() ? "." : directory.c_str(), "ink", 0, temporary) == 0)
-        return false;
+    const std::string temporary = createTemporaryBeside(outputPath);
+    if (temporary.empty()) return false;
     const EncoderParameters parameters = saveParameters();
-    const bool saved = GdipSaveImageToFile(encoded, toWide(temporary), &encoder, &parameters) == Ok &&
-                       MoveFileExA(temporary, outputPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!saved) DeleteFileA(temporary);
+    const bool saved =
+        GdipSaveImageToFile(encoded, toWide(temporary), &encoder, &parameters) == Ok &&
+        MoveFileExA(temporary.c_str(), outputPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!saved) DeleteFileA(temporary.c_str());
     return saved;
 }

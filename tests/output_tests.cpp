@@ -176,3 +176,22 @@ TEST(SaveImage, ReplacesAnOlderFileOnlyWhenTheNewOneIsComplete)
     EXPECT_EQ(readFile(path)[1], 'P');
     EXPECT_EQ(filesIn(directory.path()), std::vector<std::string>{"a.png"});
 }
+
+TEST(SaveImage, WritesAnOutputPathOfTheFullLengthInAFolderOfOver246Bytes)
+{
+    TempDir directory;
+    std::string folder = directory.path() + "\\";
+    folder.append(250 - folder.size(), 'd');
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    const std::string name = std::string(259 - folder.size() - 5, 'p') + ".png";
+    const std::string path = folder + "\\" + name;
+    ASSERT_EQ(path.size(), 259u);
+    GdiBitmap target;
+    makeSolidBitmap(target, 6, 4, 0xFF102030);
+
+    ASSERT_TRUE(saveImage(target.get(), path.c_str(), "png"));
+    EXPECT_EQ(filesIn(folder), std::vector<std::string>{name});
+    GdiBitmap decoded;
+    ASSERT_EQ(GdipCreateBitmapFromFile(toWide(path), decoded.receive()), Ok);
+    EXPECT_EQ(imageSize(decoded.get()).width, 6);
+}

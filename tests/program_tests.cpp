@@ -82,11 +82,8 @@ void writePicture(const std::string& path, int width, int height, ARGB colour, c
     ASSERT_TRUE(saveImage(picture.get(), path.c_str(), subtype)) << path;
 }
 
-bool isTemporaryName(const std::string& name)
-{
-    return name.size() > 7 && _strnicmp(name.c_str(), "ink", 3) == 0 &&
-           _stricmp(name.c_str() + name.size() - 4, ".tmp") == 0;
-}
+// A save's temporary file beside its output: "~" and digits.
+bool isTemporaryName(const std::string& name) { return name[0] == '~'; }
 
 // The number N of the status "正在转换第N个图片文件" (converting the Nth picture), else 0.
 int fileInConversion(const std::string& status)

@@ -87,16 +87,13 @@ std::string foldedCase(std::string path)
     return path;
 }
 
-// Two sources of one conversion may name the same output (a.png and a.bmp as jpg): the
-// later one keeps its own extension before the new one (a.bmp.jpg). False when even that
-// name is taken or does not fit: the file is not written rather than overwrite our own.
-bool claimOutputName(OutputTarget& target, const char* sourcePath, std::string_view outputFormat,
-                     std::set<std::string>& claimed)
+// Two sources of one conversion may name the same output: the later one takes the
+// alternative name. False when even that is taken or does not fit: the file is not
+// written rather than overwrite our own.
+bool claimOutputName(OutputTarget& target, const char* sourcePath, std::set<std::string>& claimed)
 {
     if (claimed.insert(foldedCase(target.outputPath)).second) return true;
-    const std::string sourceName(std::string_view(sourcePath).substr(lastSingleByte(sourcePath, '\\') + 1));
-    const std::string alternative =
-        parentDirectory(target.outputPath) + "\\" + sourceName + "." + std::string(outputFormat);
+    const std::string alternative = alternativeOutputPath(target.outputPath, sourcePath);
     return claimed.insert(foldedCase(alternative)).second &&
            copyWhole(alternative, target.outputPath, sizeof target.outputPath);
 }
@@ -148,11 +145,10 @@ void runConversion(int ticket)
     for (int index = 0; index < sourceCount() && !stopRequestedFor(ticket); ++index) {
         setStatusText(("正在转换第" + std::to_string(index + 1) + "个图片文件").c_str());
         const WatermarkSettings settings = copySettings();
-        const std::string_view format = fieldText(settings.outputFormat);
         const char* source = sourceEntry(index);
         OutputTarget target;
-        const bool named = makeOutputTarget(source, format, target) &&
-                           claimOutputName(target, source, format, claimed);
+        const bool named = makeOutputTarget(source, fieldText(settings.outputFormat), target) &&
+                           claimOutputName(target, source, claimed);
         if (!processFile(source, target.outputPath, target.subtype, !named, settings)) ++failed;
         invalidateDialog();
     }

@@ -115,6 +115,12 @@ std::string outputDirectory(const char* sourcePath)
     return splitFullPath(sourcePath, directory, fileName) ? directory + "\\converted" : std::string();
 }
 
+std::string alternativeOutputPath(std::string_view outputPath, std::string_view sourcePath)
+{
+    const std::string_view sourceName = sourcePath.substr(lastSingleByte(sourcePath, '\\') + 1);
+    return parentDirectory(outputPath) + "\\" + std::string(sourceName) + "." + fileExtension(outputPath);
+}
+
 bool makeOutputTarget(const char* sourcePath, std::string_view outputFormat, OutputTarget& target)
 {
     target.outputPath[0] = '\0';

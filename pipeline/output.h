@@ -26,6 +26,11 @@ std::string replaceExtension(std::string_view newExtension, std::string_view pat
 // "<directory of the source's full path>\converted"; empty when there is no full path.
 std::string outputDirectory(const char* sourcePath);
 
+// The name a second source gets when its output name is taken already (a.png and a.bmp
+// both as jpg): the source's own file name with the output's extension after it, in the
+// output's directory (a.bmp.jpg; a.png.png when the format is kept).
+std::string alternativeOutputPath(std::string_view outputPath, std::string_view sourcePath);
+
 // Fills `target` for one source file. Returns false, leaving both fields empty, when the
 // result does not fit them whole or the full path cannot be had: such a file is refused.
 bool makeOutputTarget(const char* sourcePath, std::string_view outputFormat, OutputTarget& target);

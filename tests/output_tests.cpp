@@ -49,6 +49,20 @@ TEST(OutputTarget, NamesTheOutputAndItsFormat)
     }
 }
 
+TEST(OutputTarget, AlternativeNameIsTheSourceNameWithTheOutputsExtension)
+{
+    const NamingCase rows[] = {
+        {"D:\\pics\\a.bmp", "jpg", "D:\\pics\\converted\\a.bmp.jpg", "jpeg"},
+        {"D:\\pics\\a.png", "保持不变", "D:\\pics\\converted\\a.png.png", "png"},
+    };
+    for (const NamingCase& row : rows) {
+        SCOPED_TRACE(std::string(row.source) + " as " + row.format);
+        OutputTarget target;
+        ASSERT_TRUE(makeOutputTarget(row.source, row.format, target));
+        EXPECT_EQ(alternativeOutputPath(target.outputPath, row.source), row.outputPath);
+    }
+}
+
 TEST(OutputTarget, ResolvesARelativeSourceAgainstTheCurrentDirectory)
 {
     TempDir directory;

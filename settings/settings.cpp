@@ -89,9 +89,7 @@ void resetDefaults()
     std::snprintf(record.watermarkText, settingsTextSize, "%s", "Inkveil");
     char currentDirectory[MAX_PATH] = "";
     if (GetCurrentDirectoryA(MAX_PATH, currentDirectory) >= MAX_PATH) currentDirectory[0] = '\0';
-    char defaultSource[settingsTextSize];
-    std::snprintf(defaultSource, sizeof defaultSource, "%s\\Demo.jpg", currentDirectory);
-    setSourcePath(defaultSource);
+    std::snprintf(record.sourcePath, settingsTextSize, "%s\\Demo.jpg", currentDirectory);
 }
 
 void loadSettings()

@@ -67,7 +67,8 @@ public:
 // The whole record at one moment, every field whole: what one picture is made with.
 WatermarkSettings copySettings();
 
-// Every field to its default; sourcePath is "<current directory>\Demo.jpg".
+// Every field to its default; sourcePath is "<current directory>\Demo.jpg". As with every
+// text written in place, the bytes after a text's terminator keep what was there.
 void resetDefaults();
 
 // Reads up to 3112 bytes of "settings.dat" in the current directory into a zeroed record

@@ -150,6 +150,18 @@ TEST_F(SettingsFile, FailedSaveLeavesTheOldFileWhole)
     EXPECT_EQ(readFile(directory.file("settings.dat")), before);
 }
 
+TEST(Defaults, LeaveTheBytesAfterTheSourcePathsTerminator)
+{
+    setSourcePath(std::string(600, 'x').c_str());
+    resetDefaults();
+    const WatermarkSettings settings = copySettings();
+    const std::size_t end = std::strlen(settings.sourcePath);
+    ASSERT_LT(end, 599u);
+    EXPECT_EQ(settings.sourcePath[end + 1], 'x');
+    EXPECT_EQ(settings.sourcePath[599], 'x');
+    EXPECT_EQ(settings.sourcePath[600], '\0');
+}
+
 TEST(SourcePathSetter, ClearsTheRestOfTheField)
 {
     setSourcePath("C:\\a-long-path\\with\\pictures");

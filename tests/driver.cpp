@@ -1,5 +1,6 @@
 // inkveil_driver: drives a running Inkveil from the command line (scripts/run.sh).
-//   wait-preview  waits until the dialog is shown with both preview panes drawn
+//   wait-preview  waits until the dialog is shown with both preview panes drawn, then has
+//                 every control that has not painted yet paint at once (for a screenshot)
 //   close         closes the dialog as the Esc key would and waits until it is gone
 // Exit code 0 on success, 1 when the wait ran out, 2 for a wrong command line.
 #include "tests/program_driver.h"
@@ -19,7 +20,10 @@ int main(int argc, char** argv)
         return 1;
     }
     if (std::strcmp(argv[1], "wait-preview") == 0) {
-        if (waitForPreview(dialog)) return 0;
+        if (waitForPreview(dialog)) {
+            RedrawWindow(dialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+            return 0;
+        }
         std::fprintf(stderr, "inkveil_driver: the preview panes stayed empty\n");
         return 1;
     }

@@ -16,4 +16,15 @@ ImageSize imageSize(GpImage* image)
     return {static_cast<int>(width), static_cast<int>(height)};
 }
 
+BitmapLock::BitmapLock(GpBitmap* bitmap, const Rect& area, UINT mode, PixelFormat format) : bitmap_(bitmap)
+{
+    Rect lockedArea = area;
+    locked_ = bitmap != nullptr && GdipBitmapLockBits(bitmap, &lockedArea, mode, format, &data_) == Ok;
+}
+
+BitmapLock::~BitmapLock()
+{
+    if (locked_) GdipBitmapUnlockBits(bitmap_, &data_);
+}
+
 }  // namespace imaging

@@ -66,4 +66,22 @@ struct ImageSize {
 };
 ImageSize imageSize(GpImage* image);
 
+// The pixels of a rectangle of a bitmap in one format, locked for its lifetime
+// (GdipBitmapLockBits); empty when the bitmap cannot be locked so.
+class BitmapLock {
+public:
+    BitmapLock(GpBitmap* bitmap, const Rect& area, UINT mode, PixelFormat format);
+    ~BitmapLock();
+    BitmapLock(const BitmapLock&) = delete;
+    BitmapLock& operator=(const BitmapLock&) = delete;
+
+    explicit operator bool() const { return locked_; }
+    const BitmapData& data() const { return data_; }
+
+private:
+    GpBitmap* bitmap_;
+    BitmapData data_{};
+    bool locked_ = false;
+};
+
 }  // namespace imaging

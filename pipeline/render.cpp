@@ -51,7 +51,7 @@ ARGB textColourFor(const WatermarkSettings& settings)
 }
 
 void renderWatermarked(GpImage* source, GpBitmap* target, const TargetGeometry& geometry,
-                       const WatermarkSettings& settings, const wchar_t* fontFamily)
+                       const WatermarkSettings& settings, double textScale, const wchar_t* fontFamily)
 {
     const ColorMatrix matrix = colourMatrixFor(settings);
     GdiImageAttributes attributes;
@@ -75,7 +75,7 @@ void renderWatermarked(GpImage* source, GpBitmap* target, const TargetGeometry& 
     GdiFontFamily family;
     family.track(GdipCreateFontFamilyFromName(fontFamily, nullptr, family.receive()));
     GdiFont font;
-    font.track(GdipCreateFont(family.get(), static_cast<REAL>(2.0 * settings.fontSize),
+    font.track(GdipCreateFont(family.get(), static_cast<REAL>(2.0 * settings.fontSize * textScale),
                               FontStyleRegular, UnitPoint, font.receive()));
     GdiStringFormat format;
     format.track(GdipCreateStringFormat(0, LANG_NEUTRAL, format.receive()));

@@ -14,8 +14,9 @@ imaging::ARGB textColourFor(const WatermarkSettings& settings);
 // The installed family the watermark is written in; there is no fallback.
 extern const wchar_t* const watermarkFontFamily;
 
-// Draws into `target` (a 32-bit ARGB bitmap of geometry.width x geometry.height).
+// Draws into `target` (a 32-bit ARGB bitmap of geometry.width x geometry.height), the text's
+// em size multiplied by textScale (a target rendered at the scale a pane shows it).
 // Failures are silent: a missing font family draws no text, a null target draws nothing.
 void renderWatermarked(imaging::GpImage* source, imaging::GpBitmap* target,
                        const TargetGeometry& geometry, const WatermarkSettings& settings,
-                       const wchar_t* fontFamily = watermarkFontFamily);
+                       double textScale = 1.0, const wchar_t* fontFamily = watermarkFontFamily);

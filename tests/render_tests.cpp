@@ -24,7 +24,7 @@ void render(GdiBitmap& target, GdiBitmap& source, const WatermarkSettings& setti
     const TargetGeometry geometry = computeTargetGeometry(source.get(), settings);
     ASSERT_EQ(GdipCreateBitmapFromScan0(geometry.width, geometry.height, 0, PixelFormat32bppARGB,
                                         nullptr, target.receive()), Ok);
-    renderWatermarked(source.get(), target.get(), geometry, settings, fontFamily);
+    renderWatermarked(source.get(), target.get(), geometry, settings, 1.0, fontFamily);
 }
 
 bool isTextRed(ARGB colour)

@@ -9,10 +9,12 @@
 #include "pipeline/render.h"
 #include "pipeline/sources.h"
 #include "preview/canvas.h"
+#include "preview/pane_pictures.h"
 
 #include <windows.h>
 
 #include <atomic>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -31,6 +33,8 @@ std::atomic<bool> quitting{false};
 std::atomic<int> conversionTicket{0};
 std::atomic<int> stoppedTicket{0};
 std::atomic<int> jobRequests{0};
+// The first source as the last preview read it; only the worker thread touches it.
+std::optional<PreviewSource> previewSource;
 
 constexpr const char* warningTitle = "警告";
 constexpr const char* doneTitle = "完成";
@@ -39,7 +43,9 @@ bool stopRequestedFor(int ticket) { return stoppedTicket.load() >= ticket; }
 
 void rescanIfPending()
 {
-    if (rescanPending.exchange(false)) scanSources();
+    if (!rescanPending.exchange(false)) return;
+    previewSource.reset();
+    scanSources();
 }
 
 // Once the dialog is closing nothing more is shown: every question counts as answered No.
@@ -102,8 +108,7 @@ void runPreview()
 {
     rescanIfPending();
     if (sourceCount() == 0) return;
-    const WatermarkSettings settings = copySettings();
-    processFile(sourceEntry(0), "", "", true, settings);
+    previewInPanes(previewSource, sourceEntry(0), copySettings());
     invalidateDialog();
 }
 
@@ -211,6 +216,7 @@ void stopWorker()
     }
     workerThread.reset();
     wakeEvent.reset();
+    previewSource.reset();
     quitting = false;
     previewMode = true;
     rescanPending = true;
@@ -219,25 +225,20 @@ void stopWorker()
 bool processFile(const char* sourcePath, const char* outputPath, const char* subtype, bool previewOnly,
                  const WatermarkSettings& settings)
 {
-    // Declared first, released last: the canvas surface goes before the lock does.
-    CanvasLock lock;
-    if (lock && !imagingStarted()) return false;
-    GdiGraphics canvas;
-    if (lock && previewCanvas() != nullptr)
-        canvas.track(GdipGetImageGraphicsContext(previewCanvas(), canvas.receive()));
-
+    if (!imagingStarted()) return false;
     GdiBitmap source;
     const bool decoded = source.track(GdipCreateBitmapFromFile(toWide(sourcePath), source.receive()));
     const TargetGeometry geometry = computeTargetGeometry(source.get(), settings);
-    if (canvas) drawPaneFrames(canvas.get());
-
     GdiBitmap target;
     target.track(GdipCreateBitmapFromScan0(geometry.width, geometry.height, 0, PixelFormat32bppARGB,
                                            nullptr, target.receive()));
     renderWatermarked(source.get(), target.get(), geometry, settings);
-    if (canvas) {
-        fitIntoPane(canvas.get(), source.get(), sourcePane.x, sourcePane.y, paneWidth, paneHeight);
-        fitIntoPane(canvas.get(), target.get(), targetPane.x, targetPane.y, paneWidth, paneHeight);
+    {
+        GdiBitmap sourcePicture;
+        GdiBitmap targetPicture;
+        panePicture(source.get(), sourcePicture);
+        panePicture(target.get(), targetPicture);
+        showInPanes(sourcePicture.get(), targetPicture.get());
     }
     return !previewOnly && decoded && saveImage(target.get(), outputPath, subtype);
 }

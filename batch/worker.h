@@ -23,8 +23,9 @@ void requestStop();
 // Call on the dialog thread.
 void stopWorker();
 
-// One picture: decodes it, renders it with `settings`, draws source and result into the
-// preview panes (when the canvas lock can be had) and, unless previewOnly, saves it.
-// Returns whether an output file was written; an undecodable source never writes one.
+// One picture at full size: decodes it, renders it with `settings`, shows source and result
+// in the preview panes (when the canvas lock can be had, and only while drawing there) and,
+// unless previewOnly, saves it. Returns whether an output file was written; an undecodable
+// source never writes one.
 bool processFile(const char* sourcePath, const char* outputPath, const char* subtype,
                  bool previewOnly, const WatermarkSettings& settings);

@@ -3,6 +3,8 @@
 #include "app/dialog_helpers.h"
 #include "common/handles.h"
 
+#include <atomic>
+
 using namespace imaging;
 
 namespace {
@@ -12,7 +14,7 @@ constexpr ARGB paneColour = 0xFFFFFFFF;
 
 GdiBitmap canvas;
 ULONG_PTR imagingToken = 0;
-bool started = false;  // guarded by canvasLock once the lock exists
+std::atomic<bool> started{false};  // changed under canvasLock
 
 // Made on first use, by startImaging at the latest, and never remade.
 HANDLE canvasLock()
@@ -98,6 +100,18 @@ void fitIntoPane(GpGraphics* surface, GpImage* image, int32_t x, int32_t y, int3
 {
     const PixelRect placed = fittedPlacement(imageSize(image), x, y, boxWidth, boxHeight);
     GdipDrawImageRectI(surface, image, placed.x, placed.y, placed.width, placed.height);
+}
+
+void showInPanes(GpImage* sourcePicture, GpImage* targetPicture)
+{
+    // Declared after the lock, released before it.
+    CanvasLock lock;
+    if (!lock || !started || !canvas) return;
+    GdiGraphics surface;
+    surface.track(GdipGetImageGraphicsContext(canvas.get(), surface.receive()));
+    drawPaneFrames(surface.get());
+    fitIntoPane(surface.get(), sourcePicture, sourcePane.x, sourcePane.y, paneWidth, paneHeight);
+    fitIntoPane(surface.get(), targetPicture, targetPane.x, targetPane.y, paneWidth, paneHeight);
 }
 
 void paintPreview(HDC deviceContext, DWORD waitMilliseconds)

@@ -38,7 +38,7 @@ void startImaging();
 // imaging library down.
 void stopImaging();
 
-// Whether the imaging library is up: a job checks it under CanvasLock before it decodes.
+// Whether the imaging library is up: a job checks it before it decodes.
 bool imagingStarted();
 
 // Holds canvasLock for its lifetime once the wait succeeded.
@@ -72,6 +72,10 @@ PixelRect fittedPlacement(imaging::ImageSize image, int32_t x, int32_t y, int32_
 
 void fitIntoPane(imaging::GpGraphics* surface, imaging::GpImage* image, int32_t x, int32_t y,
                  int32_t boxWidth, int32_t boxHeight);
+
+// Clears both panes on the canvas and fits the two pictures into them, holding canvasLock
+// only for that drawing; draws nothing when the lock cannot be had in time.
+void showInPanes(imaging::GpImage* sourcePicture, imaging::GpImage* targetPicture);
 
 // The paint handler's part: frames, and previewArea of the canvas blended over them. When the
 // lock cannot be had in time nothing is drawn and previewArea is marked for another paint.

@@ -1,0 +1,58 @@
+#pragma once
+// The pictures the two panes show, made small before the canvas is locked. A preview renders
+// its target at the scale at which the target pane shows it, from a reduced copy of the
+// source that it keeps from one preview of the same file to the next.
+#include "common/imaging.h"
+#include "pipeline/geometry.h"
+#include "settings/settings.h"
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+// The size a source is reduced to once for all its previews: each side scaled by the larger
+// of the two pane ratios (never above 1), so that whatever crop of it a target takes, the
+// target pane shows it without enlarging the copy.
+imaging::ImageSize workingSize(imaging::ImageSize source);
+
+// A target as the target pane shows it: `geometry` is the pane-scale target (its crop its
+// own size), made from the region regionWidth x regionHeight of the working copy, with the
+// text's em size multiplied by textScale.
+struct PaneRender {
+    TargetGeometry geometry;
+    double regionWidth = 0.0;
+    double regionHeight = 0.0;
+    double textScale = 1.0;
+};
+PaneRender paneRenderFor(const TargetGeometry& target, imaging::ImageSize source,
+                         imaging::ImageSize working);
+
+// `picture` reduced to the size at which its pane shows it (empty for no picture).
+void panePicture(imaging::GpBitmap* picture, imaging::GdiBitmap& result);
+
+// Which file a preview source was read from; two are equal only when full path, size and
+// last write time all are.
+struct FileIdentity {
+    std::string fullPath;
+    ULONGLONG size = 0;
+    ULONGLONG lastWrite = 0;
+    bool operator==(const FileIdentity& other) const;
+};
+// Empty when the file cannot be queried.
+std::optional<FileIdentity> identifyFile(const char* path);
+
+// The first source as previews keep it: its decoded size, its working copy and its
+// source-pane picture. The full decoded picture is not kept.
+struct PreviewSource {
+    FileIdentity file;
+    imaging::ImageSize size;
+    imaging::GdiBitmap working;
+    imaging::GdiBitmap sourcePicture;
+};
+
+// Shows `sourcePath` and its watermarked result in the panes, rendered at the panes' scale.
+// Reuses `cache` when it holds that very file, else decodes it into `cache`; a file that
+// cannot be queried or decoded leaves `cache` empty and is shown as undecodable.
+void previewInPanes(std::optional<PreviewSource>& cache, const char* sourcePath,
+                    const WatermarkSettings& settings);

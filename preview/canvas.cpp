@@ -104,9 +104,9 @@ void fitIntoPane(GpGraphics* surface, GpImage* image, int32_t x, int32_t y, int3
 
 void showInPanes(GpImage* sourcePicture, GpImage* targetPicture)
 {
-    // Declared after the lock, released before it.
     CanvasLock lock;
     if (!lock || !started || !canvas) return;
+    // Declared after the lock, so released before it.
     GdiGraphics surface;
     surface.track(GdipGetImageGraphicsContext(canvas.get(), surface.receive()));
     drawPaneFrames(surface.get());

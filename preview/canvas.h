@@ -34,8 +34,8 @@ constexpr DWORD canvasWaitMilliseconds = 5000;
 // window (dialogWindow), and its lock.
 void startImaging();
 
-// Waits for the job in hand to leave the canvas, then releases the canvas and shuts the
-// imaging library down.
+// Waits for any drawing into the canvas to end, then releases the canvas and shuts the
+// imaging library down. Jobs decode and render outside canvasLock: stop the worker first.
 void stopImaging();
 
 // Whether the imaging library is up: a job checks it before it decodes.

@@ -17,6 +17,8 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <system_error>
+#include <thread>
 
 using namespace imaging;
 
@@ -112,6 +114,65 @@ void runPreview()
     invalidateDialog();
 }
 
+// A source decoded on a thread of its own while the file before it is rendered and saved.
+class DecodeAhead {
+public:
+    explicit DecodeAhead(const char* path) : path_(path)
+    {
+        try {
+            thread_ = std::thread([this] { decode(); });
+        } catch (const std::system_error&) {
+            decode();
+        }
+    }
+    ~DecodeAhead()
+    {
+        if (thread_.joinable()) thread_.join();
+    }
+    DecodeAhead(const DecodeAhead&) = delete;
+    DecodeAhead& operator=(const DecodeAhead&) = delete;
+
+    // Waits for the decoding and hands the picture over (null when it failed).
+    GpBitmap* take()
+    {
+        if (thread_.joinable()) thread_.join();
+        return decoded_.release();
+    }
+
+private:
+    void decode() { decoded_.track(GdipCreateBitmapFromFile(toWide(path_), decoded_.receive())); }
+
+    std::string path_;
+    GdiBitmap decoded_;
+    std::thread thread_;
+};
+
+// Converts the list in order, each next file decoding while the current one is rendered
+// and saved, until a stop covers `ticket`; every decoding has ended when it returns.
+// Returns how many files were not written.
+int convertEach(int ticket)
+{
+    int failed = 0;
+    std::set<std::string> claimed;
+    std::optional<DecodeAhead> decoding;
+    for (int index = 0; index < sourceCount() && !stopRequestedFor(ticket); ++index) {
+        setStatusText(("正在转换第" + std::to_string(index + 1) + "个图片文件").c_str());
+        if (!decoding) decoding.emplace(sourceEntry(index));
+        GdiBitmap source(decoding->take());
+        decoding.reset();
+        if (index + 1 < sourceCount()) decoding.emplace(sourceEntry(index + 1));
+
+        const WatermarkSettings settings = copySettings();
+        const char* sourcePath = sourceEntry(index);
+        OutputTarget target;
+        const bool named = makeOutputTarget(sourcePath, fieldText(settings.outputFormat), target) &&
+                           claimOutputName(target, sourcePath, claimed);
+        if (!convertDecoded(source.get(), target.outputPath, target.subtype, !named, settings)) ++failed;
+        invalidateDialog();
+    }
+    return failed;
+}
+
 void reportCompletion(const std::string& directory, int failed)
 {
     std::string question;
@@ -145,18 +206,7 @@ void runConversion(int ticket)
     case DirectoryOutcome::closing: return;
     }
 
-    int failed = 0;
-    std::set<std::string> claimed;
-    for (int index = 0; index < sourceCount() && !stopRequestedFor(ticket); ++index) {
-        setStatusText(("正在转换第" + std::to_string(index + 1) + "个图片文件").c_str());
-        const WatermarkSettings settings = copySettings();
-        const char* source = sourceEntry(index);
-        OutputTarget target;
-        const bool named = makeOutputTarget(source, fieldText(settings.outputFormat), target) &&
-                           claimOutputName(target, source, claimed);
-        if (!processFile(source, target.outputPath, target.subtype, !named, settings)) ++failed;
-        invalidateDialog();
-    }
+    const int failed = convertEach(ticket);
     setStatusText("转换完毕！");
     reportCompletion(directory, failed);
     restoreStartCaption();
@@ -227,18 +277,18 @@ bool processFile(const char* sourcePath, const char* outputPath, const char* sub
 {
     if (!imagingStarted()) return false;
     GdiBitmap source;
-    const bool decoded = source.track(GdipCreateBitmapFromFile(toWide(sourcePath), source.receive()));
-    const TargetGeometry geometry = computeTargetGeometry(source.get(), settings);
+    source.track(GdipCreateBitmapFromFile(toWide(sourcePath), source.receive()));
+    return convertDecoded(source.get(), outputPath, subtype, previewOnly, settings);
+}
+
+bool convertDecoded(GpBitmap* source, const char* outputPath, const char* subtype, bool previewOnly,
+                    const WatermarkSettings& settings)
+{
+    showInPanesAtTheirScale(source, settings);
+    const TargetGeometry geometry = computeTargetGeometry(source, settings);
     GdiBitmap target;
     target.track(GdipCreateBitmapFromScan0(geometry.width, geometry.height, 0, PixelFormat32bppARGB,
                                            nullptr, target.receive()));
-    renderWatermarked(source.get(), target.get(), geometry, settings);
-    {
-        GdiBitmap sourcePicture;
-        GdiBitmap targetPicture;
-        panePicture(source.get(), sourcePicture);
-        panePicture(target.get(), targetPicture);
-        showInPanes(sourcePicture.get(), targetPicture.get());
-    }
-    return !previewOnly && decoded && saveImage(target.get(), outputPath, subtype);
+    renderWatermarked(source, target.get(), geometry, settings);
+    return !previewOnly && source != nullptr && saveImage(target.get(), outputPath, subtype);
 }

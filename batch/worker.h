@@ -1,6 +1,7 @@
 #pragma once
 // The background thread that decodes, renders and writes every picture: previews of the
 // first source and conversions of the whole list, one job per wake-up.
+#include "common/imaging.h"
 #include "settings/settings.h"
 
 // Starts the worker; its first job is a preview of sourcePath with a rescan.
@@ -23,9 +24,13 @@ void requestStop();
 // Call on the dialog thread.
 void stopWorker();
 
-// One picture at full size: decodes it, renders it with `settings`, shows source and result
-// in the preview panes (when the canvas lock can be had, and only while drawing there) and,
-// unless previewOnly, saves it. Returns whether an output file was written; an undecodable
-// source never writes one.
+// One picture: decodes it, shows it and its result in the preview panes (when the canvas
+// lock can be had, and only while drawing there), renders it at full size with `settings`
+// and, unless previewOnly, saves it. Returns whether an output file was written; an
+// undecodable source never writes one.
 bool processFile(const char* sourcePath, const char* outputPath, const char* subtype,
                  bool previewOnly, const WatermarkSettings& settings);
+
+// The same from a picture decoded already (null: one that could not be decoded).
+bool convertDecoded(imaging::GpBitmap* source, const char* outputPath, const char* subtype,
+                    bool previewOnly, const WatermarkSettings& settings);

@@ -10,7 +10,7 @@ namespace imaging {
 using namespace Gdiplus;
 using namespace Gdiplus::DllExports;
 
-template <typename Handle, GpStatus(WINGDIPAPI* release)(Handle*)>
+template <typename Handle, GpStatus(WINGDIPAPI* dispose)(Handle*)>
 class Owned {
 public:
     Owned() = default;
@@ -29,6 +29,14 @@ public:
         return &handle_;
     }
 
+    // Hands the handle over to the caller, who releases it.
+    Handle* release()
+    {
+        Handle* handle = handle_;
+        handle_ = nullptr;
+        return handle;
+    }
+
     // Records the status of a call on this object; returns whether it succeeded.
     bool track(GpStatus status)
     {
@@ -39,7 +47,7 @@ public:
 
     void reset()
     {
-        if (handle_ != nullptr) release(handle_);
+        if (handle_ != nullptr) dispose(handle_);
         handle_ = nullptr;
     }
 
@@ -57,7 +65,6 @@ using GdiPen = Owned<GpPen, GdipDeletePen>;
 using GdiFont = Owned<GpFont, GdipDeleteFont>;
 using GdiFontFamily = Owned<GpFontFamily, GdipDeleteFontFamily>;
 using GdiStringFormat = Owned<GpStringFormat, GdipDeleteStringFormat>;
-using GdiImageAttributes = Owned<GpImageAttributes, GdipDisposeImageAttributes>;
 
 // The size of an image in pixels; 0 for a side that cannot be read (also for no image).
 struct ImageSize {

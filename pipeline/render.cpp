@@ -1,6 +1,7 @@
 #include "pipeline/render.h"
 
 #include "common/text.h"
+#include "pipeline/resample.h"
 
 using namespace imaging;
 
@@ -50,28 +51,20 @@ ARGB textColourFor(const WatermarkSettings& settings)
     return alpha << 24 | 0x00FF0000;
 }
 
-void renderWatermarked(GpImage* source, GpBitmap* target, const TargetGeometry& geometry,
-                       const WatermarkSettings& settings, double textScale, const wchar_t* fontFamily)
+void drawAdjustedSource(GpBitmap* source, double regionWidth, double regionHeight, GpBitmap* target,
+                        const WatermarkSettings& settings)
 {
-    const ColorMatrix matrix = colourMatrixFor(settings);
-    GdiImageAttributes attributes;
-    attributes.track(GdipCreateImageAttributes(attributes.receive()));
-    attributes.track(GdipSetImageAttributesColorMatrix(attributes.get(), ColorAdjustTypeBitmap, TRUE,
-                                                       &matrix, nullptr, ColorMatrixFlagsDefault));
+    resampleInto(source, regionWidth, regionHeight, target, TargetAlpha::straight, gainsOf(colourMatrixFor(settings)));
+}
 
-    const RectF layout(0.0f, 0.0f, static_cast<REAL>(geometry.width), static_cast<REAL>(geometry.height));
-
+void drawWatermarkText(GpBitmap* target, const WatermarkSettings& settings, double textScale, const wchar_t* fontFamily)
+{
+    const ImageSize size = imageSize(target);
+    const RectF layout(0.0f, 0.0f, static_cast<REAL>(size.width), static_cast<REAL>(size.height));
     GdiGraphics graphics;
     graphics.track(GdipGetImageGraphicsContext(target, graphics.receive()));
-    graphics.track(GdipDrawImageRectRect(graphics.get(), source, layout.X, layout.Y, layout.Width,
-                                         layout.Height, 0.0f, 0.0f,
-                                         static_cast<REAL>(geometry.cropWidth),
-                                         static_cast<REAL>(geometry.cropHeight), UnitPixel,
-                                         attributes.get(), nullptr, nullptr));
-
     GdiBrush brush;
-    brush.track(GdipCreateSolidFill(textColourFor(settings),
-                                    reinterpret_cast<GpSolidFill**>(brush.receive())));
+    brush.track(GdipCreateSolidFill(textColourFor(settings), reinterpret_cast<GpSolidFill**>(brush.receive())));
     GdiFontFamily family;
     family.track(GdipCreateFontFamilyFromName(fontFamily, nullptr, family.receive()));
     GdiFont font;
@@ -84,6 +77,13 @@ void renderWatermarked(GpImage* source, GpBitmap* target, const TargetGeometry& 
     format.track(GdipSetStringFormatLineAlign(format.get(), alignment.vertical));
 
     const wchar_t* text = toWide(fieldText(settings.watermarkText));
-    graphics.track(GdipDrawString(graphics.get(), text, static_cast<INT>(wcslen(text)), font.get(),
-                                  &layout, format.get(), brush.get()));
+    graphics.track(GdipDrawString(graphics.get(), text, static_cast<INT>(wcslen(text)), font.get(), &layout,
+                                  format.get(), brush.get()));
+}
+
+void renderWatermarked(GpBitmap* source, GpBitmap* target, const TargetGeometry& geometry,
+                       const WatermarkSettings& settings, const wchar_t* fontFamily)
+{
+    drawAdjustedSource(source, geometry.cropWidth, geometry.cropHeight, target, settings);
+    drawWatermarkText(target, settings, 1.0, fontFamily);
 }

@@ -14,9 +14,19 @@ imaging::ARGB textColourFor(const WatermarkSettings& settings);
 // The installed family the watermark is written in; there is no fallback.
 extern const wchar_t* const watermarkFontFamily;
 
-// Draws into `target` (a 32-bit ARGB bitmap of geometry.width x geometry.height), the text's
-// em size multiplied by textScale (a target rendered at the scale a pane shows it).
-// Failures are silent: a missing font family draws no text, a null target draws nothing.
-void renderWatermarked(imaging::GpImage* source, imaging::GpBitmap* target,
-                       const TargetGeometry& geometry, const WatermarkSettings& settings,
-                       double textScale = 1.0, const wchar_t* fontFamily = watermarkFontFamily);
+// The source region that starts at its top-left pixel (fractions allowed, for a target
+// rendered at a pane's scale from a reduced copy) stretched over all of `target`, a 32-bit
+// ARGB bitmap, through the colour matrix: area averaging where it shrinks, bilinear where it
+// grows. Draws nothing when either bitmap is missing or cannot be locked.
+void drawAdjustedSource(imaging::GpBitmap* source, double regionWidth, double regionHeight,
+                        imaging::GpBitmap* target, const WatermarkSettings& settings);
+
+// The watermark text laid out over the whole of `target`, its em size times textScale.
+// A missing font family draws no text.
+void drawWatermarkText(imaging::GpBitmap* target, const WatermarkSettings& settings, double textScale = 1.0,
+                       const wchar_t* fontFamily = watermarkFontFamily);
+
+// Both onto `target` (geometry.width x geometry.height): the crop region, then the text.
+// Failures are silent: a null target draws nothing.
+void renderWatermarked(imaging::GpBitmap* source, imaging::GpBitmap* target, const TargetGeometry& geometry,
+                       const WatermarkSettings& settings, const wchar_t* fontFamily = watermarkFontFamily);

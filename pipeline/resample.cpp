@@ -68,9 +68,48 @@ uint8_t toByte(float value)
     return static_cast<uint8_t>(std::clamp(value + 0.5f, 0.0f, 255.0f));
 }
 
+bool isIdentity(const ColourGains& gains)
+{
+    for (int c = 0; c < 3; ++c)
+        if (gains.gain[c] != 1.0f || gains.offset[c] != 0.0f) return false;
+    return true;
+}
+
+// Turns the weighted sums of one target pixel into its four bytes.
+struct PixelOutput {
+    TargetAlpha alpha;
+    ColourGains gains;
+    bool identity;
+
+    void opaque(const float* sum, uint8_t* out) const
+    {
+        for (int c = 0; c < 3; ++c) out[c] = toByte(sum[c] * gains.gain[c] + gains.offset[c]);
+        out[3] = 0xFF;
+    }
+
+    // `sum` holds premultiplied colours: the gains act on the straight ones.
+    void translucent(const float* sum, uint8_t* out) const
+    {
+        const float opacity = sum[3];
+        if (identity && alpha == TargetAlpha::premultiplied) {
+            for (int c = 0; c < 4; ++c) out[c] = toByte(sum[c]);
+            return;
+        }
+        if (opacity < 0.5f) {
+            out[0] = out[1] = out[2] = out[3] = 0;
+            return;
+        }
+        for (int c = 0; c < 3; ++c) {
+            const float straight = std::clamp(sum[c] * 255.0f / opacity * gains.gain[c] + gains.offset[c], 0.0f, 255.0f);
+            out[c] = toByte(alpha == TargetAlpha::premultiplied ? straight * opacity / 255.0f : straight);
+        }
+        out[3] = toByte(opacity);
+    }
+};
+
 template <int channels>
-void resampleRows(const PixelRows& source, const PixelRows& target, const Taps& rows,
-                  const Taps& columns, int columnsUsed, int rowBegin, int rowEnd)
+void resampleRows(const PixelRows& source, const PixelRows& target, const Taps& rows, const Taps& columns,
+                  int columnsUsed, const PixelOutput& output, int rowBegin, int rowEnd)
 {
     const std::size_t values = static_cast<std::size_t>(columnsUsed) * channels;
     std::vector<float> blended(values);
@@ -92,59 +131,108 @@ void resampleRows(const PixelRows& source, const PixelRows& target, const Taps& 
             const float* weight = &columns.weights[columns.offset[x]];
             for (int k = 0; k < columns.count[x]; ++k, pixel += channels)
                 for (int c = 0; c < channels; ++c) sum[c] += weight[k] * pixel[c];
-            for (int c = 0; c < channels; ++c) out[c] = toByte(sum[c]);
-            if (channels == 3) out[3] = 0xFF;
+            if (channels == 3)
+                output.opaque(sum, out);
+            else
+                output.translucent(sum, out);
         }
     }
 }
 
-int threadsFor(double sourcePixels, int targetRows)
+// An opaque source at the target's own size: each byte through its channel's table, which
+// holds what the weighted path would compute for it.
+void copyRows(const PixelRows& source, const PixelRows& target, const uint8_t (&table)[3][256], int rowBegin,
+              int rowEnd)
 {
-    if (sourcePixels < pixelsWorthAThread) return 1;
-    const int processors = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    return std::max(1, std::min(processors, targetRows));
+    for (int y = rowBegin; y < rowEnd; ++y) {
+        const uint8_t* in = source.pixels + static_cast<std::ptrdiff_t>(y) * source.stride;
+        uint8_t* out = target.pixels + static_cast<std::ptrdiff_t>(y) * target.stride;
+        for (int x = 0; x < target.width; ++x, in += 3, out += 4) {
+            out[0] = table[0][in[0]];
+            out[1] = table[1][in[1]];
+            out[2] = table[2][in[2]];
+            out[3] = 0xFF;
+        }
+    }
 }
 
-}  // namespace
-
-void resampleRegion(const PixelRows& source, double regionWidth, double regionHeight, const PixelRows& target)
+// Runs work(firstRow, endRow) over bands of the rows, one per thread when it pays.
+template <typename Work>
+void inBands(int rowCount, double sourcePixels, const Work& work)
 {
-    if (target.width <= 0 || target.height <= 0 || !(regionWidth > 0.0) || !(regionHeight > 0.0)) return;
-    regionWidth = std::min(regionWidth, static_cast<double>(source.width));
-    regionHeight = std::min(regionHeight, static_cast<double>(source.height));
-    const Taps columns = tapsFor(regionWidth, source.width, target.width);
-    const Taps rows = tapsFor(regionHeight, source.height, target.height);
-    const int columnsUsed = std::min(source.width, static_cast<int>(std::ceil(regionWidth)));
-    const auto band = source.bytesPerPixel == 3 ? resampleRows<3> : resampleRows<4>;
-
-    const int threads = threadsFor(regionWidth * regionHeight, target.height);
+    int threads = 1;
+    if (sourcePixels >= pixelsWorthAThread) {
+        const int processors = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+        threads = std::max(1, std::min(processors, rowCount));
+    }
     std::vector<std::thread> helpers;
-    int begin = 0;
     for (int part = 0; part < threads; ++part) {
-        const int end = static_cast<int>(static_cast<long long>(target.height) * (part + 1) / threads);
-        if (part + 1 == threads) {
-            band(source, target, rows, columns, columnsUsed, begin, end);
-            break;
+        const int begin = static_cast<int>(static_cast<long long>(rowCount) * part / threads);
+        const int end = static_cast<int>(static_cast<long long>(rowCount) * (part + 1) / threads);
+        if (part + 1 < threads) {
+            try {
+                helpers.emplace_back(work, begin, end);
+                continue;
+            } catch (const std::system_error&) {
+            }
         }
-        try {
-            helpers.emplace_back(band, std::cref(source), std::cref(target), std::cref(rows),
-                                 std::cref(columns), columnsUsed, begin, end);
-        } catch (const std::system_error&) {
-            band(source, target, rows, columns, columnsUsed, begin, end);
-        }
-        begin = end;
+        work(begin, end);
     }
     for (std::thread& helper : helpers) helper.join();
 }
 
-void resampleBitmap(GpBitmap* source, double regionWidth, double regionHeight, int width, int height,
-                    GdiBitmap& result)
+}  // namespace
+
+ColourGains gainsOf(const ColorMatrix& matrix)
 {
-    result.reset();
-    const ImageSize size = imageSize(source);
-    if (size.width <= 0 || size.height <= 0 || width <= 0 || height <= 0 || !(regionWidth > 0.0) ||
-        !(regionHeight > 0.0))
+    ColourGains gains;
+    for (int c = 0; c < 3; ++c) {
+        const int component = 2 - c;  // the matrix runs red, green, blue
+        gains.gain[c] = matrix.m[component][component];
+        gains.offset[c] = matrix.m[4][component] * 255.0f;
+    }
+    return gains;
+}
+
+void resampleRegion(const PixelRows& source, double regionWidth, double regionHeight, const PixelRows& target,
+                    TargetAlpha alpha, const ColourGains& gains)
+{
+    if (target.width <= 0 || target.height <= 0 || !(regionWidth > 0.0) || !(regionHeight > 0.0)) return;
+    regionWidth = std::min(regionWidth, static_cast<double>(source.width));
+    regionHeight = std::min(regionHeight, static_cast<double>(source.height));
+    const double work = regionWidth * regionHeight;
+    const PixelOutput output{alpha, gains, isIdentity(gains)};
+
+    if (source.bytesPerPixel == 3 && regionWidth == target.width && regionHeight == target.height) {
+        uint8_t table[3][256];
+        for (int c = 0; c < 3; ++c)
+            for (int value = 0; value < 256; ++value) {
+                uint8_t pixel[4];
+                const float sum[3] = {static_cast<float>(value), static_cast<float>(value), static_cast<float>(value)};
+                output.opaque(sum, pixel);
+                table[c][value] = pixel[c];
+            }
+        inBands(target.height, work, [&](int begin, int end) { copyRows(source, target, table, begin, end); });
         return;
+    }
+
+    const Taps columns = tapsFor(regionWidth, source.width, target.width);
+    const Taps rows = tapsFor(regionHeight, source.height, target.height);
+    const int columnsUsed = std::min(source.width, static_cast<int>(std::ceil(regionWidth)));
+    const auto band = source.bytesPerPixel == 3 ? resampleRows<3> : resampleRows<4>;
+    inBands(target.height, work, [&](int begin, int end) {
+        band(source, target, rows, columns, columnsUsed, output, begin, end);
+    });
+}
+
+bool resampleInto(GpBitmap* source, double regionWidth, double regionHeight, GpBitmap* target, TargetAlpha alpha,
+                  const ColourGains& gains)
+{
+    const ImageSize size = imageSize(source);
+    const ImageSize targetSize = imageSize(target);
+    if (size.width <= 0 || size.height <= 0 || targetSize.width <= 0 || targetSize.height <= 0 ||
+        !(regionWidth > 0.0) || !(regionHeight > 0.0))
+        return false;
     regionWidth = std::min(regionWidth, static_cast<double>(size.width));
     regionHeight = std::min(regionHeight, static_cast<double>(size.height));
 
@@ -154,23 +242,27 @@ void resampleBitmap(GpBitmap* source, double regionWidth, double regionHeight, i
     const bool opaqueRgb = format == PixelFormat24bppRGB;
     const Rect used(0, 0, static_cast<INT>(std::ceil(regionWidth)), static_cast<INT>(std::ceil(regionHeight)));
     const BitmapLock read(source, used, ImageLockModeRead, opaqueRgb ? PixelFormat24bppRGB : PixelFormat32bppPARGB);
-    if (!read) return;
+    const BitmapLock written(target, Rect(0, 0, targetSize.width, targetSize.height), ImageLockModeWrite,
+                             alpha == TargetAlpha::premultiplied ? PixelFormat32bppPARGB : PixelFormat32bppARGB);
+    if (!read || !written) return false;
+    const BitmapData& in = read.data();
+    const BitmapData& out = written.data();
+    resampleRegion({static_cast<uint8_t*>(in.Scan0), in.Stride, static_cast<int>(in.Width),
+                    static_cast<int>(in.Height), opaqueRgb ? 3 : 4},
+                   regionWidth, regionHeight,
+                   {static_cast<uint8_t*>(out.Scan0), out.Stride, targetSize.width, targetSize.height, 4}, alpha,
+                   gains);
+    return true;
+}
 
+void resampleBitmap(GpBitmap* source, double regionWidth, double regionHeight, int width, int height,
+                    GdiBitmap& result)
+{
+    result.reset();
+    if (width <= 0 || height <= 0 || imageSize(source).width <= 0) return;
     if (!result.track(GdipCreateBitmapFromScan0(width, height, 0, PixelFormat32bppPARGB, nullptr,
                                                 result.receive())))
         return;
-    {
-        const BitmapLock written(result.get(), Rect(0, 0, width, height), ImageLockModeWrite,
-                                 PixelFormat32bppPARGB);
-        if (written) {
-            const BitmapData& in = read.data();
-            const BitmapData& out = written.data();
-            resampleRegion({static_cast<uint8_t*>(in.Scan0), in.Stride, static_cast<int>(in.Width),
-                            static_cast<int>(in.Height), opaqueRgb ? 3 : 4},
-                           regionWidth, regionHeight,
-                           {static_cast<uint8_t*>(out.Scan0), out.Stride, width, height, 4});
-            return;
-        }
-    }
-    result.reset();
+    if (!resampleInto(source, regionWidth, regionHeight, result.get(), TargetAlpha::premultiplied, ColourGains{}))
+        result.reset();
 }

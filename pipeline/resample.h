@@ -16,11 +16,35 @@ struct PixelRows {
     int bytesPerPixel = 4;
 };
 
+// What a colour matrix without cross terms does to each resampled pixel: every colour channel
+// times its gain plus its offset (on the 0 to 255 scale), clamped; alpha passes. Indexed in
+// the pixels' byte order: blue, green, red.
+struct ColourGains {
+    float gain[3] = {1.0f, 1.0f, 1.0f};
+    float offset[3] = {0.0f, 0.0f, 0.0f};
+};
+
+// The gains of the colour matrices the settings make (red, green and blue on the diagonal,
+// offsets in the constant row).
+ColourGains gainsOf(const imaging::ColorMatrix& matrix);
+
+// Whether target pixels hold colours premultiplied by alpha or straight ones.
+enum class TargetAlpha { premultiplied, straight };
+
 // Fills all of `target` (4 bytes a pixel) from the region of `source` that starts at its
 // top-left pixel and is regionWidth x regionHeight pixels large (fractions allowed, at most
-// the source's size, more than 0). Large regions are spread over every processor.
+// the source's size, more than 0), then applies `gains`. Large regions are spread over every
+// processor. A region of the target's own size from an opaque source is a plain copy
+// through the gains.
 void resampleRegion(const PixelRows& source, double regionWidth, double regionHeight,
-                    const PixelRows& target);
+                    const PixelRows& target, TargetAlpha alpha = TargetAlpha::premultiplied,
+                    const ColourGains& gains = {});
+
+// resampleRegion between two bitmaps of any pixel format, each locked for the pass; the
+// target is written as 32-bit premultiplied or straight ARGB. False, with the target as it
+// was, when there is nothing to resample or either bitmap cannot be locked.
+bool resampleInto(imaging::GpBitmap* source, double regionWidth, double regionHeight,
+                  imaging::GpBitmap* target, TargetAlpha alpha, const ColourGains& gains);
 
 // A new 32-bit premultiplied ARGB bitmap of width x height made by resampleRegion from a
 // bitmap of any pixel format. `result` stays empty when there is nothing to resample or a

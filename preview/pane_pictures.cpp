@@ -22,30 +22,37 @@ ImageSize shownSize(ImageSize size)
     return {placed.width, placed.height};
 }
 
-void reduceForPane(GpBitmap* picture, ImageSize shownAs, GdiBitmap& result)
+// Reduces a decoded picture into `reduced`, which stays empty when there is none.
+void reduce(GpBitmap* decoded, std::optional<PreviewSource>& reduced)
 {
-    const ImageSize size = imageSize(picture);
-    const ImageSize shown = shownSize(shownAs);
-    resampleBitmap(picture, size.width, size.height, shown.width, shown.height, result);
-}
-
-// Decodes the file into `cache`, or leaves it empty when that fails.
-void loadPreviewSource(std::optional<PreviewSource>& cache, const char* sourcePath, FileIdentity file)
-{
-    GdiBitmap decoded;
-    if (!decoded.track(GdipCreateBitmapFromFile(toWide(sourcePath), decoded.receive()))) return;
-    cache.emplace();
-    cache->file = std::move(file);
-    cache->size = imageSize(decoded.get());
-    const ImageSize working = workingSize(cache->size);
-    resampleBitmap(decoded.get(), cache->size.width, cache->size.height, working.width, working.height,
-                   cache->working);
-    if (!cache->working) {
-        cache.reset();
+    const ImageSize size = imageSize(decoded);
+    const ImageSize working = workingSize(size);
+    reduced.emplace();
+    reduced->size = size;
+    resampleBitmap(decoded, size.width, size.height, working.width, working.height, reduced->working);
+    if (!reduced->working) {
+        reduced.reset();
         return;
     }
     // Placed by the source's own size: the working copy's sides are rounded up.
-    reduceForPane(cache->working.get(), cache->size, cache->sourcePicture);
+    const ImageSize shown = shownSize(size);
+    resampleBitmap(reduced->working.get(), working.width, working.height, shown.width, shown.height,
+                   reduced->sourcePicture);
+}
+
+// Both panes from a reduced source (null: one that could not be decoded).
+void showReduced(const PreviewSource* source, const WatermarkSettings& settings)
+{
+    const ImageSize size = source != nullptr ? source->size : ImageSize{};
+    GpBitmap* working = source != nullptr ? source->working.get() : nullptr;
+    const PaneRender render =
+        paneRenderFor(targetGeometryFor(size.width, size.height, settings), size, imageSize(working));
+    GdiBitmap target;
+    target.track(GdipCreateBitmapFromScan0(render.width, render.height, 0, PixelFormat32bppARGB, nullptr,
+                                           target.receive()));
+    drawAdjustedSource(working, render.regionWidth, render.regionHeight, target.get(), settings);
+    drawWatermarkText(target.get(), settings, render.textScale);
+    showInPanes(source != nullptr ? source->sourcePicture.get() : nullptr, target.get());
 }
 
 }  // namespace
@@ -62,7 +69,8 @@ PaneRender paneRenderFor(const TargetGeometry& target, ImageSize source, ImageSi
 {
     const ImageSize shown = shownSize({target.width, target.height});
     PaneRender render;
-    render.geometry = {shown.width, shown.height, shown.width, shown.height};
+    render.width = shown.width;
+    render.height = shown.height;
     if (source.width > 0 && source.height > 0) {
         render.regionWidth = target.cropWidth * static_cast<double>(working.width) / source.width;
         render.regionHeight = target.cropHeight * static_cast<double>(working.height) / source.height;
@@ -73,8 +81,6 @@ PaneRender paneRenderFor(const TargetGeometry& target, ImageSize source, ImageSi
                                     static_cast<double>(shown.height) / target.height);
     return render;
 }
-
-void panePicture(GpBitmap* picture, GdiBitmap& result) { reduceForPane(picture, imageSize(picture), result); }
 
 bool FileIdentity::operator==(const FileIdentity& other) const
 {
@@ -96,18 +102,19 @@ void previewInPanes(std::optional<PreviewSource>& cache, const char* sourcePath,
 {
     std::optional<FileIdentity> file = identifyFile(sourcePath);
     if (cache && !(file && cache->file == *file)) cache.reset();
-    if (!cache && file) loadPreviewSource(cache, sourcePath, std::move(*file));
+    if (!cache && file) {
+        GdiBitmap decoded;
+        if (decoded.track(GdipCreateBitmapFromFile(toWide(sourcePath), decoded.receive()))) {
+            reduce(decoded.get(), cache);
+            if (cache) cache->file = std::move(*file);
+        }
+    }
+    showReduced(cache ? &*cache : nullptr, settings);
+}
 
-    const ImageSize size = cache ? cache->size : ImageSize{};
-    GpBitmap* working = cache ? cache->working.get() : nullptr;
-    const PaneRender render =
-        paneRenderFor(targetGeometryFor(size.width, size.height, settings), size, imageSize(working));
-    GdiBitmap region;
-    resampleBitmap(working, render.regionWidth, render.regionHeight, render.geometry.width,
-                   render.geometry.height, region);
-    GdiBitmap target;
-    target.track(GdipCreateBitmapFromScan0(render.geometry.width, render.geometry.height, 0,
-                                           PixelFormat32bppARGB, nullptr, target.receive()));
-    renderWatermarked(region.get(), target.get(), render.geometry, settings, render.textScale);
-    showInPanes(cache ? cache->sourcePicture.get() : nullptr, target.get());
+void showInPanesAtTheirScale(GpBitmap* decoded, const WatermarkSettings& settings)
+{
+    std::optional<PreviewSource> reduced;
+    if (decoded != nullptr) reduce(decoded, reduced);
+    showReduced(reduced ? &*reduced : nullptr, settings);
 }

@@ -16,20 +16,17 @@
 // target pane shows it without enlarging the copy.
 imaging::ImageSize workingSize(imaging::ImageSize source);
 
-// A target as the target pane shows it: `geometry` is the pane-scale target (its crop its
-// own size), made from the region regionWidth x regionHeight of the working copy, with the
-// text's em size multiplied by textScale.
+// A target as the target pane shows it: width x height pixels, made from the region
+// regionWidth x regionHeight of the working copy, the text's em size times textScale.
 struct PaneRender {
-    TargetGeometry geometry;
+    int32_t width = 0;
+    int32_t height = 0;
     double regionWidth = 0.0;
     double regionHeight = 0.0;
     double textScale = 1.0;
 };
 PaneRender paneRenderFor(const TargetGeometry& target, imaging::ImageSize source,
                          imaging::ImageSize working);
-
-// `picture` reduced to the size at which its pane shows it (empty for no picture).
-void panePicture(imaging::GpBitmap* picture, imaging::GdiBitmap& result);
 
 // Which file a preview source was read from; two are equal only when full path, size and
 // last write time all are.
@@ -42,8 +39,8 @@ struct FileIdentity {
 // Empty when the file cannot be queried.
 std::optional<FileIdentity> identifyFile(const char* path);
 
-// The first source as previews keep it: its decoded size, its working copy and its
-// source-pane picture. The full decoded picture is not kept.
+// A source as the panes need it: its decoded size, its working copy and its source-pane
+// picture. Previews keep the first source so; the full decoded picture is not kept.
 struct PreviewSource {
     FileIdentity file;
     imaging::ImageSize size;
@@ -56,3 +53,7 @@ struct PreviewSource {
 // cannot be queried or decoded leaves `cache` empty and is shown as undecodable.
 void previewInPanes(std::optional<PreviewSource>& cache, const char* sourcePath,
                     const WatermarkSettings& settings);
+
+// The same for a picture a conversion decoded (null: one that could not be decoded), without
+// keeping anything: the panes show it while its full-size render is made and saved.
+void showInPanesAtTheirScale(imaging::GpBitmap* decoded, const WatermarkSettings& settings);

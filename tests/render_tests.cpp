@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstring>
 
 using namespace imaging;
@@ -24,7 +27,7 @@ void render(GdiBitmap& target, GdiBitmap& source, const WatermarkSettings& setti
     const TargetGeometry geometry = computeTargetGeometry(source.get(), settings);
     ASSERT_EQ(GdipCreateBitmapFromScan0(geometry.width, geometry.height, 0, PixelFormat32bppARGB,
                                         nullptr, target.receive()), Ok);
-    renderWatermarked(source.get(), target.get(), geometry, settings, 1.0, fontFamily);
+    renderWatermarked(source.get(), target.get(), geometry, settings, fontFamily);
 }
 
 bool isTextRed(ARGB colour)
@@ -88,6 +91,109 @@ TEST(Render, ColourMatrixChangesRedGreenBlueAndNeverAlpha)
             for (int x = 0; x < 4; ++x)
                 EXPECT_TRUE(nearColour(pixelAt(target.get(), x, y), row.expected, 2))
                     << std::hex << pixelAt(target.get(), x, y) << " at " << std::dec << x << "," << y;
+    }
+}
+
+// Opaque 24-bit pixels as decoded JPEGs have them; colour(x, y) gives blue, green, red.
+template <typename Colour>
+void makeRgbBitmap(GdiBitmap& bitmap, int width, int height, Colour colour)
+{
+    ASSERT_EQ(GdipCreateBitmapFromScan0(width, height, 0, PixelFormat24bppRGB, nullptr, bitmap.receive()), Ok);
+    const BitmapLock lock(bitmap.get(), Rect(0, 0, width, height), ImageLockModeWrite, PixelFormat24bppRGB);
+    ASSERT_TRUE(lock);
+    for (int y = 0; y < height; ++y) {
+        auto* row = static_cast<uint8_t*>(lock.data().Scan0) + static_cast<std::ptrdiff_t>(y) * lock.data().Stride;
+        for (int x = 0; x < width; ++x) {
+            const std::array<int, 3> bgr = colour(x, y);
+            for (int c = 0; c < 3; ++c) row[3 * x + c] = static_cast<uint8_t>(bgr[c]);
+        }
+    }
+}
+
+TEST(Render, OpaqueSourcesGetTheMatrixComputedHere)
+{
+    // Each channel a ramp; halving averages pixel pairs, so each target value is known.
+    const auto ramp = [](int x, int) { return std::array<int, 3>{x, 255 - x, (x * 7) % 256}; };
+    struct Row {
+        const char* name;
+        int red, green, blue, brightness, targetWidth;
+    };
+    const Row rows[] = {
+        {"own size, identity", 0, 0, 0, 0, 256},
+        {"own size, every setting", 30, -20, 45, -10, 256},
+        {"own size, brightness saturates", 0, 0, 0, 50, 256},
+        {"halved, every setting", -40, 10, 25, 20, 128},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WatermarkSettings settings = plainSettings();
+        settings.textOpacity = 0;
+        settings.keepSourceSize = row.targetWidth == 256 ? 1 : 0;
+        settings.targetWidth = row.targetWidth;
+        settings.targetHeight = 2;
+        settings.redAdjust = row.red;
+        settings.greenAdjust = row.green;
+        settings.blueAdjust = row.blue;
+        settings.brightnessAdjust = row.brightness;
+        GdiBitmap source, target;
+        makeRgbBitmap(source, 256, 4, ramp);
+        render(target, source, settings);
+        ASSERT_EQ(imageSize(target.get()).width, row.targetWidth);
+
+        const int factor = 256 / row.targetWidth;
+        const int adjusts[3] = {row.blue, row.green, row.red};
+        const double offset = static_cast<float>(row.brightness * static_cast<double>(0.01f)) * 255.0;
+        for (int x = 0; x < row.targetWidth; ++x) {
+            const ARGB actual = pixelAt(target.get(), x, 1);
+            for (int c = 0; c < 3; ++c) {
+                double mean = 0.0;
+                for (int k = 0; k < factor; ++k) mean += ramp(x * factor + k, 0)[c];
+                mean /= factor;
+                const double gain = static_cast<float>(adjusts[c] * static_cast<double>(0.01f) + 1.0);
+                const int expected = static_cast<int>(std::lround(std::clamp(mean * gain + offset, 0.0, 255.0)));
+                ASSERT_NEAR(static_cast<int>(actual >> (8 * c) & 0xFF), expected, 1) << "channel " << c << " at " << x;
+            }
+            ASSERT_EQ(actual >> 24, 0xFFu);
+        }
+    }
+}
+
+TEST(Render, NothingBeyondTheCropEdgeReachesTheTarget)
+{
+    constexpr std::array<int, 3> green{0, 200, 0}, yellow{0, 230, 250}, blue{250, 0, 0};
+    struct Row {
+        const char* name;
+        int width, height;
+        bool bottomEdge;  // else the right edge
+        int edge;         // the crop's extent across that edge
+    };
+    // 160 x 120 from 1000 x 1000 keeps 1000 x 750; from 1000 x 500, 666 x 500.
+    const Row rows[] = {{"width fills: the crop's bottom edge", 1000, 1000, true, 750},
+                        {"height fills: the crop's right edge", 1000, 500, false, 666}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        GdiBitmap source, target;
+        // A band of yellow just inside the edge, blue beyond it.
+        makeRgbBitmap(source, row.width, row.height, [&](int x, int y) {
+            const int across = row.bottomEdge ? y : x;
+            return across >= row.edge ? blue : across >= row.edge - 6 ? yellow : green;
+        });
+        WatermarkSettings settings = plainSettings();
+        settings.textOpacity = 0;
+        settings.keepSourceSize = 0;
+        settings.targetWidth = 160;
+        settings.targetHeight = 120;
+        const TargetGeometry geometry = computeTargetGeometry(source.get(), settings);
+        ASSERT_EQ(row.bottomEdge ? geometry.cropHeight : geometry.cropWidth, row.edge);
+        render(target, source, settings);
+
+        for (int y = 0; y < 120; ++y)
+            for (int x = 0; x < 160; ++x)
+                ASSERT_LT(channels(pixelAt(target.get(), x, y)).blue, 8) << x << "," << y;
+        const ARGB lastLine = row.bottomEdge ? pixelAt(target.get(), 80, 119) : pixelAt(target.get(), 159, 60);
+        const ARGB inside = row.bottomEdge ? pixelAt(target.get(), 80, 110) : pixelAt(target.get(), 150, 60);
+        EXPECT_GT(channels(lastLine).red, 180) << "the yellow band at the edge is shown";
+        EXPECT_TRUE(nearColour(inside, 0xFF00C800, 1));
     }
 }
 

@@ -1,7 +1,10 @@
 // Times the program's own work under the real imaging library and prints one line that
 // scripts/bench.sh reads:
 //   bench convert keep|fixed DIRECTORY  converts every *.jpg of DIRECTORY to JPEG into
-//                                       DIRECTORY\converted, as a conversion does, file by file
+//                                       DIRECTORY\converted (which must not exist) as the Start
+//                                       button does: from the request to the completion question
+//   bench floor keep|fixed DIRECTORY    the imaging library's own decoding of every *.jpg of
+//                                       DIRECTORY and encoding of a picture of the output's size
 //   bench preview FILE                  previews of FILE, from the request to the paint: cold
 //                                       (a rescan, so FILE is decoded again) and warm (a slider
 //                                       changed, same source); and the imaging library's own
@@ -33,6 +36,7 @@ constexpr UINT_PTR giveUpTimer = 1;
 constexpr UINT giveUpMilliseconds = 120000;
 // Long enough for the paints that showing a window brings (Wine maps it asynchronously).
 constexpr double settleMilliseconds = 300.0;
+constexpr const char* doneTitle = "完成";
 constexpr int fixedWidth = 1600;
 constexpr int fixedHeight = 1200;
 
@@ -141,6 +145,13 @@ void pumpFor(double milliseconds)
     }
 }
 
+void showAndSettle(HWND window)
+{
+    ShowWindow(window, SW_SHOWNOACTIVATE);
+    UpdateWindow(window);
+    pumpFor(settleMilliseconds);
+}
+
 // Pumps messages until a paint after the first `paintsSeen`; false when none came in time.
 bool pumpUntilPaint(HWND window, int paintsSeen)
 {
@@ -180,32 +191,93 @@ std::vector<std::string> jpegFilesIn(const std::string& directory)
     return files;
 }
 
+// Pumps messages until a message box of that title shows; null when none came in time.
+HWND pumpUntilMessageBox(const char* title)
+{
+    const double giveUp = nowMilliseconds() + giveUpMilliseconds;
+    for (;;) {
+        if (HWND box = FindWindowA("#32770", title)) return box;
+        if (nowMilliseconds() > giveUp) return nullptr;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_ALLINPUT);
+        dispatchWaiting();
+    }
+}
+
+int countFilesIn(const std::string& directory)
+{
+    int count = 0;
+    WIN32_FIND_DATAA found;
+    SearchHandle search(FindFirstFileA((directory + "\\*").c_str(), &found));
+    if (!search) return 0;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) ++count;
+    } while (FindNextFileA(search.get(), &found));
+    return count;
+}
+
 int benchConversion(const char* sizeMode, const std::string& directory)
 {
     const bool keepSize = std::strcmp(sizeMode, "keep") == 0;
     applyBenchSettings(keepSize);
+    setSourcePath(directory.c_str());
     const std::vector<std::string> files = jpegFilesIn(directory);
     if (files.empty()) {
         std::fprintf(stderr, "no *.jpg in %s\n", directory.c_str());
         return 1;
     }
-    CreateDirectoryA((directory + "\\converted").c_str(), nullptr);
 
     StandInWindow window;
     ImagingSession imaging(window.get());
-    int written = 0;
-    const double start = nowMilliseconds();
-    for (const std::string& file : files) {
-        const WatermarkSettings settings = copySettings();
-        OutputTarget target;
-        if (makeOutputTarget(file.c_str(), fieldText(settings.outputFormat), target) &&
-            processFile(file.c_str(), target.outputPath, target.subtype, false, settings))
-            ++written;
+    showAndSettle(window.get());
+    WorkerSession worker;
+    // The worker's first job previews the first file: it loads the codecs.
+    if (!pumpUntilPaint(window.get(), paintCount)) {
+        std::fprintf(stderr, "the first preview never painted\n");
+        return 1;
     }
+    const double start = nowMilliseconds();
+    requestJob(0, 1);
+    const HWND done = pumpUntilMessageBox(doneTitle);
     const double elapsed = nowMilliseconds() - start;
+    if (done == nullptr) {
+        std::fprintf(stderr, "the conversion never asked its closing question\n");
+        return 1;
+    }
+    PostMessageA(done, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(done, IDNO)));
+    const int written = countFilesIn(directory + "\\converted");
     std::printf("convert %s files=%zu written=%d ms_per_file=%.1f\n", keepSize ? "keep" : "fixed",
                 files.size(), written, elapsed / static_cast<double>(files.size()));
     return written == static_cast<int>(files.size()) ? 0 : 1;
+}
+
+int benchFloor(const char* sizeMode, const std::string& directory)
+{
+    const bool keepSize = std::strcmp(sizeMode, "keep") == 0;
+    const std::vector<std::string> files = jpegFilesIn(directory);
+    StandInWindow window;
+    ImagingSession imaging(window.get());
+    const std::string output = directory + "\\floor-output.tmp";
+    double total = 0.0;
+    for (const std::string& file : files) {
+        double start = nowMilliseconds();
+        imaging::GdiBitmap decoded;
+        imaging::GdipCreateBitmapFromFile(toWide(file), decoded.receive());
+        double elapsed = nowMilliseconds() - start;
+        imaging::GdiBitmap cropped;
+        if (!keepSize)
+            cropped.track(imaging::GdipCloneBitmapAreaI(0, 0, fixedWidth, fixedHeight, PixelFormat24bppRGB,
+                                                        decoded.get(), cropped.receive()));
+        start = nowMilliseconds();
+        const bool saved = saveImage(keepSize ? decoded.get() : cropped.get(), output.c_str(), "jpeg");
+        total += elapsed + nowMilliseconds() - start;
+        if (!saved) {
+            std::fprintf(stderr, "%s did not decode and encode\n", file.c_str());
+            return 1;
+        }
+    }
+    DeleteFileA(output.c_str());
+    std::printf("floor files=%zu ms_per_file=%.1f\n", files.size(), total / static_cast<double>(files.size()));
+    return files.empty() ? 1 : 0;
 }
 
 // Waits for the paint after a request; -1 when none came.
@@ -233,10 +305,7 @@ int benchPreview(const char* file)
 
     StandInWindow window;
     ImagingSession imaging(window.get());
-    ShowWindow(window.get(), SW_SHOWNOACTIVATE);
-    UpdateWindow(window.get());
-    pumpFor(settleMilliseconds);
-
+    showAndSettle(window.get());
     WorkerSession worker;
     // The worker's first job previews the same file: it loads the codecs and warms the file cache.
     if (!pumpUntilPaint(window.get(), paintCount)) {
@@ -262,10 +331,10 @@ int benchPreview(const char* file)
 
 int main(int argc, char** argv)
 {
-    if (argc == 4 && std::strcmp(argv[1], "convert") == 0 &&
-        (std::strcmp(argv[2], "keep") == 0 || std::strcmp(argv[2], "fixed") == 0))
-        return benchConversion(argv[2], argv[3]);
+    const bool sizeMode = argc == 4 && (std::strcmp(argv[2], "keep") == 0 || std::strcmp(argv[2], "fixed") == 0);
+    if (sizeMode && std::strcmp(argv[1], "convert") == 0) return benchConversion(argv[2], argv[3]);
+    if (sizeMode && std::strcmp(argv[1], "floor") == 0) return benchFloor(argv[2], argv[3]);
     if (argc == 3 && std::strcmp(argv[1], "preview") == 0) return benchPreview(argv[2]);
-    std::fprintf(stderr, "usage: bench convert keep|fixed DIRECTORY\n       bench preview FILE\n");
+    std::fprintf(stderr, "usage: bench convert|floor keep|fixed DIRECTORY\n       bench preview FILE\n");
     return 2;
 }

@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -114,10 +115,11 @@ void runPreview()
     invalidateDialog();
 }
 
-// A source decoded on a thread of its own while the file before it is rendered and saved.
-class DecodeAhead {
+// A source decoded, and reduced for the panes, on a thread of its own from the moment it is
+// made: during a conversion, while the file before it is rendered and saved.
+class DecodedFile {
 public:
-    explicit DecodeAhead(const char* path) : path_(path)
+    explicit DecodedFile(const char* path) : path_(path)
     {
         try {
             thread_ = std::thread([this] { decode(); });
@@ -125,27 +127,49 @@ public:
             decode();
         }
     }
-    ~DecodeAhead()
-    {
-        if (thread_.joinable()) thread_.join();
-    }
-    DecodeAhead(const DecodeAhead&) = delete;
-    DecodeAhead& operator=(const DecodeAhead&) = delete;
+    ~DecodedFile() { wait(); }
+    DecodedFile(const DecodedFile&) = delete;
+    DecodedFile& operator=(const DecodedFile&) = delete;
 
-    // Waits for the decoding and hands the picture over (null when it failed).
-    GpBitmap* take()
+    void wait()
     {
         if (thread_.joinable()) thread_.join();
-        return decoded_.release();
     }
+    // Empty when the file could not be decoded. Only after wait().
+    GdiBitmap& picture() { return picture_; }
+    const PreviewSource* reduced() const { return reduced_ ? &*reduced_ : nullptr; }
 
 private:
-    void decode() { decoded_.track(GdipCreateBitmapFromFile(toWide(path_), decoded_.receive())); }
+    void decode()
+    {
+        picture_.track(GdipCreateBitmapFromFile(toWide(path_), picture_.receive()));
+        reduceForPanes(picture_.get(), reduced_);
+    }
 
     std::string path_;
-    GdiBitmap decoded_;
+    GdiBitmap picture_;
+    std::optional<PreviewSource> reduced_;
     std::thread thread_;
 };
+
+// Shows the file in the panes, renders it with `settings` and, unless previewOnly, saves it;
+// the decoded picture is released before the save. Returns whether a file was written.
+bool convertDecoded(DecodedFile& file, const char* outputPath, const char* subtype, bool previewOnly,
+                    const WatermarkSettings& settings)
+{
+    file.wait();
+    GdiBitmap& source = file.picture();
+    const bool decoded = static_cast<bool>(source);
+    showReducedInPanes(file.reduced(), settings);
+    const TargetGeometry geometry = computeTargetGeometry(source.get(), settings);
+    GdiBitmap target;
+    target.track(GdipCreateBitmapFromScan0(geometry.width, geometry.height, 0,
+                                           targetFormatFor(source.get(), subtype), nullptr, target.receive()));
+    renderWatermarked(source.get(), target.get(), geometry, settings);
+    // Not needed while the target is encoded, which is when the next file is decoding.
+    source.reset();
+    return !previewOnly && decoded && saveImage(target.get(), outputPath, subtype);
+}
 
 // Converts the list in order, each next file decoding while the current one is rendered
 // and saved, until a stop covers `ticket`; every decoding has ended when it returns.
@@ -154,20 +178,21 @@ int convertEach(int ticket)
 {
     int failed = 0;
     std::set<std::string> claimed;
-    std::optional<DecodeAhead> decoding;
+    std::unique_ptr<DecodedFile> next;
     for (int index = 0; index < sourceCount() && !stopRequestedFor(ticket); ++index) {
         setStatusText(("正在转换第" + std::to_string(index + 1) + "个图片文件").c_str());
-        if (!decoding) decoding.emplace(sourceEntry(index));
-        GdiBitmap source(decoding->take());
-        decoding.reset();
-        if (index + 1 < sourceCount()) decoding.emplace(sourceEntry(index + 1));
+        const std::unique_ptr<DecodedFile> current =
+            next ? std::move(next) : std::make_unique<DecodedFile>(sourceEntry(index));
+        // One decoding at a time: the next starts once this one has ended.
+        current->wait();
+        if (index + 1 < sourceCount()) next = std::make_unique<DecodedFile>(sourceEntry(index + 1));
 
         const WatermarkSettings settings = copySettings();
         const char* sourcePath = sourceEntry(index);
         OutputTarget target;
         const bool named = makeOutputTarget(sourcePath, fieldText(settings.outputFormat), target) &&
                            claimOutputName(target, sourcePath, claimed);
-        if (!convertDecoded(source.get(), target.outputPath, target.subtype, !named, settings)) ++failed;
+        if (!convertDecoded(*current, target.outputPath, target.subtype, !named, settings)) ++failed;
         invalidateDialog();
     }
     return failed;
@@ -276,19 +301,6 @@ bool processFile(const char* sourcePath, const char* outputPath, const char* sub
                  const WatermarkSettings& settings)
 {
     if (!imagingStarted()) return false;
-    GdiBitmap source;
-    source.track(GdipCreateBitmapFromFile(toWide(sourcePath), source.receive()));
-    return convertDecoded(source.get(), outputPath, subtype, previewOnly, settings);
-}
-
-bool convertDecoded(GpBitmap* source, const char* outputPath, const char* subtype, bool previewOnly,
-                    const WatermarkSettings& settings)
-{
-    showInPanesAtTheirScale(source, settings);
-    const TargetGeometry geometry = computeTargetGeometry(source, settings);
-    GdiBitmap target;
-    target.track(GdipCreateBitmapFromScan0(geometry.width, geometry.height, 0, PixelFormat32bppARGB,
-                                           nullptr, target.receive()));
-    renderWatermarked(source, target.get(), geometry, settings);
-    return !previewOnly && source != nullptr && saveImage(target.get(), outputPath, subtype);
+    DecodedFile file(sourcePath);
+    return convertDecoded(file, outputPath, subtype, previewOnly, settings);
 }

@@ -1,7 +1,6 @@
 #pragma once
 // The background thread that decodes, renders and writes every picture: previews of the
 // first source and conversions of the whole list, one job per wake-up.
-#include "common/imaging.h"
 #include "settings/settings.h"
 
 // Starts the worker; its first job is a preview of sourcePath with a rescan.
@@ -31,6 +30,3 @@ void stopWorker();
 bool processFile(const char* sourcePath, const char* outputPath, const char* subtype,
                  bool previewOnly, const WatermarkSettings& settings);
 
-// The same from a picture decoded already (null: one that could not be decoded).
-bool convertDecoded(imaging::GpBitmap* source, const char* outputPath, const char* subtype,
-                    bool previewOnly, const WatermarkSettings& settings);

@@ -3,6 +3,8 @@
 #include "common/text.h"
 #include "pipeline/resample.h"
 
+#include <string_view>
+
 using namespace imaging;
 
 namespace {
@@ -79,6 +81,14 @@ void drawWatermarkText(GpBitmap* target, const WatermarkSettings& settings, doub
     const wchar_t* text = toWide(fieldText(settings.watermarkText));
     graphics.track(GdipDrawString(graphics.get(), text, static_cast<INT>(wcslen(text)), font.get(), &layout,
                                   format.get(), brush.get()));
+}
+
+PixelFormat targetFormatFor(GpBitmap* source, const char* subtype)
+{
+    PixelFormat format = 0;
+    if (source == nullptr || GdipGetImagePixelFormat(source, &format) != Ok) format = 0;
+    return format == PixelFormat24bppRGB && std::string_view(subtype) == "jpeg" ? PixelFormat24bppRGB
+                                                                                : PixelFormat32bppARGB;
 }
 
 void renderWatermarked(GpBitmap* source, GpBitmap* target, const TargetGeometry& geometry,

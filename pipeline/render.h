@@ -26,6 +26,11 @@ void drawAdjustedSource(imaging::GpBitmap* source, double regionWidth, double re
 void drawWatermarkText(imaging::GpBitmap* target, const WatermarkSettings& settings, double textScale = 1.0,
                        const wchar_t* fontFamily = watermarkFontFamily);
 
+// The pixel format a target is made in: 24-bit RGB when an opaque 24-bit source (a decoded
+// JPEG) becomes a JPEG, whose encoder keeps no alpha and would make that copy itself; every
+// pixel is opaque then, so the file is the same. 32-bit ARGB otherwise.
+imaging::PixelFormat targetFormatFor(imaging::GpBitmap* source, const char* subtype);
+
 // Both onto `target` (geometry.width x geometry.height): the crop region, then the text.
 // Failures are silent: a null target draws nothing.
 void renderWatermarked(imaging::GpBitmap* source, imaging::GpBitmap* target, const TargetGeometry& geometry,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <functional>
 #include <system_error>
 #include <thread>
@@ -75,35 +76,38 @@ bool isIdentity(const ColourGains& gains)
     return true;
 }
 
-// Turns the weighted sums of one target pixel into its four bytes.
+// Turns the weighted sums of one target pixel into its bytes: four, or three for a target
+// without alpha, which gets the straight colours.
 struct PixelOutput {
     TargetAlpha alpha;
     ColourGains gains;
     bool identity;
+    int bytes;
 
     void opaque(const float* sum, uint8_t* out) const
     {
         for (int c = 0; c < 3; ++c) out[c] = toByte(sum[c] * gains.gain[c] + gains.offset[c]);
-        out[3] = 0xFF;
+        if (bytes == 4) out[3] = 0xFF;
     }
 
     // `sum` holds premultiplied colours: the gains act on the straight ones.
     void translucent(const float* sum, uint8_t* out) const
     {
         const float opacity = sum[3];
-        if (identity && alpha == TargetAlpha::premultiplied) {
+        const bool premultiplied = alpha == TargetAlpha::premultiplied && bytes == 4;
+        if (identity && premultiplied) {
             for (int c = 0; c < 4; ++c) out[c] = toByte(sum[c]);
             return;
         }
         if (opacity < 0.5f) {
-            out[0] = out[1] = out[2] = out[3] = 0;
+            for (int c = 0; c < bytes; ++c) out[c] = 0;
             return;
         }
         for (int c = 0; c < 3; ++c) {
             const float straight = std::clamp(sum[c] * 255.0f / opacity * gains.gain[c] + gains.offset[c], 0.0f, 255.0f);
-            out[c] = toByte(alpha == TargetAlpha::premultiplied ? straight * opacity / 255.0f : straight);
+            out[c] = toByte(premultiplied ? straight * opacity / 255.0f : straight);
         }
-        out[3] = toByte(opacity);
+        if (bytes == 4) out[3] = toByte(opacity);
     }
 };
 
@@ -125,7 +129,7 @@ void resampleRows(const PixelRows& source, const PixelRows& target, const Taps& 
             }
         }
         uint8_t* out = target.pixels + static_cast<std::ptrdiff_t>(y) * target.stride;
-        for (int x = 0; x < target.width; ++x, out += 4) {
+        for (int x = 0; x < target.width; ++x, out += target.bytesPerPixel) {
             float sum[channels] = {};
             const float* pixel = &blended[static_cast<std::size_t>(columns.first[x]) * channels];
             const float* weight = &columns.weights[columns.offset[x]];
@@ -141,17 +145,18 @@ void resampleRows(const PixelRows& source, const PixelRows& target, const Taps& 
 
 // An opaque source at the target's own size: each byte through its channel's table, which
 // holds what the weighted path would compute for it.
+template <int targetBytes>
 void copyRows(const PixelRows& source, const PixelRows& target, const uint8_t (&table)[3][256], int rowBegin,
               int rowEnd)
 {
     for (int y = rowBegin; y < rowEnd; ++y) {
         const uint8_t* in = source.pixels + static_cast<std::ptrdiff_t>(y) * source.stride;
         uint8_t* out = target.pixels + static_cast<std::ptrdiff_t>(y) * target.stride;
-        for (int x = 0; x < target.width; ++x, in += 3, out += 4) {
+        for (int x = 0; x < target.width; ++x, in += 3, out += targetBytes) {
             out[0] = table[0][in[0]];
             out[1] = table[1][in[1]];
             out[2] = table[2][in[2]];
-            out[3] = 0xFF;
+            if (targetBytes == 4) out[3] = 0xFF;
         }
     }
 }
@@ -201,9 +206,18 @@ void resampleRegion(const PixelRows& source, double regionWidth, double regionHe
     regionWidth = std::min(regionWidth, static_cast<double>(source.width));
     regionHeight = std::min(regionHeight, static_cast<double>(source.height));
     const double work = regionWidth * regionHeight;
-    const PixelOutput output{alpha, gains, isIdentity(gains)};
+    const PixelOutput output{alpha, gains, isIdentity(gains), target.bytesPerPixel};
 
     if (source.bytesPerPixel == 3 && regionWidth == target.width && regionHeight == target.height) {
+        if (output.identity && target.bytesPerPixel == 3) {
+            inBands(target.height, work, [&](int begin, int end) {
+                for (int y = begin; y < end; ++y)
+                    std::memcpy(target.pixels + static_cast<std::ptrdiff_t>(y) * target.stride,
+                                source.pixels + static_cast<std::ptrdiff_t>(y) * source.stride,
+                                static_cast<std::size_t>(target.width) * 3);
+            });
+            return;
+        }
         uint8_t table[3][256];
         for (int c = 0; c < 3; ++c)
             for (int value = 0; value < 256; ++value) {
@@ -212,7 +226,8 @@ void resampleRegion(const PixelRows& source, double regionWidth, double regionHe
                 output.opaque(sum, pixel);
                 table[c][value] = pixel[c];
             }
-        inBands(target.height, work, [&](int begin, int end) { copyRows(source, target, table, begin, end); });
+        const auto copy = target.bytesPerPixel == 3 ? copyRows<3> : copyRows<4>;
+        inBands(target.height, work, [&](int begin, int end) { copy(source, target, table, begin, end); });
         return;
     }
 
@@ -240,17 +255,21 @@ bool resampleInto(GpBitmap* source, double regionWidth, double regionHeight, GpB
     PixelFormat format = 0;
     GdipGetImagePixelFormat(source, &format);
     const bool opaqueRgb = format == PixelFormat24bppRGB;
+    PixelFormat targetFormat = 0;
+    GdipGetImagePixelFormat(target, &targetFormat);
+    const bool rgbTarget = targetFormat == PixelFormat24bppRGB;
+    if (!rgbTarget) targetFormat = alpha == TargetAlpha::premultiplied ? PixelFormat32bppPARGB : PixelFormat32bppARGB;
     const Rect used(0, 0, static_cast<INT>(std::ceil(regionWidth)), static_cast<INT>(std::ceil(regionHeight)));
     const BitmapLock read(source, used, ImageLockModeRead, opaqueRgb ? PixelFormat24bppRGB : PixelFormat32bppPARGB);
     const BitmapLock written(target, Rect(0, 0, targetSize.width, targetSize.height), ImageLockModeWrite,
-                             alpha == TargetAlpha::premultiplied ? PixelFormat32bppPARGB : PixelFormat32bppARGB);
+                             targetFormat);
     if (!read || !written) return false;
     const BitmapData& in = read.data();
     const BitmapData& out = written.data();
     resampleRegion({static_cast<uint8_t*>(in.Scan0), in.Stride, static_cast<int>(in.Width),
                     static_cast<int>(in.Height), opaqueRgb ? 3 : 4},
                    regionWidth, regionHeight,
-                   {static_cast<uint8_t*>(out.Scan0), out.Stride, targetSize.width, targetSize.height, 4}, alpha,
+                   {static_cast<uint8_t*>(out.Scan0), out.Stride, targetSize.width, targetSize.height, rgbTarget ? 3 : 4}, alpha,
                    gains);
     return true;
 }

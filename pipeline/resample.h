@@ -31,18 +31,19 @@ ColourGains gainsOf(const imaging::ColorMatrix& matrix);
 // Whether target pixels hold colours premultiplied by alpha or straight ones.
 enum class TargetAlpha { premultiplied, straight };
 
-// Fills all of `target` (4 bytes a pixel) from the region of `source` that starts at its
-// top-left pixel and is regionWidth x regionHeight pixels large (fractions allowed, at most
-// the source's size, more than 0), then applies `gains`. Large regions are spread over every
-// processor. A region of the target's own size from an opaque source is a plain copy
-// through the gains.
+// Fills all of `target` (4 bytes a pixel, or 3 for straight colours without alpha) from the
+// region of `source` that starts at its top-left pixel and is regionWidth x regionHeight
+// pixels large (fractions allowed, at most the source's size, more than 0), then applies
+// `gains`. Large regions are spread over every processor. A region of the target's own size
+// from an opaque source is a plain copy through the gains.
 void resampleRegion(const PixelRows& source, double regionWidth, double regionHeight,
                     const PixelRows& target, TargetAlpha alpha = TargetAlpha::premultiplied,
                     const ColourGains& gains = {});
 
 // resampleRegion between two bitmaps of any pixel format, each locked for the pass; the
-// target is written as 32-bit premultiplied or straight ARGB. False, with the target as it
-// was, when there is nothing to resample or either bitmap cannot be locked.
+// target is written as 32-bit premultiplied or straight ARGB, or as 24-bit RGB when that is
+// its format. False, with the target as it was, when there is nothing to resample or either
+// bitmap cannot be locked.
 bool resampleInto(imaging::GpBitmap* source, double regionWidth, double regionHeight,
                   imaging::GpBitmap* target, TargetAlpha alpha, const ColourGains& gains);
 

@@ -22,39 +22,6 @@ ImageSize shownSize(ImageSize size)
     return {placed.width, placed.height};
 }
 
-// Reduces a decoded picture into `reduced`, which stays empty when there is none.
-void reduce(GpBitmap* decoded, std::optional<PreviewSource>& reduced)
-{
-    const ImageSize size = imageSize(decoded);
-    const ImageSize working = workingSize(size);
-    reduced.emplace();
-    reduced->size = size;
-    resampleBitmap(decoded, size.width, size.height, working.width, working.height, reduced->working);
-    if (!reduced->working) {
-        reduced.reset();
-        return;
-    }
-    // Placed by the source's own size: the working copy's sides are rounded up.
-    const ImageSize shown = shownSize(size);
-    resampleBitmap(reduced->working.get(), working.width, working.height, shown.width, shown.height,
-                   reduced->sourcePicture);
-}
-
-// Both panes from a reduced source (null: one that could not be decoded).
-void showReduced(const PreviewSource* source, const WatermarkSettings& settings)
-{
-    const ImageSize size = source != nullptr ? source->size : ImageSize{};
-    GpBitmap* working = source != nullptr ? source->working.get() : nullptr;
-    const PaneRender render =
-        paneRenderFor(targetGeometryFor(size.width, size.height, settings), size, imageSize(working));
-    GdiBitmap target;
-    target.track(GdipCreateBitmapFromScan0(render.width, render.height, 0, PixelFormat32bppARGB, nullptr,
-                                           target.receive()));
-    drawAdjustedSource(working, render.regionWidth, render.regionHeight, target.get(), settings);
-    drawWatermarkText(target.get(), settings, render.textScale);
-    showInPanes(source != nullptr ? source->sourcePicture.get() : nullptr, target.get());
-}
-
 }  // namespace
 
 ImageSize workingSize(ImageSize source)
@@ -105,16 +72,40 @@ void previewInPanes(std::optional<PreviewSource>& cache, const char* sourcePath,
     if (!cache && file) {
         GdiBitmap decoded;
         if (decoded.track(GdipCreateBitmapFromFile(toWide(sourcePath), decoded.receive()))) {
-            reduce(decoded.get(), cache);
+            reduceForPanes(decoded.get(), cache);
             if (cache) cache->file = std::move(*file);
         }
     }
-    showReduced(cache ? &*cache : nullptr, settings);
+    showReducedInPanes(cache ? &*cache : nullptr, settings);
 }
 
-void showInPanesAtTheirScale(GpBitmap* decoded, const WatermarkSettings& settings)
+void reduceForPanes(GpBitmap* decoded, std::optional<PreviewSource>& reduced)
 {
-    std::optional<PreviewSource> reduced;
-    if (decoded != nullptr) reduce(decoded, reduced);
-    showReduced(reduced ? &*reduced : nullptr, settings);
+    const ImageSize size = imageSize(decoded);
+    const ImageSize working = workingSize(size);
+    reduced.emplace();
+    reduced->size = size;
+    resampleBitmap(decoded, size.width, size.height, working.width, working.height, reduced->working);
+    if (!reduced->working) {
+        reduced.reset();
+        return;
+    }
+    // Placed by the source's own size: the working copy's sides are rounded up.
+    const ImageSize shown = shownSize(size);
+    resampleBitmap(reduced->working.get(), working.width, working.height, shown.width, shown.height,
+                   reduced->sourcePicture);
+}
+
+void showReducedInPanes(const PreviewSource* source, const WatermarkSettings& settings)
+{
+    const ImageSize size = source != nullptr ? source->size : ImageSize{};
+    GpBitmap* working = source != nullptr ? source->working.get() : nullptr;
+    const PaneRender render =
+        paneRenderFor(targetGeometryFor(size.width, size.height, settings), size, imageSize(working));
+    GdiBitmap target;
+    target.track(GdipCreateBitmapFromScan0(render.width, render.height, 0, PixelFormat32bppARGB, nullptr,
+                                           target.receive()));
+    drawAdjustedSource(working, render.regionWidth, render.regionHeight, target.get(), settings);
+    drawWatermarkText(target.get(), settings, render.textScale);
+    showInPanes(source != nullptr ? source->sourcePicture.get() : nullptr, target.get());
 }

@@ -54,6 +54,10 @@ struct PreviewSource {
 void previewInPanes(std::optional<PreviewSource>& cache, const char* sourcePath,
                     const WatermarkSettings& settings);
 
-// The same for a picture a conversion decoded (null: one that could not be decoded), without
-// keeping anything: the panes show it while its full-size render is made and saved.
-void showInPanesAtTheirScale(imaging::GpBitmap* decoded, const WatermarkSettings& settings);
+// What the panes need of a decoded picture, made into `reduced`; empty for no picture or
+// when no copy can be made. Needs no settings, so a conversion makes it while decoding.
+void reduceForPanes(imaging::GpBitmap* decoded, std::optional<PreviewSource>& reduced);
+
+// Both panes from a reduced source (null: one that could not be decoded), the target
+// rendered at the panes' scale with `settings`.
+void showReducedInPanes(const PreviewSource* source, const WatermarkSettings& settings);

@@ -22,11 +22,10 @@ WatermarkSettings plainSettings()
 }
 
 void render(GdiBitmap& target, GdiBitmap& source, const WatermarkSettings& settings,
-            const wchar_t* fontFamily = watermarkFontFamily)
+            const wchar_t* fontFamily = watermarkFontFamily, PixelFormat format = PixelFormat32bppARGB)
 {
     const TargetGeometry geometry = computeTargetGeometry(source.get(), settings);
-    ASSERT_EQ(GdipCreateBitmapFromScan0(geometry.width, geometry.height, 0, PixelFormat32bppARGB,
-                                        nullptr, target.receive()), Ok);
+    ASSERT_EQ(GdipCreateBitmapFromScan0(geometry.width, geometry.height, 0, format, nullptr, target.receive()), Ok);
     renderWatermarked(source.get(), target.get(), geometry, settings, fontFamily);
 }
 
@@ -117,12 +116,15 @@ TEST(Render, OpaqueSourcesGetTheMatrixComputedHere)
     struct Row {
         const char* name;
         int red, green, blue, brightness, targetWidth;
+        PixelFormat target;
     };
     const Row rows[] = {
-        {"own size, identity", 0, 0, 0, 0, 256},
-        {"own size, every setting", 30, -20, 45, -10, 256},
-        {"own size, brightness saturates", 0, 0, 0, 50, 256},
-        {"halved, every setting", -40, 10, 25, 20, 128},
+        {"own size, identity", 0, 0, 0, 0, 256, PixelFormat32bppARGB},
+        {"own size, every setting", 30, -20, 45, -10, 256, PixelFormat32bppARGB},
+        {"own size, every setting, into 24 bits as for a JPEG", 30, -20, 45, -10, 256, PixelFormat24bppRGB},
+        {"own size, brightness saturates", 0, 0, 0, 50, 256, PixelFormat32bppARGB},
+        {"halved, every setting", -40, 10, 25, 20, 128, PixelFormat32bppARGB},
+        {"halved, every setting, into 24 bits", -40, 10, 25, 20, 128, PixelFormat24bppRGB},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -137,7 +139,7 @@ TEST(Render, OpaqueSourcesGetTheMatrixComputedHere)
         settings.brightnessAdjust = row.brightness;
         GdiBitmap source, target;
         makeRgbBitmap(source, 256, 4, ramp);
-        render(target, source, settings);
+        render(target, source, settings, watermarkFontFamily, row.target);
         ASSERT_EQ(imageSize(target.get()).width, row.targetWidth);
 
         const int factor = 256 / row.targetWidth;

@@ -5,6 +5,7 @@
 #include "common/imaging.h"
 #include "common/text.h"
 #include "pipeline/geometry.h"
+#include "pipeline/orientation.h"
 #include "pipeline/output.h"
 #include "pipeline/render.h"
 #include "pipeline/sources.h"
@@ -142,7 +143,7 @@ public:
 private:
     void decode()
     {
-        picture_.track(GdipCreateBitmapFromFile(toWide(path_), picture_.receive()));
+        decodeUpright(path_.c_str(), picture_);
         reduceForPanes(picture_.get(), reduced_);
     }
 

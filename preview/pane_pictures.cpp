@@ -1,6 +1,6 @@
 #include "preview/pane_pictures.h"
 
-#include "common/text.h"
+#include "pipeline/orientation.h"
 #include "pipeline/render.h"
 #include "pipeline/resample.h"
 #include "preview/canvas.h"
@@ -71,7 +71,8 @@ void previewInPanes(std::optional<PreviewSource>& cache, const char* sourcePath,
     if (cache && !(file && cache->file == *file)) cache.reset();
     if (!cache && file) {
         GdiBitmap decoded;
-        if (decoded.track(GdipCreateBitmapFromFile(toWide(sourcePath), decoded.receive()))) {
+        decodeUpright(sourcePath, decoded);
+        if (decoded) {
             reduceForPanes(decoded.get(), cache);
             if (cache) cache->file = std::move(*file);
         }

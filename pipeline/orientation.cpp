@@ -1,0 +1,123 @@
+#include "pipeline/orientation.h"
+
+#include "common/handles.h"
+#include "common/text.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <vector>
+
+using namespace imaging;
+
+namespace {
+
+constexpr uint8_t exifHeader[] = {'E', 'x', 'i', 'f', 0, 0};
+constexpr uint16_t orientationTag = 0x0112;
+constexpr uint16_t shortType = 3;
+// Application segments looked through before the Exif one; cameras write it first.
+constexpr int segmentsLookedAt = 16;
+
+// Integers of a TIFF block in its byte order, each read only when it lies inside the block.
+struct TiffBlock {
+    const uint8_t* bytes;
+    std::size_t size;
+    bool bigEndian;
+
+    bool holds(std::size_t at, std::size_t length) const { return at <= size && size - at >= length; }
+    bool read16(std::size_t at, uint16_t& value) const
+    {
+        if (!holds(at, 2)) return false;
+        value = static_cast<uint16_t>(bigEndian ? bytes[at] << 8 | bytes[at + 1] : bytes[at + 1] << 8 | bytes[at]);
+        return true;
+    }
+    bool read32(std::size_t at, uint32_t& value) const
+    {
+        uint16_t first = 0, second = 0;
+        if (!read16(at, first) || !read16(at + 2, second)) return false;
+        value = bigEndian ? static_cast<uint32_t>(first) << 16 | second : static_cast<uint32_t>(second) << 16 | first;
+        return true;
+    }
+};
+
+bool readExactly(HANDLE file, uint8_t* buffer, std::size_t size)
+{
+    DWORD read = 0;
+    return size == 0 || (ReadFile(file, buffer, static_cast<DWORD>(size), &read, nullptr) && read == size);
+}
+
+// What turns orientations 1 to 8 upright: a turn, and for the mirrored 5 and 7 a horizontal
+// flip after it, made as a call of its own. Windows' GDI+ turns before it flips in one
+// Rotate90FlipX or Rotate270FlipX call, Wine's flips first, which mirrors the result.
+struct Turn {
+    RotateFlipType rotation;
+    bool thenFlip;
+};
+constexpr Turn uprightTurns[] = {
+    {RotateNoneFlipNone, false}, {RotateNoneFlipX, false}, {Rotate180FlipNone, false}, {RotateNoneFlipY, false},
+    {Rotate90FlipNone, true},    {Rotate90FlipNone, false}, {Rotate270FlipNone, true}, {Rotate270FlipNone, false},
+};
+
+}  // namespace
+
+int exifOrientation(const uint8_t* contents, std::size_t size)
+{
+    if (size < sizeof exifHeader || std::memcmp(contents, exifHeader, sizeof exifHeader) != 0) return 0;
+    TiffBlock tiff{contents + sizeof exifHeader, size - sizeof exifHeader, false};
+    if (!tiff.holds(0, 8)) return 0;
+    if (tiff.bytes[0] == 'M' && tiff.bytes[1] == 'M')
+        tiff.bigEndian = true;
+    else if (tiff.bytes[0] != 'I' || tiff.bytes[1] != 'I')
+        return 0;
+    uint16_t magic = 0, entries = 0;
+    uint32_t directory = 0;
+    if (!tiff.read16(2, magic) || magic != 42 || !tiff.read32(4, directory) || !tiff.read16(directory, entries))
+        return 0;
+    const std::size_t firstEntry = static_cast<std::size_t>(directory) + 2;
+    if (!tiff.holds(firstEntry, static_cast<std::size_t>(entries) * 12)) return 0;
+    for (std::size_t entry = firstEntry; entry < firstEntry + static_cast<std::size_t>(entries) * 12; entry += 12) {
+        uint16_t tag = 0, type = 0, value = 0;
+        uint32_t count = 0;
+        tiff.read16(entry, tag);
+        if (tag != orientationTag) continue;
+        tiff.read16(entry + 2, type);
+        tiff.read32(entry + 4, count);
+        if (type != shortType || count != 1 || !tiff.read16(entry + 8, value)) return 0;
+        return value >= 1 && value <= 8 ? value : 0;
+    }
+    return 0;
+}
+
+int fileOrientation(const char* path)
+{
+    const KernelHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    uint8_t start[2];
+    if (!file || !readExactly(file.get(), start, 2) || start[0] != 0xFF || start[1] != 0xD8) return 0;
+    std::vector<uint8_t> contents;
+    for (int segment = 0; segment < segmentsLookedAt; ++segment) {
+        uint8_t header[4];
+        if (!readExactly(file.get(), header, 4) || header[0] != 0xFF) return 0;
+        const bool application = header[1] >= 0xE0 && header[1] <= 0xEF;
+        const std::size_t length = static_cast<std::size_t>(header[2]) << 8 | header[3];
+        if (!application || length < 2) return 0;
+        contents.resize(length - 2);
+        if (!readExactly(file.get(), contents.data(), contents.size())) return 0;
+        const bool exif = header[1] == 0xE1 && contents.size() >= sizeof exifHeader &&
+                          std::memcmp(contents.data(), exifHeader, sizeof exifHeader) == 0;
+        if (exif) return exifOrientation(contents.data(), contents.size());
+    }
+    return 0;
+}
+
+void decodeUpright(const char* path, GdiBitmap& result)
+{
+    // Read first: on Windows the decoded picture keeps its file open.
+    const int orientation = fileOrientation(path);
+    result.reset();
+    if (!result.track(GdipCreateBitmapFromFile(toWide(path), result.receive()))) return;
+    if (orientation < 2) return;
+    const Turn& turn = uprightTurns[orientation - 1];
+    result.track(GdipImageRotateFlip(result.get(), turn.rotation));
+    if (turn.thenFlip) result.track(GdipImageRotateFlip(result.get(), RotateNoneFlipX));
+}

@@ -1,0 +1,213 @@
+#include "batch/worker.h"
+#include "common/text.h"
+#include "pipeline/orientation.h"
+#include "pipeline/output.h"
+#include "preview/canvas.h"
+#include "preview/pane_pictures.h"
+#include "tests/support.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace imaging;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct ExifBlock {
+    bool bigEndian = false;
+    uint16_t orientation = 6;
+    uint32_t directoryOffset = 8;
+    uint16_t entries = 1;
+    uint32_t valueCount = 1;
+};
+
+void put16(Bytes& bytes, uint16_t value, bool bigEndian)
+{
+    bytes.push_back(static_cast<uint8_t>(bigEndian ? value >> 8 : value));
+    bytes.push_back(static_cast<uint8_t>(bigEndian ? value : value >> 8));
+}
+
+void put32(Bytes& bytes, uint32_t value, bool bigEndian)
+{
+    put16(bytes, static_cast<uint16_t>(bigEndian ? value >> 16 : value), bigEndian);
+    put16(bytes, static_cast<uint16_t>(bigEndian ? value : value >> 16), bigEndian);
+}
+
+// "Exif", the TIFF header and IFD0 holding one Orientation entry, as a camera writes them.
+Bytes exifContents(const ExifBlock& block)
+{
+    Bytes bytes = {'E', 'x', 'i', 'f', 0, 0};
+    const bool big = block.bigEndian;
+    bytes.push_back(big ? 'M' : 'I');
+    bytes.push_back(big ? 'M' : 'I');
+    put16(bytes, 42, big);
+    put32(bytes, block.directoryOffset, big);
+    put16(bytes, block.entries, big);
+    put16(bytes, 0x0112, big);
+    put16(bytes, 3, big);
+    put32(bytes, block.valueCount, big);
+    put16(bytes, block.orientation, big);
+    put16(bytes, 0, big);
+    put32(bytes, 0, big);  // no next IFD
+    return bytes;
+}
+
+// A JPEG's start, an APP1 segment of `contents` claiming `length` bytes, and the rest of
+// `jpeg` after its own start.
+Bytes withApp1(const Bytes& jpeg, const Bytes& contents, std::size_t length)
+{
+    Bytes bytes;
+    bytes.reserve(6 + contents.size() + jpeg.size());
+    for (const uint8_t byte : {0xFF, 0xD8, 0xFF, 0xE1}) bytes.push_back(byte);
+    put16(bytes, static_cast<uint16_t>(length), true);
+    bytes.insert(bytes.end(), contents.begin(), contents.end());
+    bytes.insert(bytes.end(), jpeg.begin() + 2, jpeg.end());
+    return bytes;
+}
+
+Bytes withApp1(const Bytes& jpeg, const Bytes& contents) { return withApp1(jpeg, contents, contents.size() + 2); }
+
+constexpr ARGB red = 0xFFE00000, blue = 0xFF0000E0, green = 0xFF00C000, yellow = 0xFFE0E000;
+
+// 64 x 32 with a colour per quadrant: red, blue above; green, yellow below. Every
+// orientation puts a different pair of them in the top corners.
+Bytes quadrantJpeg(const TempDir& directory)
+{
+    GdiBitmap picture;
+    makeSolidBitmap(picture, 64, 32, yellow);
+    {
+        GdiGraphics surface;
+        EXPECT_EQ(GdipGetImageGraphicsContext(picture.get(), surface.receive()), Ok);
+        const struct {
+            ARGB colour;
+            int x, y;
+        } quadrants[] = {{red, 0, 0}, {blue, 32, 0}, {green, 0, 16}};
+        for (const auto& quadrant : quadrants) {
+            GdiBrush brush;
+            GdipCreateSolidFill(quadrant.colour, reinterpret_cast<GpSolidFill**>(brush.receive()));
+            GdipFillRectangleI(surface.get(), brush.get(), quadrant.x, quadrant.y, 32, 16);
+        }
+    }
+    const std::string path = directory.file("quadrants.jpg");
+    EXPECT_TRUE(saveImage(picture.get(), path.c_str(), "jpeg"));
+    Bytes bytes = readFile(path);
+    DeleteFileA(path.c_str());
+    return bytes;
+}
+
+ARGB nearest(ARGB colour)
+{
+    ARGB best = 0;
+    int bestDistance = 1 << 30;
+    for (ARGB candidate : {red, blue, green, yellow}) {
+        const Channels a = channels(colour), b = channels(candidate);
+        const int distance = std::abs(a.red - b.red) + std::abs(a.green - b.green) + std::abs(a.blue - b.blue);
+        if (distance < bestDistance) {
+            best = candidate;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+TEST(Orientation, ConversionsComeOutUprightForEveryValue)
+{
+    struct Row {
+        int orientation;
+        int width, height;
+        ARGB topLeft, topRight;
+    };
+    const Row rows[] = {
+        {1, 64, 32, red, blue},    {2, 64, 32, blue, red},    {3, 64, 32, yellow, green},
+        {4, 64, 32, green, yellow}, {5, 32, 64, red, green},   {6, 32, 64, green, red},
+        {7, 32, 64, yellow, blue}, {8, 32, 64, blue, yellow},
+    };
+    TempDir directory;
+    TestDialog dialog;
+    startImaging();
+    const Bytes jpeg = quadrantJpeg(directory);
+    WatermarkSettings settings = {};
+    settings.keepSourceSize = 1;
+    for (const Row& row : rows) {
+        SCOPED_TRACE("orientation " + std::to_string(row.orientation));
+        ExifBlock block;
+        block.orientation = static_cast<uint16_t>(row.orientation);
+        const std::string source = directory.file("photo.jpg");
+        const std::string output = directory.file("upright.png");
+        writeFile(source, withApp1(jpeg, exifContents(block)));
+        ASSERT_TRUE(processFile(source.c_str(), output.c_str(), "png", false, settings));
+
+        GdiBitmap upright;
+        ASSERT_EQ(GdipCreateBitmapFromFile(toWide(output), upright.receive()), Ok);
+        EXPECT_EQ(imageSize(upright.get()).width, row.width);
+        EXPECT_EQ(imageSize(upright.get()).height, row.height);
+        EXPECT_EQ(nearest(pixelAt(upright.get(), 4, 4)), row.topLeft);
+        EXPECT_EQ(nearest(pixelAt(upright.get(), row.width - 5, 4)), row.topRight);
+    }
+
+    // The source pane shows it upright too: 32 x 64 at its own size, centred.
+    std::optional<PreviewSource> cache;
+    previewInPanes(cache, directory.file("photo.jpg").c_str(), settings);
+    {
+        CanvasLock lock;
+        const int left = sourcePane.x + (paneWidth - 32) / 2, top = sourcePane.y + (paneHeight - 64) / 2;
+        EXPECT_EQ(nearest(pixelAt(previewCanvas(), left + 4, top + 4)), blue);
+        EXPECT_EQ(nearest(pixelAt(previewCanvas(), left + 27, top + 60)), green);
+    }
+    stopImaging();
+}
+
+TEST(Orientation, MalformedOrMissingBlocksMeanNone)
+{
+    TempDir directory;
+    const Bytes jpeg = quadrantJpeg(directory);
+    const Bytes plain = exifContents({});
+    ExifBlock bigEndian;
+    bigEndian.bigEndian = true;
+    ExifBlock farDirectory;
+    farDirectory.directoryOffset = 0xFFFFFFF0u;
+    ExifBlock tooManyEntries;
+    tooManyEntries.entries = 0xFFFF;
+    ExifBlock overflowingCount;
+    overflowingCount.valueCount = 0x80000001u;
+    ExifBlock outOfRange;
+    outOfRange.orientation = 9;
+    Bytes wrongOrder = plain;
+    wrongOrder[6] = 'I';
+    wrongOrder[7] = 'M';
+
+    struct Row {
+        const char* name;
+        Bytes file;
+        int expected;
+    };
+    const Row rows[] = {
+        {"little-endian, as most cameras write it", withApp1(jpeg, plain), 6},
+        {"big-endian header", withApp1(jpeg, exifContents(bigEndian)), 6},
+        {"segment length past the file's end", withApp1({0xFF, 0xD8}, plain, plain.size() + 400), 0},
+        {"IFD offset out of range", withApp1(jpeg, exifContents(farDirectory)), 0},
+        {"more entries than the segment holds", withApp1(jpeg, exifContents(tooManyEntries)), 0},
+        {"a value count that overflows", withApp1(jpeg, exifContents(overflowingCount)), 0},
+        {"segment cut short inside the TIFF header", withApp1(jpeg, Bytes(plain.begin(), plain.begin() + 10)), 0},
+        {"no byte order mark", withApp1(jpeg, wrongOrder), 0},
+        {"orientation 9", withApp1(jpeg, exifContents(outOfRange)), 0},
+        {"no Exif segment", jpeg, 0},
+        {"not a JPEG", {'B', 'M', 0, 0}, 0},
+    };
+    const std::string path = directory.file("photo.jpg");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        writeFile(path, row.file);
+        EXPECT_EQ(fileOrientation(path.c_str()), row.expected);
+    }
+}

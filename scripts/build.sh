@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the 32-bit program (build/win32) and, where this machine runs only 64-bit code,
-# the same sources for x86_64 (build/win64) so that the tests can run under wine64.
+# the same sources for x86_64 (build/win64) so that the tests can run under wine64; each
+# with libjpeg-turbo built for it first (build/libjpeg-turbo).
 # Prints the folder whose executables run here.
 set -euo pipefail
 root=$(dirname "$(dirname "$(readlink -f "$0")")")
@@ -8,10 +9,13 @@ BUILD_DIR="${INKVEIL_BUILD_DIR:-$root/build}"
 source "$root/scripts/wine-env.sh" 2>/dev/null
 
 build() {
-    local arch=$1 folder=$2
+    local arch=$1 folder=$2 turbojpeg
+    mapfile -t turbojpeg < <(bash "$root/scripts/libjpeg-turbo.sh" "$BUILD_DIR/libjpeg-turbo" "$arch")
     cmake -S "$root" -B "$folder" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DMINGW_ARCH="$arch" \
-        -DCMAKE_CROSSCOMPILING_EMULATOR="$root/scripts/wine-run.sh" >/dev/null
+        -DCMAKE_CROSSCOMPILING_EMULATOR="$root/scripts/wine-run.sh" \
+        -DTURBOJPEG_INCLUDE_DIRS="${turbojpeg[0]};${turbojpeg[1]}" \
+        -DTURBOJPEG_LIBRARY="${turbojpeg[1]}/libturbojpeg.a" >/dev/null
     cmake --build "$folder" --parallel "$(nproc)" >&2
 }
 

@@ -2,8 +2,9 @@
 # Installs what building and testing need on Debian 12, only what is missing.
 set -euo pipefail
 
-# The x86_64 compiler and wine64 serve machines whose kernel runs no 32-bit code.
-packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix cmake make
+# The x86_64 compiler and wine64 serve machines whose kernel runs no 32-bit code; nasm and
+# dpkg-dev fetch and build libjpeg-turbo from Debian's source package.
+packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix cmake make nasm dpkg-dev
           wine wine32:i386 wine64 xvfb x11-utils xdotool
           fonts-arphic-ukai fonts-arphic-uming googletest imagemagick locales time)
 
@@ -11,6 +12,19 @@ sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     sudo_if_needed dpkg --add-architecture i386
+    need_update=1
+fi
+
+# Debian's source packages come from the machine's own archives: each deb entry again as deb-src.
+if [ -z "$(apt-cache showsrc libjpeg-turbo 2>/dev/null)" ]; then
+    ours=/etc/apt/sources.list.d/inkveil-deb-src.sources
+    for list in /etc/apt/sources.list.d/*.sources; do
+        [ -f "$list" ] && [ "$list" != "$ours" ] && sed 's/^Types:.*/Types: deb-src/' "$list"
+    done | sudo_if_needed tee "$ours.new" >/dev/null
+    sudo_if_needed mv "$ours.new" "$ours"
+    if [ -f /etc/apt/sources.list ]; then
+        sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | sudo_if_needed tee /etc/apt/sources.list.d/inkveil-deb-src.list >/dev/null
+    fi
     need_update=1
 fi
 

@@ -1,12 +1,10 @@
 #include "pipeline/orientation.h"
 
-#include "common/handles.h"
 #include "common/text.h"
-
-#include <windows.h>
+#include "pipeline/jpeg.h"
 
 #include <cstring>
-#include <vector>
+#include <string_view>
 
 using namespace imaging;
 
@@ -15,8 +13,6 @@ namespace {
 constexpr uint8_t exifHeader[] = {'E', 'x', 'i', 'f', 0, 0};
 constexpr uint16_t orientationTag = 0x0112;
 constexpr uint16_t shortType = 3;
-// Application segments looked through before the Exif one; cameras write it first.
-constexpr int segmentsLookedAt = 16;
 
 // Integers of a TIFF block in its byte order, each read only when it lies inside the block.
 struct TiffBlock {
@@ -39,12 +35,6 @@ struct TiffBlock {
         return true;
     }
 };
-
-bool readExactly(HANDLE file, uint8_t* buffer, std::size_t size)
-{
-    DWORD read = 0;
-    return size == 0 || (ReadFile(file, buffer, static_cast<DWORD>(size), &read, nullptr) && read == size);
-}
 
 // What turns orientations 1 to 8 upright: a turn, and for the mirrored 5 and 7 a horizontal
 // flip after it, made as a call of its own. Windows' GDI+ turns before it flips in one
@@ -88,35 +78,19 @@ int exifOrientation(const uint8_t* contents, std::size_t size)
     return 0;
 }
 
-int fileOrientation(const char* path)
+int jpegOrientation(const std::vector<uint8_t>& file)
 {
-    const KernelHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    uint8_t start[2];
-    if (!file || !readExactly(file.get(), start, 2) || start[0] != 0xFF || start[1] != 0xD8) return 0;
-    std::vector<uint8_t> contents;
-    for (int segment = 0; segment < segmentsLookedAt; ++segment) {
-        uint8_t header[4];
-        if (!readExactly(file.get(), header, 4) || header[0] != 0xFF) return 0;
-        const bool application = header[1] >= 0xE0 && header[1] <= 0xEF;
-        const std::size_t length = static_cast<std::size_t>(header[2]) << 8 | header[3];
-        if (!application || length < 2) return 0;
-        contents.resize(length - 2);
-        if (!readExactly(file.get(), contents.data(), contents.size())) return 0;
-        const bool exif = header[1] == 0xE1 && contents.size() >= sizeof exifHeader &&
-                          std::memcmp(contents.data(), exifHeader, sizeof exifHeader) == 0;
-        if (exif) return exifOrientation(contents.data(), contents.size());
-    }
-    return 0;
+    const std::string_view signature(reinterpret_cast<const char*>(exifHeader), sizeof exifHeader);
+    const ByteRange exif = applicationSegment(file, 0xE1, signature);
+    return exif.data != nullptr ? exifOrientation(exif.data, exif.size) : 0;
 }
 
 void decodeUpright(const char* path, GdiBitmap& result)
 {
-    // Read first: on Windows the decoded picture keeps its file open.
-    const int orientation = fileOrientation(path);
-    result.reset();
-    if (!result.track(GdipCreateBitmapFromFile(toWide(path), result.receive()))) return;
-    if (orientation < 2) return;
+    const std::vector<uint8_t> jpeg = readJpegFile(path);
+    if (!decodeJpeg(jpeg, result)) result.track(GdipCreateBitmapFromFile(toWide(path), result.receive()));
+    const int orientation = jpegOrientation(jpeg);
+    if (!result || orientation < 2) return;
     const Turn& turn = uprightTurns[orientation - 1];
     result.track(GdipImageRotateFlip(result.get(), turn.rotation));
     if (turn.thenFlip) result.track(GdipImageRotateFlip(result.get(), RotateNoneFlipX));

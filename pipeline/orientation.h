@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // The Orientation of IFD0 in the contents of an APP1 "Exif" segment (the bytes after its
 // length), in either byte order: 1 to 8, or 0 when there is none or the block is malformed
@@ -12,9 +13,11 @@
 int exifOrientation(const uint8_t* contents, std::size_t size);
 
 // The Orientation in the APP1 "Exif" segment among the application segments that open a
-// JPEG file; 0 for any other file, no such segment, or one the file does not hold whole.
-int fileOrientation(const char* path);
+// JPEG file held in memory; 0 for any other file, no such segment, or one the file does
+// not hold whole.
+int jpegOrientation(const std::vector<uint8_t>& file);
 
-// Decodes the picture at `path` and turns or mirrors it as its orientation says; `result`
-// is empty when the file cannot be decoded.
+// Decodes the picture at `path` (a JPEG through libjpeg-turbo, anything else, and a JPEG
+// libjpeg-turbo refuses, through GDI+) and turns or mirrors it as its orientation says;
+// `result` is empty when the file cannot be decoded.
 void decodeUpright(const char* path, imaging::GdiBitmap& result);

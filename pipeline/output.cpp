@@ -2,6 +2,7 @@
 
 #include "common/handles.h"
 #include "common/text.h"
+#include "pipeline/jpeg.h"
 
 #include <windows.h>
 
@@ -187,22 +188,25 @@ bool saveImage(GpBitmap* target, const char* outputPath, const char* subtype)
     if (findEncoder(toWide(mimeType), &encoder) < 0) return false;
 
     GdiBitmap indexedCopy;
-    GpBitmap* encoded = target;
+    GpBitmap* encodable = target;
     if (needsIndexedCopy(subtype)) {
         const ImageSize size = imageSize(target);
         if (indexedCopy.track(GdipCloneBitmapAreaI(0, 0, size.width, size.height,
                                                    PixelFormat8bppIndexed, target,
                                                    indexedCopy.receive())))
-            encoded = indexedCopy.get();
+            encodable = indexedCopy.get();
     }
     // Encoded beside its final name, then put in its place in one step: a failed save leaves
     // neither a broken file nor the loss of an older file of that name.
     const std::string temporary = createTemporaryBeside(outputPath);
     if (temporary.empty()) return false;
     const EncoderParameters parameters = saveParameters();
+    // JPEGs through libjpeg-turbo: Wine's GDI+ encoder writes every quality as about 75.
+    const bool encoded = std::string_view(subtype) == "jpeg"
+                             ? writeJpeg(target, temporary.c_str())
+                             : GdipSaveImageToFile(encodable, toWide(temporary), &encoder, &parameters) == Ok;
     const bool saved =
-        GdipSaveImageToFile(encoded, toWide(temporary), &encoder, &parameters) == Ok &&
-        MoveFileExA(temporary.c_str(), outputPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        encoded && MoveFileExA(temporary.c_str(), outputPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     if (!saved) DeleteFileA(temporary.c_str());
     return saved;
 }

@@ -204,10 +204,8 @@ TEST(Orientation, MalformedOrMissingBlocksMeanNone)
         {"no Exif segment", jpeg, 0},
         {"not a JPEG", {'B', 'M', 0, 0}, 0},
     };
-    const std::string path = directory.file("photo.jpg");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        writeFile(path, row.file);
-        EXPECT_EQ(fileOrientation(path.c_str()), row.expected);
+        EXPECT_EQ(jpegOrientation(row.file), row.expected);
     }
 }

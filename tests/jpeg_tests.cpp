@@ -1,0 +1,185 @@
+#include "common/text.h"
+#include "pipeline/jpeg.h"
+#include "pipeline/orientation.h"
+#include "pipeline/output.h"
+#include "tests/support.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <jpeglib.h>
+#include <string>
+#include <vector>
+
+using namespace imaging;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// How a test picture is written, through libjpeg's own interface.
+struct Encoding {
+    J_COLOR_SPACE input = JCS_EXT_BGR;
+    J_COLOR_SPACE stored = JCS_YCbCr;
+    bool progressive = false;
+    bool arithmetic = false;
+    bool halfChroma = false;       // 4:2:0, upsampled by every decoder in its own way
+    bool lumaBelowChroma = false;  // legal, but of no subsampling TurboJPEG knows
+};
+
+// Smooth shading with a sharp-edged disc, in 1, 3 or 4 components a pixel.
+uint8_t sample(int x, int y, int component)
+{
+    const bool disc = (x - 40) * (x - 40) + (y - 24) * (y - 24) < 144;
+    const double shading[] = {100 + 60 * std::sin(x / 9.0), 120 + 50 * std::cos(y / 7.0),
+                              140 + 40 * std::sin((x + y) / 11.0), 40 + 30 * std::cos(x / 13.0)};
+    const int discColour[] = {40, 200, 230, 20};
+    return static_cast<uint8_t>(disc ? discColour[component] : shading[component]);
+}
+
+Bytes encodePicture(int width, int height, const Encoding& encoding)
+{
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = static_cast<JDIMENSION>(width);
+    info.image_height = static_cast<JDIMENSION>(height);
+    info.input_components = encoding.input == JCS_GRAYSCALE ? 1 : encoding.input == JCS_CMYK ? 4 : 3;
+    info.in_color_space = encoding.input;
+    jpeg_set_defaults(&info);
+    jpeg_set_colorspace(&info, encoding.stored);
+    jpeg_set_quality(&info, 90, TRUE);
+    if (encoding.progressive) jpeg_simple_progression(&info);
+    info.arith_code = encoding.arithmetic ? TRUE : FALSE;
+    for (int c = 0; c < info.num_components; ++c) {
+        const bool doubled = encoding.halfChroma ? c == 0 : encoding.lumaBelowChroma && c > 0;
+        info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = doubled ? 2 : 1;
+    }
+    jpeg_start_compress(&info, TRUE);
+    std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * info.input_components);
+    while (info.next_scanline < info.image_height) {
+        const int y = static_cast<int>(info.next_scanline);
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < info.input_components; ++c)
+                row[static_cast<std::size_t>(x) * info.input_components + c] = sample(x, y, c);
+        JSAMPROW rows[] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    Bytes bytes(buffer, buffer + size);
+    std::free(buffer);
+    jpeg_destroy_compress(&info);
+    return bytes;
+}
+
+struct Difference {
+    int largest = 0;
+    double mean = 0.0;  // over the colour channels of every pixel
+};
+
+Difference differenceOf(GpBitmap* a, GpBitmap* b)
+{
+    const ImageSize size = imageSize(a);
+    EXPECT_EQ(imageSize(b).width, size.width);
+    EXPECT_EQ(imageSize(b).height, size.height);
+    Difference difference;
+    for (int y = 0; y < size.height; ++y)
+        for (int x = 0; x < size.width; ++x) {
+            const Channels p = channels(pixelAt(a, x, y)), q = channels(pixelAt(b, x, y));
+            for (const int channel : {std::abs(p.red - q.red), std::abs(p.green - q.green),
+                                      std::abs(p.blue - q.blue)}) {
+                difference.largest = std::max(difference.largest, channel);
+                difference.mean += channel;
+            }
+            difference.largest = std::max(difference.largest, std::abs(p.alpha - q.alpha));
+        }
+    difference.mean /= 3.0 * std::max(1, size.width * size.height);
+    return difference;
+}
+
+// Every quantisation table entry of a JPEG file, up to its first scan.
+std::vector<int> quantisationEntries(const Bytes& file)
+{
+    std::vector<int> entries;
+    for (std::size_t at = 2; at + 4 <= file.size() && file[at] == 0xFF && file[at + 1] != 0xDA;) {
+        const std::size_t length = static_cast<std::size_t>(file[at + 2]) << 8 | file[at + 3];
+        if (file[at + 1] == 0xDB) {
+            for (std::size_t table = at + 4; table < at + 2 + length && table < file.size();) {
+                const int wide = file[table] >> 4;
+                for (int i = 0; i < 64; ++i) {
+                    const std::size_t entry = table + 1 + static_cast<std::size_t>(i) * (wide + 1);
+                    if (entry + wide >= file.size()) return entries;
+                    entries.push_back(wide ? file[entry] << 8 | file[entry + 1] : file[entry]);
+                }
+                table += 1 + 64 * static_cast<std::size_t>(wide + 1);
+            }
+        }
+        at += 2 + length;
+    }
+    return entries;
+}
+
+}  // namespace
+
+TEST(Jpeg, DecodesAsTheImagingLibraryDoes)
+{
+    // Full chroma, where decoders agree to the unit; halved chroma is upsampled differently
+    // by Wine's IJG decoder (and by Windows'), which shows at sharp colour edges.
+    struct Row {
+        const char* name;
+        Encoding encoding;
+        bool byLibjpegTurbo;
+        int largest;
+        double mean;
+    };
+    const Row rows[] = {
+        {"baseline", {}, true, 1, 0.1},
+        {"progressive", {JCS_EXT_BGR, JCS_YCbCr, true}, true, 1, 0.1},
+        {"arithmetic-coded", {JCS_EXT_BGR, JCS_YCbCr, false, true}, true, 1, 0.1},
+        {"grey", {JCS_GRAYSCALE, JCS_GRAYSCALE}, true, 1, 0.1},
+        {"CMYK with Adobe's inverted inks", {JCS_CMYK, JCS_CMYK}, true, 1, 0.1},
+        {"YCCK", {JCS_CMYK, JCS_YCCK}, true, 1, 0.1},
+        {"baseline with 4:2:0 chroma", {JCS_EXT_BGR, JCS_YCbCr, false, false, true}, true, 255, 1.5},
+        {"refused by libjpeg-turbo, decoded by the imaging library",
+         {JCS_EXT_BGR, JCS_YCbCr, false, false, false, true}, false, 0, 0.0},
+    };
+    TempDir directory;
+    const std::string path = directory.file("picture.jpg");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Bytes file = encodePicture(64, 48, row.encoding);
+        writeFile(path, file);
+        GdiBitmap ours, theirs, turbo;
+        EXPECT_EQ(decodeJpeg(file, turbo), row.byLibjpegTurbo);
+        decodeUpright(path.c_str(), ours);
+        ASSERT_EQ(GdipCreateBitmapFromFile(toWide(path), theirs.receive()), Ok);
+        ASSERT_TRUE(ours);
+        const Difference difference = differenceOf(ours.get(), theirs.get());
+        EXPECT_LE(difference.largest, row.largest);
+        EXPECT_LE(difference.mean, row.mean);
+    }
+}
+
+TEST(Jpeg, SavesAtQuality100)
+{
+    TempDir directory;
+    GdiBitmap picture;
+    makeSolidBitmap(picture, 40, 24, 0xFF336699);
+    const std::string path = directory.file("out.jpg");
+    ASSERT_TRUE(saveImage(picture.get(), path.c_str(), "jpeg"));
+    const std::vector<int> entries = quantisationEntries(readFile(path));
+    ASSERT_GE(entries.size(), 128u) << "a luma and a chroma table";
+    for (int entry : entries) ASSERT_EQ(entry, 1);
+    GdiBitmap decoded;
+    ASSERT_EQ(GdipCreateBitmapFromFile(toWide(path), decoded.receive()), Ok);
+    EXPECT_TRUE(nearColour(pixelAt(decoded.get(), 20, 12), 0xFF336699, 2));
+}

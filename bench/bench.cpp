@@ -3,17 +3,18 @@
 //   bench convert keep|fixed DIRECTORY  converts every *.jpg of DIRECTORY to JPEG into
 //                                       DIRECTORY\converted (which must not exist) as the Start
 //                                       button does: from the request to the completion question
-//   bench floor keep|fixed DIRECTORY    the imaging library's own decoding of every *.jpg of
-//                                       DIRECTORY and encoding of a picture of the output's size
+//   bench floor keep|fixed DIRECTORY    the JPEG codec's own decoding of every *.jpg of DIRECTORY
+//                                       and encoding of a picture of the output's size
 //   bench preview FILE                  previews of FILE, from the request to the paint: cold
 //                                       (a rescan, so FILE is decoded again) and warm (a slider
-//                                       changed, same source); and the imaging library's own
+//                                       changed, same source); and the JPEG codec's own
 //                                       decoding of FILE
 #include "app/dialog_helpers.h"
 #include "batch/worker.h"
 #include "common/handles.h"
 #include "common/text.h"
 #include "pipeline/geometry.h"
+#include "pipeline/jpeg.h"
 #include "pipeline/output.h"
 #include "pipeline/render.h"
 #include "preview/canvas.h"
@@ -217,6 +218,13 @@ int countFilesIn(const std::string& directory)
     return count;
 }
 
+// The codec's own decoding of a JPEG, reading the file included; -1 when it fails.
+double decodeMilliseconds(const std::string& file, imaging::GdiBitmap& decoded)
+{
+    const double start = nowMilliseconds();
+    return decodeJpeg(readJpegFile(file.c_str()), decoded) ? nowMilliseconds() - start : -1.0;
+}
+
 int benchConversion(const char* sizeMode, const std::string& directory)
 {
     const bool keepSize = std::strcmp(sizeMode, "keep") == 0;
@@ -262,24 +270,22 @@ int benchFloor(const char* sizeMode, const std::string& directory)
     const std::string output = directory + "\\floor-output.tmp";
     double total = 0.0;
     for (const std::string& file : files) {
-        double start = nowMilliseconds();
         imaging::GdiBitmap decoded;
-        imaging::GdipCreateBitmapFromFile(toWide(file), decoded.receive());
-        double elapsed = nowMilliseconds() - start;
+        const double decoding = decodeMilliseconds(file, decoded);
         // Made by our own pass, outside the timing: the floor is the codec's share alone.
         imaging::GdiBitmap fixedSize;
         if (!keepSize) {
             const imaging::ImageSize size = imaging::imageSize(decoded.get());
             const WatermarkSettings settings = copySettings();
             const TargetGeometry geometry = targetGeometryFor(size.width, size.height, settings);
-            fixedSize.track(imaging::GdipCreateBitmapFromScan0(fixedWidth, fixedHeight, 0, PixelFormat32bppARGB,
+            fixedSize.track(imaging::GdipCreateBitmapFromScan0(fixedWidth, fixedHeight, 0, PixelFormat24bppRGB,
                                                                nullptr, fixedSize.receive()));
             drawAdjustedSource(decoded.get(), geometry.cropWidth, geometry.cropHeight, fixedSize.get(), settings);
         }
-        start = nowMilliseconds();
-        const bool saved = saveImage(keepSize ? decoded.get() : fixedSize.get(), output.c_str(), "jpeg");
-        total += elapsed + nowMilliseconds() - start;
-        if (!saved) {
+        const double start = nowMilliseconds();
+        const bool saved = writeJpeg(keepSize ? decoded.get() : fixedSize.get(), output.c_str());
+        total += decoding + nowMilliseconds() - start;
+        if (decoding < 0.0 || !saved) {
             std::fprintf(stderr, "%s did not decode and encode\n", file.c_str());
             return 1;
         }
@@ -299,13 +305,6 @@ double timedPreview(HWND window, int mode, int rescan)
     return lastPaintMilliseconds - start;
 }
 
-double decodeMilliseconds(const char* file)
-{
-    const double start = nowMilliseconds();
-    imaging::GdiBitmap decoded;
-    imaging::GdipCreateBitmapFromFile(toWide(file), decoded.receive());
-    return decoded ? nowMilliseconds() - start : -1.0;
-}
 
 int benchPreview(const char* file)
 {
@@ -327,7 +326,8 @@ int benchPreview(const char* file)
     pumpFor(settleMilliseconds);
     setRedAdjust(redAdjust() + 10);
     const double warm = timedPreview(window.get(), 1, 0);
-    const double decode = decodeMilliseconds(file);
+    imaging::GdiBitmap decoded;
+    const double decode = decodeMilliseconds(file, decoded);
     if (cold < 0.0 || warm < 0.0 || decode < 0.0) {
         std::fprintf(stderr, "a timed preview never painted, or the file did not decode\n");
         return 1;

@@ -69,17 +69,18 @@ ours_convert() {
     echo "$(sed -n 's/.*ms_per_file=\([0-9.]*\).*/\1/p' <<<"$output") $(cat "$scratch/memory")"
 }
 
-# Prints "<ms per file>" of the imaging library's own decoding and encoding (Wine's codec).
+# Prints "<ms per file>" of the JPEG codec's own decoding and encoding (libjpeg-turbo).
 codec_floor() {
     local mode=$1 folder=$2 output
     output=$("$WINE_LOADER" "$bench_exe" floor "$mode" "$(windows_path "$folder")")
     sed -n 's/.*ms_per_file=\([0-9.]*\).*/\1/p' <<<"$output"
 }
 
-# Prints "<ms per file> <peak KB>": one convert process per file, as a shell loop would run it;
-# with "identity" it also applies our default colour matrix, as we do, else it runs as a user would.
+# Prints "<ms per file> <peak KB>": one convert process per file at quality 100, as a shell loop
+# would run it; with "identity" it also applies our default colour matrix, as we do, else it runs
+# as a user would.
 im_convert() {
-    local mode=$1 quality=$2 matrix=$3 folder=$4 count=$5 start
+    local mode=$1 matrix=$2 folder=$3 count=$4 start
     local resize=() colours=()
     [ "$mode" = fixed ] && resize=(-resize "$fixed^" -gravity northwest -crop "$fixed+0+0" +repage)
     [ "$matrix" = identity ] && colours=(-color-matrix "$identity")
@@ -89,7 +90,7 @@ im_convert() {
     for source in "$folder"/*.jpg; do
         /usr/bin/time -a -f %M -o "$scratch/memory" convert "$source" "${colours[@]}" "${resize[@]}" \
             -font "$font" -pointsize 32 -fill 'rgba(255,0,0,0.39)' -gravity southeast -annotate +0+0 Inkveil \
-            -quality "$quality" "$scratch/im-out/$(basename "$source")"
+            -quality 100 "$scratch/im-out/$(basename "$source")"
     done
     awk -v ms=$(($(now_ms) - start)) -v n="$count" -v kb="$(largest "$scratch/memory")" \
         'BEGIN {printf "%.1f %s\n", ms / n, kb}'
@@ -102,7 +103,7 @@ ours_preview() {
     echo "$(sed -n 's/^preview cold_ms=\([0-9.]*\) warm_ms=\([0-9.]*\) decode_ms=\([0-9.]*\).*/\1 \2 \3/p' <<<"$output") $(cat "$scratch/memory")"
 }
 
-columns='%-22s %9s %9s %9s %9s %9s %9s %9s %9s %9s %9s %9s'
+columns='%-22s %9s %9s %9s %9s %9s %9s %9s %9s %9s'
 rows=()
 add_row() { rows+=("$(printf "$columns" "$@")"); }
 
@@ -113,29 +114,26 @@ for size in "${sizes[@]}"; do
     folder="$bench_dir/sources/$size"
     for mode in keep fixed; do
         echo "Converting $size ($mode size), $runs runs" >&2
-        ours_ms=() ours_kb=() q100_ms=() user_ms=() q75_ms=() im_kb=() floor_ms=()
+        ours_ms=() ours_kb=() q100_ms=() user_ms=() im_kb=() floor_ms=()
         for _ in $(seq "$runs"); do
             result=$(ours_convert "$mode" "$folder" "$count")
             read -r ms kb <<<"$result"
             ours_ms+=("$ms") ours_kb+=("$kb")
-            result=$(im_convert "$mode" 100 identity "$folder" "$count")
+            result=$(im_convert "$mode" identity "$folder" "$count")
             read -r ms kb <<<"$result"
             q100_ms+=("$ms") im_kb+=("$kb")
-            result=$(im_convert "$mode" 100 none "$folder" "$count")
+            result=$(im_convert "$mode" none "$folder" "$count")
             read -r ms kb <<<"$result"
             user_ms+=("$ms") im_kb+=("$kb")
-            result=$(im_convert "$mode" 75 identity "$folder" "$count")
-            read -r ms kb <<<"$result"
-            q75_ms+=("$ms") im_kb+=("$kb")
             floor_ms+=("$(codec_floor "$mode" "$folder")")
         done
         rm -rf "$folder/converted"
         ours=$(median "${ours_ms[@]}") q100=$(median "${q100_ms[@]}") user=$(median "${user_ms[@]}")
-        q75=$(median "${q75_ms[@]}") floor=$(median "${floor_ms[@]}")
+        floor=$(median "${floor_ms[@]}")
         add_row "$size $mode" "$ours" "$(megapixels_per_second "$size" "$ours")" \
-            "$(mib "$(printf '%s\n' "${ours_kb[@]}" | largest)")" "$q100" "$user" "$q75" \
+            "$(mib "$(printf '%s\n' "${ours_kb[@]}" | largest)")" "$q100" "$user" \
             "$(mib "$(printf '%s\n' "${im_kb[@]}" | largest)")" "$(ratio "$ours" "$q100")" \
-            "$(ratio "$ours" "$user")" "$(ratio "$ours" "$q75")" "$floor"
+            "$(ratio "$ours" "$user")" "$floor"
     done
 done
 
@@ -149,8 +147,8 @@ for size in "${sizes[@]}"; do
     done
     cold=$(median "${cold_ms[@]}") warm=$(median "${warm_ms[@]}") decode=$(median "${decode_ms[@]}")
     peak=$(mib "$(printf '%s\n' "${ours_kb[@]}" | largest)")
-    add_row "preview cold $size" "$cold" "$(megapixels_per_second "$size" "$cold")" "$peak" - - - - - - - "$decode"
-    add_row "preview warm $size" "$warm" "$(megapixels_per_second "$size" "$warm")" "$peak" - - - - - - - -
+    add_row "preview cold $size" "$cold" "$(megapixels_per_second "$size" "$cold")" "$peak" - - - - - "$decode"
+    add_row "preview warm $size" "$warm" "$(megapixels_per_second "$size" "$warm")" "$peak" - - - - - -
 done
 
 {
@@ -162,18 +160,18 @@ done
     echo "Ours: timed inside bench.exe from Start (requestJob(0, 1)) to the completion question, per file"
     echo "  (Wine start-up excluded; each next file decodes while the current one is saved)."
     echo "ImageMagick: wall clock of one 'convert' process per file (start-up included), 'Inkveil' in AR PL UKai"
-    echo "  at 32 px, rgba(255,0,0,0.39), south-east; fixed size fills and crops at the top left. IM100 and IM75"
-    echo "  also apply the identity -color-matrix, as ours does by default; IMuser is q100 as a user would run it."
-    echo "Wine's JPEG encoder ignores the quality (about 75): the q75 column is like for like."
+    echo "  at 32 px, rgba(255,0,0,0.39), south-east, quality 100; fixed size fills and crops at the top left."
+    echo "  IM100 also applies the identity -color-matrix, as ours does by default; IMuser runs as a user would."
+    echo "Ours writes JPEGs at quality 100 too (libjpeg-turbo, 4:2:0)."
     echo "Preview: from the request to the window's WM_PAINT, source size kept, after one warm-up preview;"
     echo "  cold: a rescan, so the source is decoded again; warm: a colour slider changed, same source."
-    echo "Floor: the imaging library's own work on the same files: decoding plus encoding a picture of the"
+    echo "Floor: libjpeg-turbo's own work on the same files: decoding plus encoding a picture of the"
     echo "  output's size (conversion rows), decoding (preview rows; cold minus floor is ours)."
     echo "Peak MiB: the largest maximum resident set over the runs (/usr/bin/time %M of the Linux process;"
     echo "  ours is the Wine process running bench.exe, Wine's own mapped code included). Ratio: ours ms / IM ms (below 1: ours faster)."
     echo
-    printf "$columns\n" case "ours ms" "ours MP/s" "ours MiB" "IM100 ms" "IMuser ms" "IM75 ms" \
-        "IM MiB" "/IM q100" "/IMuser" "/IM q75" "floor ms"
+    printf "$columns\n" case "ours ms" "ours MP/s" "ours MiB" "IM100 ms" "IMuser ms" \
+        "IM MiB" "/IM q100" "/IMuser" "floor ms"
     printf '%s\n' "${rows[@]}"
 } >"$results"
 

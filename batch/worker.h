@@ -29,4 +29,3 @@ void stopWorker();
 // undecodable source never writes one.
 bool processFile(const char* sourcePath, const char* outputPath, const char* subtype,
                  bool previewOnly, const WatermarkSettings& settings);
-

@@ -23,6 +23,13 @@ private:
     HANDLE handle_ = nullptr;
 };
 
+// Writes all `size` bytes to an open file; false when any of them was not written.
+inline bool writeWhole(HANDLE file, const void* data, DWORD size)
+{
+    DWORD written = 0;
+    return WriteFile(file, data, size, &written, nullptr) && written == size;
+}
+
 // Owner of one directory search of FindFirstFileA; ends it at scope end.
 class SearchHandle {
 public:

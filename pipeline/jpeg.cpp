@@ -60,11 +60,10 @@ void inksToColours(const BitmapData& pixels, bool inverted)
     }
 }
 
-bool writeAll(const char* path, const unsigned char* bytes, unsigned long size)
+bool writeFile(const char* path, const unsigned char* bytes, unsigned long size)
 {
     const KernelHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return file && WriteFile(file.get(), bytes, size, &written, nullptr) && written == size;
+    return file && writeWhole(file.get(), bytes, size);
 }
 
 }  // namespace
@@ -153,5 +152,5 @@ bool writeJpeg(GpBitmap* picture, const char* path)
                                    pixels.data().Stride, size.height, rgb ? TJPF_BGR : TJPF_BGRX, &bytes,
                                    &byteCount, TJSAMP_420, jpegQuality, 0);
     const std::unique_ptr<unsigned char, TurboFree> owned(bytes);
-    return status == 0 && writeAll(path, owned.get(), byteCount);
+    return status == 0 && writeFile(path, owned.get(), byteCount);
 }

@@ -22,12 +22,6 @@ void store(int32_t WatermarkSettings::*field, int value)
 
 constexpr const char* temporaryFileName = "settings.dat.new";
 
-bool writeAll(HANDLE file, const void* data, DWORD size)
-{
-    DWORD written = 0;
-    return WriteFile(file, data, size, &written, nullptr) && written == size;
-}
-
 }  // namespace
 
 int targetWidth() { return record.targetWidth; }
@@ -114,7 +108,7 @@ bool saveSettings()
         KernelHandle file(CreateFileA(temporaryFileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return false;
-        if (!writeAll(file.get(), &saved, sizeof saved) || !FlushFileBuffers(file.get())) {
+        if (!writeWhole(file.get(), &saved, sizeof saved) || !FlushFileBuffers(file.get())) {
             file.reset();
             DeleteFileA(temporaryFileName);
             return false;

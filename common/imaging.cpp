@@ -1,5 +1,7 @@
 #include "common/imaging.h"
 
+#include <limits>
+
 namespace imaging {
 
 GpStatus WINGDIPAPI disposeBitmap(GpBitmap* bitmap)
@@ -16,10 +18,26 @@ ImageSize imageSize(GpImage* image)
     return {static_cast<int>(width), static_cast<int>(height)};
 }
 
+bool bitmapFits(long long width, long long height, PixelFormat format)
+{
+    constexpr long long largest = std::numeric_limits<INT>::max();
+    if (width <= 0 || height <= 0 || width > largest || height > largest) return false;
+    const long long stride = (width * GetPixelFormatSize(format) + 31) / 32 * 4;
+    return stride <= largest && stride * height <= largest;
+}
+
+GpStatus createBitmap(int width, int height, PixelFormat format, GdiBitmap& result)
+{
+    result.reset();
+    if (!bitmapFits(width, height, format)) return ValueOverflow;
+    return GdipCreateBitmapFromScan0(width, height, 0, format, nullptr, result.receive());
+}
+
 BitmapLock::BitmapLock(GpBitmap* bitmap, const Rect& area, UINT mode, PixelFormat format) : bitmap_(bitmap)
 {
     Rect lockedArea = area;
-    locked_ = bitmap != nullptr && GdipBitmapLockBits(bitmap, &lockedArea, mode, format, &data_) == Ok;
+    locked_ = bitmap != nullptr && bitmapFits(area.Width, area.Height, format) &&
+              GdipBitmapLockBits(bitmap, &lockedArea, mode, format, &data_) == Ok;
 }
 
 BitmapLock::~BitmapLock()

@@ -73,8 +73,19 @@ struct ImageSize {
 };
 ImageSize imageSize(GpImage* image);
 
+// Whether GDI+ can hold width x height pixels of `format`: both sides positive, and the row
+// stride and stride x height within INT, in which its flat interface computes every size (Wine
+// wraps a product past it into a far smaller buffer). Computed in 64 bits.
+bool bitmapFits(long long width, long long height, PixelFormat format);
+
+// A new bitmap whose pixels start at zero (GdipCreateBitmapFromScan0), into `result`. A size
+// that does not fit is refused before GDI+ is asked, as ValueOverflow; OutOfMemory when it fits
+// but cannot be had.
+GpStatus createBitmap(int width, int height, PixelFormat format, GdiBitmap& result);
+
 // The pixels of a rectangle of a bitmap in one format, locked for its lifetime
-// (GdipBitmapLockBits); empty when the bitmap cannot be locked so.
+// (GdipBitmapLockBits); empty when the bitmap cannot be locked so, also when a copy in that
+// format would not fit (bitmapFits).
 class BitmapLock {
 public:
     BitmapLock(GpBitmap* bitmap, const Rect& area, UINT mode, PixelFormat format);

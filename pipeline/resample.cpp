@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <exception>
 #include <functional>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -20,7 +20,7 @@ constexpr double pixelsWorthAThread = 1 << 20;
 struct Taps {
     std::vector<int> first;
     std::vector<int> count;
-    std::vector<int> offset;  // of the first weight in `weights`
+    std::vector<std::size_t> offset;  // of the first weight in `weights`
     std::vector<float> weights;
 };
 
@@ -30,7 +30,7 @@ void addTaps(Taps& taps, int first, const std::vector<double>& weights)
     for (double weight : weights) sum += weight;
     taps.first.push_back(first);
     taps.count.push_back(static_cast<int>(weights.size()));
-    taps.offset.push_back(static_cast<int>(taps.weights.size()));
+    taps.offset.push_back(taps.weights.size());
     for (double weight : weights) taps.weights.push_back(static_cast<float>(weight / sum));
 }
 
@@ -161,7 +161,8 @@ void copyRows(const PixelRows& source, const PixelRows& target, const uint8_t (&
     }
 }
 
-// Runs work(firstRow, endRow) over bands of the rows, one per thread when it pays.
+// Runs work(firstRow, endRow) over bands of the rows, one per thread when it pays. What any
+// band throws (std::bad_alloc, say) is thrown here once every band has ended.
 template <typename Work>
 void inBands(int rowCount, double sourcePixels, const Work& work)
 {
@@ -170,20 +171,32 @@ void inBands(int rowCount, double sourcePixels, const Work& work)
         const int processors = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
         threads = std::max(1, std::min(processors, rowCount));
     }
+    std::vector<std::exception_ptr> failures(static_cast<std::size_t>(threads));
+    const auto band = [&](int part, int begin, int end) {
+        try {
+            work(begin, end);
+        } catch (...) {
+            failures[static_cast<std::size_t>(part)] = std::current_exception();
+        }
+    };
     std::vector<std::thread> helpers;
+    helpers.reserve(static_cast<std::size_t>(threads));
     for (int part = 0; part < threads; ++part) {
         const int begin = static_cast<int>(static_cast<long long>(rowCount) * part / threads);
         const int end = static_cast<int>(static_cast<long long>(rowCount) * (part + 1) / threads);
         if (part + 1 < threads) {
             try {
-                helpers.emplace_back(work, begin, end);
+                helpers.emplace_back(band, part, begin, end);
                 continue;
-            } catch (const std::system_error&) {
+            } catch (...) {
+                // No thread to be had: this band runs here.
             }
         }
-        work(begin, end);
+        band(part, begin, end);
     }
     for (std::thread& helper : helpers) helper.join();
+    for (const std::exception_ptr& failure : failures)
+        if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace
@@ -279,9 +292,7 @@ void resampleBitmap(GpBitmap* source, double regionWidth, double regionHeight, i
 {
     result.reset();
     if (width <= 0 || height <= 0 || imageSize(source).width <= 0) return;
-    if (!result.track(GdipCreateBitmapFromScan0(width, height, 0, PixelFormat32bppPARGB, nullptr,
-                                                result.receive())))
-        return;
+    if (!result.track(createBitmap(width, height, PixelFormat32bppPARGB, result))) return;
     if (!resampleInto(source, regionWidth, regionHeight, result.get(), TargetAlpha::premultiplied, ColourGains{}))
         result.reset();
 }

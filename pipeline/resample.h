@@ -1,7 +1,9 @@
 #pragma once
 // Our own stretch of a picture's region over a whole bitmap, each axis by its own factor:
 // where the picture shrinks, each target pixel is the mean of the source area it covers (no
-// aliasing); where it grows, it is interpolated bilinearly.
+// aliasing); where it grows, it is interpolated bilinearly. Each pass may throw std::bad_alloc
+// for its tables and scratch rows, on whichever thread ran short; all of its threads have ended
+// when it does.
 #include "common/imaging.h"
 
 #include <cstdint>

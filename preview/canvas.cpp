@@ -46,8 +46,7 @@ void startImaging()
     RECT window{};
     GetWindowRect(dialogWindow(), &window);
     CanvasLock lock(INFINITE);
-    canvas.track(GdipCreateBitmapFromScan0(window.right - window.left, window.bottom - window.top, 0,
-                                           PixelFormat32bppARGB, nullptr, canvas.receive()));
+    canvas.track(createBitmap(window.right - window.left, window.bottom - window.top, PixelFormat32bppARGB, canvas));
     started = true;
 }
 

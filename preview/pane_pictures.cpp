@@ -101,11 +101,12 @@ void showReducedInPanes(const PreviewSource* source, const WatermarkSettings& se
 {
     const ImageSize size = source != nullptr ? source->size : ImageSize{};
     GpBitmap* working = source != nullptr ? source->working.get() : nullptr;
-    const PaneRender render =
-        paneRenderFor(targetGeometryFor(size.width, size.height, settings), size, imageSize(working));
+    const TargetGeometry geometry = targetGeometryFor(size.width, size.height, settings);
+    const PaneRender render = paneRenderFor(geometry, size, imageSize(working));
     GdiBitmap target;
-    target.track(GdipCreateBitmapFromScan0(render.width, render.height, 0, PixelFormat32bppARGB, nullptr,
-                                           target.receive()));
+    // A target that a conversion could not hold is not shown either.
+    if (bitmapFits(geometry.width, geometry.height, PixelFormat32bppARGB))
+        target.track(createBitmap(render.width, render.height, PixelFormat32bppARGB, target));
     drawAdjustedSource(working, render.regionWidth, render.regionHeight, target.get(), settings);
     drawWatermarkText(target.get(), settings, render.textScale);
     showInPanes(source != nullptr ? source->sourcePicture.get() : nullptr, target.get());

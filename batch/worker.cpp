@@ -15,7 +15,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <exception>
 #include <memory>
+#include <new>
 #include <optional>
 #include <set>
 #include <string>
@@ -112,7 +114,12 @@ void runPreview()
 {
     rescanIfPending();
     if (sourceCount() == 0) return;
-    previewInPanes(previewSource, sourceEntry(0), copySettings());
+    try {
+        previewInPanes(previewSource, sourceEntry(0), copySettings());
+    } catch (const std::exception&) {
+        // Short of memory for this picture: the panes keep what they showed.
+        previewSource.reset();
+    }
     invalidateDialog();
 }
 
@@ -136,56 +143,81 @@ public:
     {
         if (thread_.joinable()) thread_.join();
     }
-    // Empty when the file could not be decoded. Only after wait().
+    // Empty unless the outcome is `decoded`. Only after wait().
     GdiBitmap& picture() { return picture_; }
+    DecodeOutcome outcome() const { return outcome_; }
     const PreviewSource* reduced() const { return reduced_ ? &*reduced_ : nullptr; }
 
 private:
     void decode()
     {
-        decodeUpright(path_.c_str(), picture_);
-        reduceForPanes(picture_.get(), reduced_);
+        try {
+            outcome_ = decodeUpright(path_.c_str(), picture_);
+            reduceForPanes(picture_.get(), reduced_);
+            return;
+        } catch (const std::bad_alloc&) {
+            outcome_ = DecodeOutcome::outOfMemory;
+        } catch (const std::exception&) {
+            outcome_ = DecodeOutcome::failed;
+        }
+        picture_.reset();
+        reduced_.reset();
     }
 
     std::string path_;
+    DecodeOutcome outcome_ = DecodeOutcome::failed;
     GdiBitmap picture_;
     std::optional<PreviewSource> reduced_;
     std::thread thread_;
 };
 
 // Shows the file in the panes, renders it with `settings` and, unless previewOnly, saves it;
-// the decoded picture is released before the save. Returns whether a file was written.
+// the decoded picture is released before the save. Returns whether a file was written: a
+// step that fails, or runs short of memory, fails the file.
 bool convertDecoded(DecodedFile& file, const char* outputPath, const char* subtype, bool previewOnly,
                     const WatermarkSettings& settings)
 {
     file.wait();
-    GdiBitmap& source = file.picture();
-    const bool decoded = static_cast<bool>(source);
-    showReducedInPanes(file.reduced(), settings);
-    const TargetGeometry geometry = computeTargetGeometry(source.get(), settings);
-    GdiBitmap target;
-    target.track(GdipCreateBitmapFromScan0(geometry.width, geometry.height, 0,
-                                           targetFormatFor(source.get(), subtype), nullptr, target.receive()));
-    renderWatermarked(source.get(), target.get(), geometry, settings);
-    // Not needed while the target is encoded, which is when the next file is decoding.
-    source.reset();
-    return !previewOnly && decoded && saveImage(target.get(), outputPath, subtype);
+    try {
+        GdiBitmap& source = file.picture();
+        const bool decoded = static_cast<bool>(source);
+        showReducedInPanes(file.reduced(), settings);
+        const TargetGeometry geometry = computeTargetGeometry(source.get(), settings);
+        GdiBitmap target;
+        target.track(createBitmap(geometry.width, geometry.height, targetFormatFor(source.get(), subtype), target));
+        const bool rendered = renderWatermarked(source.get(), target.get(), geometry, settings);
+        // Not needed while the target is encoded, which is when the next file is decoding.
+        source.reset();
+        return !previewOnly && decoded && rendered && saveImage(target.get(), outputPath, subtype);
+    } catch (const std::exception&) {
+        return false;
+    }
 }
+
+struct ConversionCounts {
+    int written = 0;
+    int failed = 0;
+    int left = 0;  // not reached before a stop
+};
 
 // Converts the list in order, each next file decoding while the current one is rendered
 // and saved, until a stop covers `ticket`; every decoding has ended when it returns.
-// Returns how many files were not written.
-int convertEach(int ticket)
+ConversionCounts convertEach(int ticket)
 {
-    int failed = 0;
+    ConversionCounts counts;
     std::set<std::string> claimed;
     std::unique_ptr<DecodedFile> next;
     for (int index = 0; index < sourceCount() && !stopRequestedFor(ticket); ++index) {
         setStatusText(("正在转换第" + std::to_string(index + 1) + "个图片文件").c_str());
-        const std::unique_ptr<DecodedFile> current =
-            next ? std::move(next) : std::make_unique<DecodedFile>(sourceEntry(index));
+        const bool decodedAhead = next != nullptr;
+        std::unique_ptr<DecodedFile> current = decodedAhead ? std::move(next) : std::make_unique<DecodedFile>(sourceEntry(index));
         // One decoding at a time: the next starts once this one has ended.
         current->wait();
+        // Decoded while the file before was held, it may have lacked only that file's memory.
+        if (decodedAhead && current->outcome() == DecodeOutcome::outOfMemory) {
+            current = std::make_unique<DecodedFile>(sourceEntry(index));
+            current->wait();
+        }
         if (index + 1 < sourceCount()) next = std::make_unique<DecodedFile>(sourceEntry(index + 1));
 
         const WatermarkSettings settings = copySettings();
@@ -193,20 +225,28 @@ int convertEach(int ticket)
         OutputTarget target;
         const bool named = makeOutputTarget(sourcePath, fieldText(settings.outputFormat), target) &&
                            claimOutputName(target, sourcePath, claimed);
-        if (!convertDecoded(*current, target.outputPath, target.subtype, !named, settings)) ++failed;
+        if (convertDecoded(*current, target.outputPath, target.subtype, !named, settings))
+            ++counts.written;
+        else
+            ++counts.failed;
         invalidateDialog();
     }
-    return failed;
+    counts.left = sourceCount() - counts.written - counts.failed;
+    return counts;
 }
 
-void reportCompletion(const std::string& directory, int failed)
+void reportCompletion(const std::string& directory, const ConversionCounts& counts)
 {
+    const std::string lookThere = "是否转到“" + directory + "”目录查看";
     std::string question;
-    if (failed == 0) {
-        question = "转换成功完成，是否转到“" + directory + "”目录查看";
+    if (counts.left > 0) {
+        question = "转换已停止，已转换" + std::to_string(counts.written) + "个图片文件";
+        if (counts.failed > 0) question += "，有" + std::to_string(counts.failed) + "个没有转换成功";
+        question += "，还有" + std::to_string(counts.left) + "个没有转换，" + lookThere;
+    } else if (counts.failed > 0) {
+        question = "转换完成，但有" + std::to_string(counts.failed) + "个图片文件没有转换成功，" + lookThere;
     } else {
-        question = "转换完成，但有" + std::to_string(failed) + "个图片文件没有转换成功，是否转到“" +
-                   directory + "”目录查看";
+        question = "转换成功完成，" + lookThere;
     }
     if (ask(question, doneTitle))
         ShellExecuteA(dialogWindow(), nullptr, directory.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
@@ -232,9 +272,9 @@ void runConversion(int ticket)
     case DirectoryOutcome::closing: return;
     }
 
-    const int failed = convertEach(ticket);
+    const ConversionCounts counts = convertEach(ticket);
     setStatusText("转换完毕！");
-    reportCompletion(directory, failed);
+    reportCompletion(directory, counts);
     restoreStartCaption();
     if (!quitting) requestJob(1, 0);
 }

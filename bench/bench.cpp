@@ -222,7 +222,7 @@ int countFilesIn(const std::string& directory)
 double decodeMilliseconds(const std::string& file, imaging::GdiBitmap& decoded)
 {
     const double start = nowMilliseconds();
-    return decodeJpeg(readJpegFile(file.c_str()), decoded) ? nowMilliseconds() - start : -1.0;
+    return decodeJpeg(readJpegFile(file.c_str()), decoded) == DecodeOutcome::decoded ? nowMilliseconds() - start : -1.0;
 }
 
 int benchConversion(const char* sizeMode, const std::string& directory)
@@ -278,8 +278,7 @@ int benchFloor(const char* sizeMode, const std::string& directory)
             const imaging::ImageSize size = imaging::imageSize(decoded.get());
             const WatermarkSettings settings = copySettings();
             const TargetGeometry geometry = targetGeometryFor(size.width, size.height, settings);
-            fixedSize.track(imaging::GdipCreateBitmapFromScan0(fixedWidth, fixedHeight, 0, PixelFormat24bppRGB,
-                                                               nullptr, fixedSize.receive()));
+            fixedSize.track(imaging::createBitmap(fixedWidth, fixedHeight, PixelFormat24bppRGB, fixedSize));
             drawAdjustedSource(decoded.get(), geometry.cropWidth, geometry.cropHeight, fixedSize.get(), settings);
         }
         const double start = nowMilliseconds();

@@ -4,44 +4,99 @@
 
 #include <windows.h>
 
-#include <turbojpeg.h>
-
+#include <algorithm>
+#include <climits>
+#include <csetjmp>
+#include <cstdio>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <new>
+
+#include <jpeglib.h>
+// After jpeglib.h: the message codes and ERREXIT.
+#include <jerror.h>
 
 using namespace imaging;
 
 namespace {
 
-// Owner of a TurboJPEG compressor or decompressor.
-class TurboHandle {
-public:
-    explicit TurboHandle(tjhandle handle) : handle_(handle) {}
-    ~TurboHandle()
-    {
-        if (handle_ != nullptr) tjDestroy(handle_);
-    }
-    TurboHandle(const TurboHandle&) = delete;
-    TurboHandle& operator=(const TurboHandle&) = delete;
-
-    tjhandle get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-private:
-    tjhandle handle_;
-};
-
-struct TurboFree {
-    void operator()(unsigned char* buffer) const { tjFree(buffer); }
-};
-
 constexpr int jpegQuality = 100;
-// Application segments looked through for one; cameras and editors write a few at most.
-constexpr int segmentsLookedAt = 16;
+// Rows handed to libjpeg per call.
+constexpr int rowsPerCall = 16;
 
 bool isJpeg(const std::vector<uint8_t>& file) { return file.size() >= 2 && file[0] == 0xFF && file[1] == 0xD8; }
+
+// Markers after which no application segment of the header can follow: the frame headers,
+// the first scan, and the markers that carry no length.
+bool endsHeader(uint8_t kind)
+{
+    const bool frame = kind >= 0xC0 && kind <= 0xCF && kind != 0xC4 && kind != 0xC8 && kind != 0xCC;
+    return frame || kind == 0xDA || (kind >= 0xD0 && kind <= 0xD9) || kind == 0x01;
+}
+
+// libjpeg's error manager for one call: warnings (damaged data it decodes past) are counted, a
+// fatal error jumps back to the setjmp of the step that met it, whose frame holds nothing that
+// needs unwinding. libjpeg itself prints nothing.
+struct JpegErrors {
+    jpeg_error_mgr manager;
+    std::jmp_buf fatal;
+    int warnings = 0;
+    bool outOfMemory = false;
+
+    JpegErrors()
+    {
+        jpeg_std_error(&manager);
+        manager.error_exit = [](j_common_ptr info) {
+            JpegErrors& errors = *reinterpret_cast<JpegErrors*>(info->err);
+            errors.outOfMemory = info->err->msg_code == JERR_OUT_OF_MEMORY;
+            std::longjmp(errors.fatal, 1);
+        };
+        manager.emit_message = [](j_common_ptr info, int level) {
+            if (level < 0) ++reinterpret_cast<JpegErrors*>(info->err)->warnings;
+        };
+        manager.output_message = [](j_common_ptr) {};
+    }
+};
+
+// A decompressor over a file held in memory.
+struct JpegReader {
+    JpegErrors errors;
+    jpeg_decompress_struct info{};
+
+    JpegReader() { info.err = &errors.manager; }
+    ~JpegReader() { jpeg_destroy_decompress(&info); }
+    JpegReader(const JpegReader&) = delete;
+    JpegReader& operator=(const JpegReader&) = delete;
+};
+
+// The header, with the output colours chosen: inks for CMYK and YCCK, else blue, green, red.
+bool readHeader(JpegReader& reader, const std::vector<uint8_t>& file)
+{
+    if (setjmp(reader.errors.fatal)) return false;
+    jpeg_create_decompress(&reader.info);
+    jpeg_mem_src(&reader.info, file.data(), static_cast<unsigned long>(file.size()));
+    if (jpeg_read_header(&reader.info, TRUE) != JPEG_HEADER_OK) return false;
+    const bool inks = reader.info.jpeg_color_space == JCS_CMYK || reader.info.jpeg_color_space == JCS_YCCK;
+    reader.info.out_color_space = inks ? JCS_CMYK : JCS_EXT_BGR;
+    return true;
+}
+
+// Every row of the picture into `pixels`, which holds output_height rows of `stride` bytes.
+bool readRows(JpegReader& reader, uint8_t* pixels, int stride)
+{
+    if (setjmp(reader.errors.fatal)) return false;
+    jpeg_start_decompress(&reader.info);
+    while (reader.info.output_scanline < reader.info.output_height) {
+        JSAMPROW rows[rowsPerCall];
+        const JDIMENSION first = reader.info.output_scanline;
+        const JDIMENSION count = std::min<JDIMENSION>(rowsPerCall, reader.info.output_height - first);
+        for (JDIMENSION row = 0; row < count; ++row)
+            rows[row] = pixels + static_cast<std::ptrdiff_t>(first + row) * stride;
+        jpeg_read_scanlines(&reader.info, rows, count);
+    }
+    jpeg_finish_decompress(&reader.info);
+    return true;
+}
 
 // Inks to colours in place, four bytes a pixel. Adobe's files store the inks inverted.
 void inksToColours(const BitmapData& pixels, bool inverted)
@@ -60,10 +115,73 @@ void inksToColours(const BitmapData& pixels, bool inverted)
     }
 }
 
-bool writeFile(const char* path, const unsigned char* bytes, unsigned long size)
+// A compressor whose output goes to an open file in blocks as it is made.
+struct JpegWriter {
+    jpeg_destination_mgr destination{};
+    JpegErrors errors;
+    jpeg_compress_struct info{};
+    HANDLE file;
+    std::vector<JOCTET> block = std::vector<JOCTET>(1 << 16);
+
+    explicit JpegWriter(HANDLE output) : file(output)
+    {
+        info.err = &errors.manager;
+        destination.init_destination = [](j_compress_ptr info) { writerOf(info).startBlock(); };
+        destination.empty_output_buffer = [](j_compress_ptr info) -> boolean {
+            writerOf(info).writeBlock(writerOf(info).block.size());
+            return TRUE;
+        };
+        destination.term_destination = [](j_compress_ptr info) {
+            JpegWriter& writer = writerOf(info);
+            writer.writeBlock(writer.block.size() - writer.destination.free_in_buffer);
+        };
+    }
+    ~JpegWriter() { jpeg_destroy_compress(&info); }
+    JpegWriter(const JpegWriter&) = delete;
+    JpegWriter& operator=(const JpegWriter&) = delete;
+
+    static JpegWriter& writerOf(j_compress_ptr info) { return *static_cast<JpegWriter*>(info->client_data); }
+    void startBlock()
+    {
+        destination.next_output_byte = block.data();
+        destination.free_in_buffer = block.size();
+    }
+    // A short write is a fatal error of the compression.
+    void writeBlock(std::size_t size)
+    {
+        if (!writeWhole(file, block.data(), static_cast<DWORD>(size))) ERREXIT(&info, JERR_FILE_WRITE);
+        startBlock();
+    }
+};
+
+// Encodes `rows` rows of `width` pixels (3 bytes each, or 4 with an unused fourth) to the file.
+bool writeRows(JpegWriter& writer, const uint8_t* pixels, int stride, int width, int height, bool threeBytes)
 {
-    const KernelHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file && writeWhole(file.get(), bytes, size);
+    if (setjmp(writer.errors.fatal)) return false;
+    jpeg_create_compress(&writer.info);
+    writer.info.client_data = &writer;
+    writer.info.dest = &writer.destination;
+    writer.info.image_width = static_cast<JDIMENSION>(width);
+    writer.info.image_height = static_cast<JDIMENSION>(height);
+    writer.info.input_components = threeBytes ? 3 : 4;
+    writer.info.in_color_space = threeBytes ? JCS_EXT_BGR : JCS_EXT_BGRX;
+    jpeg_set_defaults(&writer.info);
+    jpeg_set_quality(&writer.info, jpegQuality, TRUE);
+    writer.info.dct_method = JDCT_ISLOW;
+    jpeg_set_colorspace(&writer.info, JCS_YCbCr);
+    // 4:2:0: chroma at half the luma's resolution each way.
+    writer.info.comp_info[0].h_samp_factor = writer.info.comp_info[0].v_samp_factor = 2;
+    jpeg_start_compress(&writer.info, TRUE);
+    while (writer.info.next_scanline < writer.info.image_height) {
+        JSAMPROW rows[rowsPerCall];
+        const JDIMENSION first = writer.info.next_scanline;
+        const JDIMENSION count = std::min<JDIMENSION>(rowsPerCall, writer.info.image_height - first);
+        for (JDIMENSION row = 0; row < count; ++row)
+            rows[row] = const_cast<uint8_t*>(pixels) + static_cast<std::ptrdiff_t>(first + row) * stride;
+        jpeg_write_scanlines(&writer.info, rows, count);
+    }
+    jpeg_finish_compress(&writer.info);
+    return true;
 }
 
 }  // namespace
@@ -93,11 +211,15 @@ ByteRange applicationSegment(const std::vector<uint8_t>& file, uint8_t marker, s
 {
     if (!isJpeg(file)) return {};
     std::size_t at = 2;
-    for (int segment = 0; segment < segmentsLookedAt && file.size() - at >= 4; ++segment) {
+    while (file.size() - at >= 4) {
+        if (file[at] != 0xFF) return {};
         const uint8_t kind = file[at + 1];
+        if (kind == 0xFF) {
+            ++at;  // a fill byte before the marker
+            continue;
+        }
         const std::size_t length = static_cast<std::size_t>(file[at + 2]) << 8 | file[at + 3];
-        if (file[at] != 0xFF || kind < 0xE0 || kind > 0xEF || length < 2 || file.size() - at - 2 < length)
-            return {};
+        if (endsHeader(kind) || length < 2 || file.size() - at - 2 < length) return {};
         const ByteRange contents{file.data() + at + 4, length - 2};
         if (kind == marker && contents.size >= signature.size() &&
             std::memcmp(contents.data, signature.data(), signature.size()) == 0)
@@ -107,33 +229,27 @@ ByteRange applicationSegment(const std::vector<uint8_t>& file, uint8_t marker, s
     return {};
 }
 
-bool decodeJpeg(const std::vector<uint8_t>& file, GdiBitmap& result)
+DecodeOutcome decodeJpeg(const std::vector<uint8_t>& file, GdiBitmap& result)
 {
     result.reset();
-    const TurboHandle decoder(isJpeg(file) ? tjInitDecompress() : nullptr);
-    int width = 0, height = 0, subsampling = 0, colourSpace = 0;
-    if (!decoder || file.size() > std::numeric_limits<unsigned long>::max() ||
-        tjDecompressHeader3(decoder.get(), file.data(), static_cast<unsigned long>(file.size()), &width, &height,
-                            &subsampling, &colourSpace) != 0)
-        return false;
-    const bool inks = colourSpace == TJCS_CMYK || colourSpace == TJCS_YCCK;
-    const PixelFormat format = inks ? PixelFormat32bppRGB : PixelFormat24bppRGB;
-    if (!result.track(GdipCreateBitmapFromScan0(width, height, 0, format, nullptr, result.receive()))) return false;
-    {
+    if (!isJpeg(file) || file.size() > std::numeric_limits<unsigned long>::max()) return DecodeOutcome::failed;
+    JpegReader reader;
+    if (readHeader(reader, file)) {
+        const bool inks = reader.info.out_color_space == JCS_CMYK;
+        const PixelFormat format = inks ? PixelFormat32bppRGB : PixelFormat24bppRGB;
+        const int width = static_cast<int>(std::min<JDIMENSION>(reader.info.image_width, INT_MAX));
+        const int height = static_cast<int>(std::min<JDIMENSION>(reader.info.image_height, INT_MAX));
+        const GpStatus created = createBitmap(width, height, format, result);
+        if (!result.track(created)) return created == OutOfMemory ? DecodeOutcome::outOfMemory : DecodeOutcome::failed;
         const BitmapLock pixels(result.get(), Rect(0, 0, width, height), ImageLockModeWrite, format);
-        const bool decoded =
-            pixels &&
-            (tjDecompress2(decoder.get(), file.data(), static_cast<unsigned long>(file.size()),
-                           static_cast<unsigned char*>(pixels.data().Scan0), width, pixels.data().Stride, height,
-                           inks ? TJPF_CMYK : TJPF_BGR, 0) == 0 ||
-             tjGetErrorCode(decoder.get()) == TJERR_WARNING);
-        if (decoded) {
-            if (inks) inksToColours(pixels.data(), applicationSegment(file, 0xEE, "Adobe").data != nullptr);
-            return true;
+        if (pixels && readRows(reader, static_cast<uint8_t*>(pixels.data().Scan0), pixels.data().Stride)) {
+            if (inks) inksToColours(pixels.data(), reader.info.saw_Adobe_marker);
+            return DecodeOutcome::decoded;
         }
     }
+    // Only once the pixels are unlocked.
     result.reset();
-    return false;
+    return reader.errors.outOfMemory ? DecodeOutcome::outOfMemory : DecodeOutcome::failed;
 }
 
 bool writeJpeg(GpBitmap* picture, const char* path)
@@ -144,13 +260,9 @@ bool writeJpeg(GpBitmap* picture, const char* path)
     const bool rgb = format == PixelFormat24bppRGB;
     const BitmapLock pixels(picture, Rect(0, 0, size.width, size.height), ImageLockModeRead,
                             rgb ? PixelFormat24bppRGB : PixelFormat32bppARGB);
-    const TurboHandle encoder(tjInitCompress());
-    if (!pixels || !encoder) return false;
-    unsigned char* bytes = nullptr;
-    unsigned long byteCount = 0;
-    const int status = tjCompress2(encoder.get(), static_cast<const unsigned char*>(pixels.data().Scan0), size.width,
-                                   pixels.data().Stride, size.height, rgb ? TJPF_BGR : TJPF_BGRX, &bytes,
-                                   &byteCount, TJSAMP_420, jpegQuality, 0);
-    const std::unique_ptr<unsigned char, TurboFree> owned(bytes);
-    return status == 0 && writeFile(path, owned.get(), byteCount);
+    const KernelHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!pixels || !file) return false;
+    JpegWriter writer(file.get());
+    return writeRows(writer, static_cast<const uint8_t*>(pixels.data().Scan0), pixels.data().Stride, size.width,
+                     size.height, rgb);
 }

@@ -9,6 +9,10 @@
 #include <string_view>
 #include <vector>
 
+// How a decoding ended. A picture that failed for want of memory may decode when less else
+// is held.
+enum class DecodeOutcome { decoded, failed, outOfMemory };
+
 // The whole file when it opens as a JPEG (its start-of-image marker); empty for any other
 // file, or one that cannot be read.
 std::vector<uint8_t> readJpegFile(const char* path);
@@ -20,17 +24,17 @@ struct ByteRange {
 };
 
 // The contents (after its length) of the first application segment of that marker (0xE0 to
-// 0xEF) whose contents begin with `signature`, among the application segments that open the
-// JPEG; empty when there is none, or the file does not hold it whole.
+// 0xEF) whose contents begin with `signature`, among all the segments before the JPEG's frame
+// header; empty when there is none, or the file does not hold it whole.
 ByteRange applicationSegment(const std::vector<uint8_t>& file, uint8_t marker, std::string_view signature);
 
 // Decodes a JPEG into a new bitmap: 24-bit RGB for colour and grey pictures, 32-bit RGB for
 // CMYK and YCCK ones, whose inks become the colours GDI+ shows for them. Damaged data that
-// can still be decoded counts as decoded, as with GDI+. False, with `result` empty, when
-// libjpeg-turbo refuses the file.
-bool decodeJpeg(const std::vector<uint8_t>& file, imaging::GdiBitmap& result);
+// libjpeg decodes past with a warning counts as decoded, as with GDI+; a fatal error anywhere,
+// a size GDI+ cannot hold, or a file libjpeg refuses is `failed`, with `result` empty.
+DecodeOutcome decodeJpeg(const std::vector<uint8_t>& file, imaging::GdiBitmap& result);
 
 // Writes `picture` (24-bit RGB, or any other format read as 32-bit ARGB with its alpha
 // dropped) to `path` as a baseline JPEG at quality 100 with 4:2:0 chroma, replacing what the
-// file held. False when it cannot be encoded or written.
+// file held, streaming to it as it encodes. False when it cannot be encoded or written.
 bool writeJpeg(imaging::GpBitmap* picture, const char* path);

@@ -48,6 +48,23 @@ constexpr Turn uprightTurns[] = {
     {Rotate90FlipNone, true},    {Rotate90FlipNone, false}, {Rotate270FlipNone, true}, {Rotate270FlipNone, false},
 };
 
+DecodeOutcome outcomeOf(GpStatus status)
+{
+    if (status == Ok) return DecodeOutcome::decoded;
+    return status == OutOfMemory ? DecodeOutcome::outOfMemory : DecodeOutcome::failed;
+}
+
+// GDI+ turns into a copy of the picture, which must fit with its sides swapped.
+DecodeOutcome turned(GpBitmap* picture, RotateFlipType rotation)
+{
+    const ImageSize size = imageSize(picture);
+    PixelFormat format = 0;
+    GdipGetImagePixelFormat(picture, &format);
+    const bool quarterTurn = rotation == Rotate90FlipNone || rotation == Rotate270FlipNone;
+    if (quarterTurn && !bitmapFits(size.height, size.width, format)) return DecodeOutcome::failed;
+    return outcomeOf(GdipImageRotateFlip(picture, rotation));
+}
+
 }  // namespace
 
 int exifOrientation(const uint8_t* contents, std::size_t size)
@@ -85,13 +102,16 @@ int jpegOrientation(const std::vector<uint8_t>& file)
     return exif.data != nullptr ? exifOrientation(exif.data, exif.size) : 0;
 }
 
-void decodeUpright(const char* path, GdiBitmap& result)
+DecodeOutcome decodeUpright(const char* path, GdiBitmap& result)
 {
     const std::vector<uint8_t> jpeg = readJpegFile(path);
-    if (!decodeJpeg(jpeg, result)) result.track(GdipCreateBitmapFromFile(toWide(path), result.receive()));
+    DecodeOutcome outcome = decodeJpeg(jpeg, result);
+    if (outcome == DecodeOutcome::failed) outcome = outcomeOf(GdipCreateBitmapFromFile(toWide(path), result.receive()));
     const int orientation = jpegOrientation(jpeg);
-    if (!result || orientation < 2) return;
+    if (outcome != DecodeOutcome::decoded || orientation < 2) return outcome;
     const Turn& turn = uprightTurns[orientation - 1];
-    result.track(GdipImageRotateFlip(result.get(), turn.rotation));
-    if (turn.thenFlip) result.track(GdipImageRotateFlip(result.get(), RotateNoneFlipX));
+    outcome = turned(result.get(), turn.rotation);
+    if (outcome == DecodeOutcome::decoded && turn.thenFlip) outcome = turned(result.get(), RotateNoneFlipX);
+    if (outcome != DecodeOutcome::decoded) result.reset();
+    return outcome;
 }

@@ -2,6 +2,7 @@
 // The orientation a camera or phone records for a JPEG (Exif tag 0x0112, Orientation), and
 // decoding a picture turned upright by it, so that everything after sees it as viewers do.
 #include "common/imaging.h"
+#include "pipeline/jpeg.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +19,6 @@ int exifOrientation(const uint8_t* contents, std::size_t size);
 int jpegOrientation(const std::vector<uint8_t>& file);
 
 // Decodes the picture at `path` (a JPEG through libjpeg-turbo, anything else, and a JPEG
-// libjpeg-turbo refuses, through GDI+) and turns or mirrors it as its orientation says;
-// `result` is empty when the file cannot be decoded.
-void decodeUpright(const char* path, imaging::GdiBitmap& result);
+// libjpeg-turbo refuses, through GDI+) and turns or mirrors it as its orientation says.
+// `result` is empty unless the outcome is `decoded`: a turn that fails fails the decoding.
+DecodeOutcome decodeUpright(const char* path, imaging::GdiBitmap& result);

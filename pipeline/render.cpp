@@ -53,10 +53,10 @@ ARGB textColourFor(const WatermarkSettings& settings)
     return alpha << 24 | 0x00FF0000;
 }
 
-void drawAdjustedSource(GpBitmap* source, double regionWidth, double regionHeight, GpBitmap* target,
+bool drawAdjustedSource(GpBitmap* source, double regionWidth, double regionHeight, GpBitmap* target,
                         const WatermarkSettings& settings)
 {
-    resampleInto(source, regionWidth, regionHeight, target, TargetAlpha::straight, gainsOf(colourMatrixFor(settings)));
+    return resampleInto(source, regionWidth, regionHeight, target, TargetAlpha::straight, gainsOf(colourMatrixFor(settings)));
 }
 
 void drawWatermarkText(GpBitmap* target, const WatermarkSettings& settings, double textScale, const wchar_t* fontFamily)
@@ -91,9 +91,10 @@ PixelFormat targetFormatFor(GpBitmap* source, const char* subtype)
                                                                                 : PixelFormat32bppARGB;
 }
 
-void renderWatermarked(GpBitmap* source, GpBitmap* target, const TargetGeometry& geometry,
+bool renderWatermarked(GpBitmap* source, GpBitmap* target, const TargetGeometry& geometry,
                        const WatermarkSettings& settings, const wchar_t* fontFamily)
 {
-    drawAdjustedSource(source, geometry.cropWidth, geometry.cropHeight, target, settings);
+    const bool drawn = drawAdjustedSource(source, geometry.cropWidth, geometry.cropHeight, target, settings);
     drawWatermarkText(target, settings, 1.0, fontFamily);
+    return drawn;
 }

@@ -17,8 +17,9 @@ extern const wchar_t* const watermarkFontFamily;
 // The source region that starts at its top-left pixel (fractions allowed, for a target
 // rendered at a pane's scale from a reduced copy) stretched over all of `target`, a 32-bit
 // ARGB bitmap, through the colour matrix: area averaging where it shrinks, bilinear where it
-// grows. Draws nothing when either bitmap is missing or cannot be locked.
-void drawAdjustedSource(imaging::GpBitmap* source, double regionWidth, double regionHeight,
+// grows. False, drawing nothing, when either bitmap is missing or cannot be locked or the region
+// is empty.
+bool drawAdjustedSource(imaging::GpBitmap* source, double regionWidth, double regionHeight,
                         imaging::GpBitmap* target, const WatermarkSettings& settings);
 
 // The watermark text laid out over the whole of `target`, its em size times textScale.
@@ -32,6 +33,6 @@ void drawWatermarkText(imaging::GpBitmap* target, const WatermarkSettings& setti
 imaging::PixelFormat targetFormatFor(imaging::GpBitmap* source, const char* subtype);
 
 // Both onto `target` (geometry.width x geometry.height): the crop region, then the text.
-// Failures are silent: a null target draws nothing.
-void renderWatermarked(imaging::GpBitmap* source, imaging::GpBitmap* target, const TargetGeometry& geometry,
+// Returns whether the picture was drawn; the text alone may fail (no font), silently.
+bool renderWatermarked(imaging::GpBitmap* source, imaging::GpBitmap* target, const TargetGeometry& geometry,
                        const WatermarkSettings& settings, const wchar_t* fontFamily = watermarkFontFamily);

@@ -81,6 +81,26 @@ Bytes encodePicture(int width, int height, const Encoding& encoding)
     return bytes;
 }
 
+// `count` application segments of filler (APP2) put right after the start-of-image marker.
+Bytes withSegmentsFirst(const Bytes& file, int count)
+{
+    Bytes segment = {0xFF, 0xE2, 0x01, 0x02};
+    segment.resize(0x0102 + 2, 0x5A);
+    Bytes result(file.begin(), file.begin() + 2);
+    for (int index = 0; index < count; ++index) result.insert(result.end(), segment.begin(), segment.end());
+    result.insert(result.end(), file.begin() + 2, file.end());
+    return result;
+}
+
+// Where each start-of-scan marker stands.
+std::vector<std::size_t> scanStarts(const Bytes& file)
+{
+    std::vector<std::size_t> starts;
+    for (std::size_t at = 2; at + 1 < file.size(); ++at)
+        if (file[at] == 0xFF && file[at + 1] == 0xDA) starts.push_back(at);
+    return starts;
+}
+
 struct Difference {
     int largest = 0;
     double mean = 0.0;  // over the colour channels of every pixel
@@ -140,6 +160,7 @@ TEST(Jpeg, DecodesAsTheImagingLibraryDoes)
         bool byLibjpegTurbo;
         int largest;
         double mean;
+        int segmentsFirst = 0;
     };
     const Row rows[] = {
         {"baseline", {}, true, 1, 0.1},
@@ -147,25 +168,69 @@ TEST(Jpeg, DecodesAsTheImagingLibraryDoes)
         {"arithmetic-coded", {JCS_EXT_BGR, JCS_YCbCr, false, true}, true, 1, 0.1},
         {"grey", {JCS_GRAYSCALE, JCS_GRAYSCALE}, true, 1, 0.1},
         {"CMYK with Adobe's inverted inks", {JCS_CMYK, JCS_CMYK}, true, 1, 0.1},
+        {"CMYK with Adobe's marker behind 20 other application segments", {JCS_CMYK, JCS_CMYK}, true, 1, 0.1, 20},
         {"YCCK", {JCS_CMYK, JCS_YCCK}, true, 1, 0.1},
         {"baseline with 4:2:0 chroma", {JCS_EXT_BGR, JCS_YCbCr, false, false, true}, true, 255, 1.5},
-        {"refused by libjpeg-turbo, decoded by the imaging library",
-         {JCS_EXT_BGR, JCS_YCbCr, false, false, false, true}, false, 0, 0.0},
+        {"luma at half the chroma's resolution", {JCS_EXT_BGR, JCS_YCbCr, false, false, false, true}, true, 255, 1.5},
     };
     TempDir directory;
     const std::string path = directory.file("picture.jpg");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        const Bytes file = encodePicture(64, 48, row.encoding);
+        const Bytes file = withSegmentsFirst(encodePicture(64, 48, row.encoding), row.segmentsFirst);
         writeFile(path, file);
         GdiBitmap ours, theirs, turbo;
-        EXPECT_EQ(decodeJpeg(file, turbo), row.byLibjpegTurbo);
+        EXPECT_EQ(decodeJpeg(file, turbo) == DecodeOutcome::decoded, row.byLibjpegTurbo);
         decodeUpright(path.c_str(), ours);
         ASSERT_EQ(GdipCreateBitmapFromFile(toWide(path), theirs.receive()), Ok);
         ASSERT_TRUE(ours);
         const Difference difference = differenceOf(ours.get(), theirs.get());
         EXPECT_LE(difference.largest, row.largest);
         EXPECT_LE(difference.mean, row.mean);
+    }
+}
+
+TEST(Jpeg, DamageIsDecodedPastOnlyWhereLibjpegGoesOn)
+{
+    // A progressive picture: the first scan holds the DC of every component, the later ones
+    // refine it. Bytes that belong to no segment after the first scan are a warning; a later
+    // scan header with an impossible spectral range is a fatal error, after which nothing of
+    // the picture has been output.
+    const Bytes intact = encodePicture(64, 48, {JCS_EXT_BGR, JCS_YCbCr, true});
+    const std::vector<std::size_t> scans = scanStarts(intact);
+    ASSERT_GE(scans.size(), 3u);
+    std::size_t afterFirstScan = scans[0] + 2 + (intact[scans[0] + 2] << 8 | intact[scans[0] + 3]);
+    while (!(intact[afterFirstScan] == 0xFF && intact[afterFirstScan + 1] != 0x00)) ++afterFirstScan;
+
+    struct Row {
+        const char* name;
+        bool fatal;
+    };
+    TempDir directory;
+    const std::string path = directory.file("damaged.jpg");
+    for (const Row& row : {Row{"stray bytes after the first scan", false},
+                           Row{"stray bytes, then a scan libjpeg cannot take", true}}) {
+        SCOPED_TRACE(row.name);
+        Bytes damaged = intact;
+        if (row.fatal) {
+            const std::size_t components = damaged[scans[1] + 4];
+            damaged[scans[1] + 5 + 2 * components] = 64;  // the scan's first coefficient
+        }
+        damaged.insert(damaged.begin() + static_cast<std::ptrdiff_t>(afterFirstScan), 40, 0x00);
+        writeFile(path, damaged);
+
+        GdiBitmap ours, theirs;
+        const DecodeOutcome outcome = decodeUpright(path.c_str(), ours);
+        const bool theyDecode = GdipCreateBitmapFromFile(toWide(path), theirs.receive()) == Ok;
+        if (row.fatal) {
+            EXPECT_EQ(outcome, DecodeOutcome::failed);
+            EXPECT_FALSE(ours);
+            EXPECT_FALSE(theyDecode) << "the imaging library takes what libjpeg refuses";
+            continue;
+        }
+        ASSERT_EQ(outcome, DecodeOutcome::decoded);
+        ASSERT_TRUE(theyDecode);
+        EXPECT_LE(differenceOf(ours.get(), theirs.get()).largest, 1);
     }
 }
 

@@ -47,12 +47,14 @@ protected:
         EXPECT_EQ(*exitCode, 0u);
     }
 
-    // Defaults except for the source, as the program will read them at its start.
-    void writeSettingsWithSource(const std::string& source)
+    // Defaults except for the source and what `change` sets, as the program will read them at
+    // its start.
+    void writeSettingsWithSource(const std::string& source, void (*change)() = [] {})
     {
         CurrentDirectory inFolder(folder.path());
         resetDefaults();
         setSourcePath(source.c_str());
+        change();
         ASSERT_TRUE(saveSettings());
     }
 
@@ -194,6 +196,81 @@ TEST_F(Program, ConvertsADirectoryFromTheButtonAndLeavesTheSourcesAlone)
         EXPECT_TRUE(readFile(pictures + "\\" + sources[index].name) == sourceBytes[index]);
     }
     closeAndExpectCleanExit();
+}
+
+TEST_F(Program, WildSettingsEndWithAnHonestReport)
+{
+    // What a hand-edited or damaged settings file may hold. Sizes past what the imaging library
+    // can hold fail every file; the rest still converts.
+    struct Row {
+        const char* name;
+        void (*change)();
+        bool converts;
+    };
+    const Row rows[] = {
+        {"fixed size 100000 x 100000",
+         [] {
+             setKeepSourceSize(0);
+             setTargetWidth(100000);
+             setTargetHeight(100000);
+         },
+         false},
+        {"fixed size 23171 x 23171 as PNG, just past what 32-bit ARGB can hold",
+         [] {
+             setKeepSourceSize(0);
+             setTargetWidth(23171);
+             setTargetHeight(23171);
+             SettingsEdit edit;
+             std::strcpy(outputFormat(), "png");
+         },
+         false},
+        {"fixed size -5 x 0",
+         [] {
+             setKeepSourceSize(0);
+             setTargetWidth(-5);
+             setTargetHeight(0);
+         },
+         false},
+        {"font size 100000, alignment 99, opacity -300, gains of a million, keepSourceSize 2",
+         [] {
+             setKeepSourceSize(2);
+             setFontSize(100000);
+             setTextAlignment(99);
+             setTextOpacity(-300);
+             setRedAdjust(1000000);
+             setGreenAdjust(-1000000);
+             setBlueAdjust(1000000);
+             setBrightnessAdjust(-1000000);
+         },
+         true},
+    };
+    int number = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string pictures = folder.file("pictures" + std::to_string(++number));
+        ASSERT_TRUE(CreateDirectoryA(pictures.c_str(), nullptr));
+        writePicture(pictures + "\\a.jpg", 60, 40, 0xFF406080, "jpeg");
+        writePicture(pictures + "\\b.png", 50, 30, 0xFF806040, "png");
+        writeSettingsWithSource(pictures, row.change);
+
+        start();
+        pressButton(dialog, IDC_CONVERT);
+        HWND done = waitForMessageBox(doneTitle, program->id());
+        ASSERT_NE(done, nullptr) << "no \"完成\" message box";
+        const std::string converted = pictures + "\\converted";
+        const std::string lookThere = "是否转到“" + converted + "”目录查看";
+        EXPECT_EQ(itemText(done, 0xFFFF), row.converts ? "转换成功完成，" + lookThere
+                                                       : "转换完成，但有2个图片文件没有转换成功，" + lookThere);
+        EXPECT_TRUE(answerMessageBox(done, IDNO));
+        closeAndExpectCleanExit();
+
+        const std::vector<std::string> written = filesIn(converted);
+        EXPECT_EQ(written.size(), row.converts ? 2u : 0u);
+        for (const std::string& name : written) {
+            const ImageSize size = decodedSize(converted + "\\" + name);
+            EXPECT_EQ(size.width, name == "a.jpg" ? 60 : 50) << name;
+        }
+    }
 }
 
 TEST_F(Program, ClosingDuringAConversionEndsCleanlyAndLeavesOnlyWholeFiles)

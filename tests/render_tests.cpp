@@ -292,9 +292,26 @@ TEST(Render, UndecodableSourceWithFixedSizeGetsOnlyTheText)
     GdiBitmap target;
     ASSERT_EQ(GdipCreateBitmapFromScan0(geometry.width, geometry.height, 0, PixelFormat32bppARGB,
                                         nullptr, target.receive()), Ok);
-    renderWatermarked(nullptr, target.get(), geometry, settings);
+    EXPECT_FALSE(renderWatermarked(nullptr, target.get(), geometry, settings)) << "no picture was drawn";
     EXPECT_FALSE(redPixels(target.get()).empty());
     EXPECT_EQ(pixelAt(target.get(), 0, 0), 0u);
+}
+
+TEST(Render, ASourceWhosePixelsCannotBeReadFailsTheRender)
+{
+    // Locked elsewhere, as a picture GDI+ cannot read or hold a second copy of would be.
+    GdiBitmap source;
+    makeSolidBitmap(source, 8, 6, 0xFF336699);
+    const WatermarkSettings settings = plainSettings();
+    const TargetGeometry geometry = computeTargetGeometry(source.get(), settings);
+    GdiBitmap target;
+    ASSERT_EQ(createBitmap(geometry.width, geometry.height, PixelFormat32bppARGB, target), Ok);
+    {
+        const BitmapLock held(source.get(), Rect(0, 0, 8, 6), ImageLockModeRead, PixelFormat32bppARGB);
+        ASSERT_TRUE(held);
+        EXPECT_FALSE(renderWatermarked(source.get(), target.get(), geometry, settings));
+    }
+    EXPECT_TRUE(renderWatermarked(source.get(), target.get(), geometry, settings));
 }
 
 TEST(Render, NullTargetDrawsNothingAndDoesNotCrash)

@@ -48,7 +48,7 @@ void searchDirectory(const std::string& directory)
         SearchHandle search(FindFirstFileA(pattern.c_str(), &found));
         if (!search) continue;
         do {
-            addEntry(directory + "\\" + found.cFileName);
+            if (hasExtension(found.cFileName, extension)) addEntry(directory + "\\" + found.cFileName);
         } while (!full() && FindNextFileA(search.get(), &found));
     }
     setStatusText(formatted("找到%d个待转换文件", sources.count).c_str());
@@ -68,6 +68,18 @@ void scanSources()
     }
     addEntry(path);
     setStatusText(formatted("有%d个待转换文件", sources.count).c_str());
+}
+
+bool hasExtension(std::string_view name, std::string_view extension)
+{
+    if (name.size() <= extension.size() || name[name.size() - extension.size() - 1] != '.') return false;
+    const std::string_view ending = name.substr(name.size() - extension.size());
+    for (std::size_t at = 0; at < ending.size(); ++at) {
+        const char byte = ending[at];
+        const char lower = byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte - 'A' + 'a') : byte;
+        if (lower != extension[at]) return false;
+    }
+    return true;
 }
 
 int sourceCount() { return sources.count; }

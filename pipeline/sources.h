@@ -3,6 +3,7 @@
 // found by extension, or the one file named. Only the worker thread scans and reads it.
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 constexpr int sourceListCapacity = 100;
 constexpr std::size_t sourceEntrySize = 260;
@@ -15,6 +16,12 @@ struct SourceList {
 // Rebuilds the list from sourcePath, reporting on the status line. A path that does not
 // fit an entry whole is left out, so every listed path names the file it was found as.
 void scanSources();
+
+// Whether a found name's own long name ends with a point and `extension` (lower case), ignoring
+// the name's ASCII case.
+// Windows also matches "*.jpg" against 8.3 short names, so that "x.jpeg" (X~1.JPG) is found by
+// it too; such a name is the other extension's to list.
+bool hasExtension(std::string_view name, std::string_view extension);
 
 int sourceCount();
 

@@ -66,6 +66,26 @@ protected:
 
 }  // namespace
 
+TEST(SourceNames, OnlyAFoundNamesOwnEndingCounts)
+{
+    // Windows matches patterns against 8.3 short names too: "*.jpg" finds x.jpeg as X~1.JPG.
+    struct Row {
+        const char* name;
+        const char* extension;
+        bool kept;
+    };
+    const Row rows[] = {
+        {"x.jpg", "jpg", true},        {"X.JPG", "jpg", true},     {"图片.Jpg", "jpg", true},
+        {".jpg", "jpg", true},         {"x.jpeg", "jpg", false},   {"x.jpeg", "jpeg", true},
+        {"x.jpgx", "jpg", false},      {"xjpg", "jpg", false},     {"jpg", "jpg", false},
+        {"PHOTO.TIFF", "tiff", true},  {"photo.tif", "tiff", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.name) + " for " + row.extension);
+        EXPECT_EQ(hasExtension(row.name, row.extension), row.kept);
+    }
+}
+
 TEST_F(SourceScan, ListsByExtensionThenAsTheFileSystemYields)
 {
     const std::string pictures = directory.file("图片");

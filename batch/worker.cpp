@@ -153,7 +153,7 @@ private:
     {
         try {
             outcome_ = decodeUpright(path_.c_str(), picture_);
-            reduceForPanes(picture_.get(), reduced_);
+            reduceForPanes(picture_.get(), imageSize(picture_.get()), reduced_);
             return;
         } catch (const std::bad_alloc&) {
             outcome_ = DecodeOutcome::outOfMemory;

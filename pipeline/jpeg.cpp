@@ -69,8 +69,9 @@ struct JpegReader {
     JpegReader& operator=(const JpegReader&) = delete;
 };
 
-// The header, with the output colours chosen: inks for CMYK and YCCK, else blue, green, red.
-bool readHeader(JpegReader& reader, const std::vector<uint8_t>& file)
+// The header, with the output colours chosen (inks for CMYK and YCCK, else blue, green, red)
+// and the output size at 1/scaleDenominator of the picture's.
+bool readHeader(JpegReader& reader, const std::vector<uint8_t>& file, int scaleDenominator)
 {
     if (setjmp(reader.errors.fatal)) return false;
     jpeg_create_decompress(&reader.info);
@@ -78,6 +79,9 @@ bool readHeader(JpegReader& reader, const std::vector<uint8_t>& file)
     if (jpeg_read_header(&reader.info, TRUE) != JPEG_HEADER_OK) return false;
     const bool inks = reader.info.jpeg_color_space == JCS_CMYK || reader.info.jpeg_color_space == JCS_YCCK;
     reader.info.out_color_space = inks ? JCS_CMYK : JCS_EXT_BGR;
+    reader.info.scale_num = 1;
+    reader.info.scale_denom = static_cast<unsigned int>(scaleDenominator);
+    jpeg_calc_output_dimensions(&reader.info);
     return true;
 }
 
@@ -229,16 +233,34 @@ ByteRange applicationSegment(const std::vector<uint8_t>& file, uint8_t marker, s
     return {};
 }
 
-DecodeOutcome decodeJpeg(const std::vector<uint8_t>& file, GdiBitmap& result)
+ImageSize jpegSize(const std::vector<uint8_t>& file)
+{
+    if (!isJpeg(file) || file.size() > std::numeric_limits<unsigned long>::max()) return {};
+    JpegReader reader;
+    if (!readHeader(reader, file, 1)) return {};
+    return {static_cast<int>(std::min<JDIMENSION>(reader.info.image_width, INT_MAX)),
+            static_cast<int>(std::min<JDIMENSION>(reader.info.image_height, INT_MAX))};
+}
+
+int reducedScaleFor(ImageSize picture, ImageSize needed)
+{
+    for (const int denominator : {8, 4, 2}) {
+        const auto reduced = [denominator](int side) { return (static_cast<long long>(side) + denominator - 1) / denominator; };
+        if (reduced(picture.width) >= needed.width && reduced(picture.height) >= needed.height) return denominator;
+    }
+    return 1;
+}
+
+DecodeOutcome decodeJpeg(const std::vector<uint8_t>& file, GdiBitmap& result, int scaleDenominator)
 {
     result.reset();
     if (!isJpeg(file) || file.size() > std::numeric_limits<unsigned long>::max()) return DecodeOutcome::failed;
     JpegReader reader;
-    if (readHeader(reader, file)) {
+    if (readHeader(reader, file, scaleDenominator)) {
         const bool inks = reader.info.out_color_space == JCS_CMYK;
         const PixelFormat format = inks ? PixelFormat32bppRGB : PixelFormat24bppRGB;
-        const int width = static_cast<int>(std::min<JDIMENSION>(reader.info.image_width, INT_MAX));
-        const int height = static_cast<int>(std::min<JDIMENSION>(reader.info.image_height, INT_MAX));
+        const int width = static_cast<int>(std::min<JDIMENSION>(reader.info.output_width, INT_MAX));
+        const int height = static_cast<int>(std::min<JDIMENSION>(reader.info.output_height, INT_MAX));
         const GpStatus created = createBitmap(width, height, format, result);
         if (!result.track(created)) return created == OutOfMemory ? DecodeOutcome::outOfMemory : DecodeOutcome::failed;
         const BitmapLock pixels(result.get(), Rect(0, 0, width, height), ImageLockModeWrite, format);

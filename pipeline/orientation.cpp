@@ -4,6 +4,7 @@
 #include "pipeline/jpeg.h"
 
 #include <cstring>
+#include <utility>
 #include <string_view>
 
 using namespace imaging;
@@ -102,16 +103,31 @@ int jpegOrientation(const std::vector<uint8_t>& file)
     return exif.data != nullptr ? exifOrientation(exif.data, exif.size) : 0;
 }
 
-DecodeOutcome decodeUpright(const char* path, GdiBitmap& result)
+ReducedDecoding decodeUprightReduced(const char* path, ImageSize (*needed)(ImageSize upright), GdiBitmap& result)
 {
     const std::vector<uint8_t> jpeg = readJpegFile(path);
-    DecodeOutcome outcome = decodeJpeg(jpeg, result);
-    if (outcome == DecodeOutcome::failed) outcome = outcomeOf(GdipCreateBitmapFromFile(toWide(path), result.receive()));
     const int orientation = jpegOrientation(jpeg);
-    if (outcome != DecodeOutcome::decoded || orientation < 2) return outcome;
-    const Turn& turn = uprightTurns[orientation - 1];
-    outcome = turned(result.get(), turn.rotation);
-    if (outcome == DecodeOutcome::decoded && turn.thenFlip) outcome = turned(result.get(), RotateNoneFlipX);
-    if (outcome != DecodeOutcome::decoded) result.reset();
-    return outcome;
+    ImageSize upright = jpegSize(jpeg);
+    if (orientation >= 5) std::swap(upright.width, upright.height);
+    int denominator = needed != nullptr && upright.width > 0 ? reducedScaleFor(upright, needed(upright)) : 1;
+    DecodeOutcome outcome = decodeJpeg(jpeg, result, denominator);
+    if (outcome == DecodeOutcome::failed) {
+        denominator = 1;
+        outcome = outcomeOf(GdipCreateBitmapFromFile(toWide(path), result.receive()));
+    }
+    if (outcome == DecodeOutcome::decoded && orientation >= 2) {
+        const Turn& turn = uprightTurns[orientation - 1];
+        outcome = turned(result.get(), turn.rotation);
+        if (outcome == DecodeOutcome::decoded && turn.thenFlip) outcome = turned(result.get(), RotateNoneFlipX);
+    }
+    if (outcome != DecodeOutcome::decoded) {
+        result.reset();
+        return {outcome, {}};
+    }
+    return {outcome, denominator == 1 ? imageSize(result.get()) : upright};
+}
+
+DecodeOutcome decodeUpright(const char* path, GdiBitmap& result)
+{
+    return decodeUprightReduced(path, nullptr, result).outcome;
 }

@@ -22,3 +22,15 @@ int jpegOrientation(const std::vector<uint8_t>& file);
 // libjpeg-turbo refuses, through GDI+) and turns or mirrors it as its orientation says.
 // `result` is empty unless the outcome is `decoded`: a turn that fails fails the decoding.
 DecodeOutcome decodeUpright(const char* path, imaging::GdiBitmap& result);
+
+// What decodeUprightReduced found: the outcome and the upright picture's full size.
+struct ReducedDecoding {
+    DecodeOutcome outcome = DecodeOutcome::failed;
+    imaging::ImageSize uprightSize;
+};
+
+// decodeUpright for a view that needs only needed(upright full size) pixels of the picture: a
+// JPEG libjpeg-turbo decodes comes at the smallest of its reduced scales that still gives that
+// many on each side; anything else comes whole.
+ReducedDecoding decodeUprightReduced(const char* path, imaging::ImageSize (*needed)(imaging::ImageSize upright),
+                                     imaging::GdiBitmap& result);

@@ -71,22 +71,22 @@ void previewInPanes(std::optional<PreviewSource>& cache, const char* sourcePath,
     if (cache && !(file && cache->file == *file)) cache.reset();
     if (!cache && file) {
         GdiBitmap decoded;
-        decodeUpright(sourcePath, decoded);
+        const ReducedDecoding decoding = decodeUprightReduced(sourcePath, workingSize, decoded);
         if (decoded) {
-            reduceForPanes(decoded.get(), cache);
+            reduceForPanes(decoded.get(), decoding.uprightSize, cache);
             if (cache) cache->file = std::move(*file);
         }
     }
     showReducedInPanes(cache ? &*cache : nullptr, settings);
 }
 
-void reduceForPanes(GpBitmap* decoded, std::optional<PreviewSource>& reduced)
+void reduceForPanes(GpBitmap* decoded, ImageSize size, std::optional<PreviewSource>& reduced)
 {
-    const ImageSize size = imageSize(decoded);
+    const ImageSize decodedSize = imageSize(decoded);
     const ImageSize working = workingSize(size);
     reduced.emplace();
     reduced->size = size;
-    resampleBitmap(decoded, size.width, size.height, working.width, working.height, reduced->working);
+    resampleBitmap(decoded, decodedSize.width, decodedSize.height, working.width, working.height, reduced->working);
     if (!reduced->working) {
         reduced.reset();
         return;

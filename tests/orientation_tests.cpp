@@ -77,23 +77,23 @@ Bytes withApp1(const Bytes& jpeg, const Bytes& contents) { return withApp1(jpeg,
 
 constexpr ARGB red = 0xFFE00000, blue = 0xFF0000E0, green = 0xFF00C000, yellow = 0xFFE0E000;
 
-// 64 x 32 with a colour per quadrant: red, blue above; green, yellow below. Every
-// orientation puts a different pair of them in the top corners.
-Bytes quadrantJpeg(const TempDir& directory)
+// A colour per quadrant: red, blue above; green, yellow below. Every orientation puts a
+// different pair of them in the top corners.
+Bytes quadrantJpeg(const TempDir& directory, int width = 64, int height = 32)
 {
     GdiBitmap picture;
-    makeSolidBitmap(picture, 64, 32, yellow);
+    makeSolidBitmap(picture, width, height, yellow);
     {
         GdiGraphics surface;
         EXPECT_EQ(GdipGetImageGraphicsContext(picture.get(), surface.receive()), Ok);
         const struct {
             ARGB colour;
             int x, y;
-        } quadrants[] = {{red, 0, 0}, {blue, 32, 0}, {green, 0, 16}};
+        } quadrants[] = {{red, 0, 0}, {blue, width / 2, 0}, {green, 0, height / 2}};
         for (const auto& quadrant : quadrants) {
             GdiBrush brush;
             GdipCreateSolidFill(quadrant.colour, reinterpret_cast<GpSolidFill**>(brush.receive()));
-            GdipFillRectangleI(surface.get(), brush.get(), quadrant.x, quadrant.y, 32, 16);
+            GdipFillRectangleI(surface.get(), brush.get(), quadrant.x, quadrant.y, width / 2, height / 2);
         }
     }
     const std::string path = directory.file("quadrants.jpg");
@@ -163,6 +163,32 @@ TEST(Orientation, ConversionsComeOutUprightForEveryValue)
         const int left = sourcePane.x + (paneWidth - 32) / 2, top = sourcePane.y + (paneHeight - 64) / 2;
         EXPECT_EQ(nearest(pixelAt(previewCanvas(), left + 4, top + 4)), blue);
         EXPECT_EQ(nearest(pixelAt(previewCanvas(), left + 27, top + 60)), green);
+    }
+    stopImaging();
+}
+
+// Previewed from a reduced decoding, a large photo still has its full upright size.
+TEST(Orientation, AReducedPreviewKeepsTheFullUprightSize)
+{
+    TempDir directory;
+    TestDialog dialog;
+    startImaging();
+    ExifBlock block;
+    block.orientation = 8;
+    const std::string source = directory.file("photo.jpg");
+    writeFile(source, withApp1(quadrantJpeg(directory, 2048, 1024), exifContents(block)));
+    WatermarkSettings settings = {};
+    settings.keepSourceSize = 1;
+    std::optional<PreviewSource> cache;
+    previewInPanes(cache, source.c_str(), settings);
+    ASSERT_TRUE(cache);
+    EXPECT_EQ(cache->size.width, 1024);
+    EXPECT_EQ(cache->size.height, 2048);
+    {
+        CanvasLock lock;
+        const PixelRect shown = fittedPlacement(cache->size, sourcePane.x, sourcePane.y, paneWidth, paneHeight);
+        EXPECT_EQ(nearest(pixelAt(previewCanvas(), shown.x + 4, shown.y + 4)), blue);
+        EXPECT_EQ(nearest(pixelAt(previewCanvas(), shown.x + shown.width - 5, shown.y + 4)), yellow);
     }
     stopImaging();
 }

@@ -3,6 +3,11 @@
 #include "common/text.h"
 #include "pipeline/resample.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cwchar>
 #include <string_view>
 
 using namespace imaging;
@@ -59,28 +64,155 @@ bool drawAdjustedSource(GpBitmap* source, double regionWidth, double regionHeigh
     return resampleInto(source, regionWidth, regionHeight, target, TargetAlpha::straight, gainsOf(colourMatrixFor(settings)));
 }
 
+namespace {
+
+// The font, string format and brush of the watermark, and its text; each part empty when it
+// cannot be made.
+struct WatermarkTools {
+    GdiBrush brush;
+    GdiFontFamily family;
+    GdiFont font;
+    GdiStringFormat format;
+    const wchar_t* text;
+
+    WatermarkTools(const WatermarkSettings& settings, double textScale, const wchar_t* fontFamily)
+        : text(toWide(fieldText(settings.watermarkText)))
+    {
+        brush.track(GdipCreateSolidFill(textColourFor(settings), reinterpret_cast<GpSolidFill**>(brush.receive())));
+        family.track(GdipCreateFontFamilyFromName(fontFamily, nullptr, family.receive()));
+        font.track(GdipCreateFont(family.get(), static_cast<REAL>(2.0 * settings.fontSize * textScale),
+                                  FontStyleRegular, UnitPoint, font.receive()));
+        format.track(GdipCreateStringFormat(0, LANG_NEUTRAL, format.receive()));
+        const Alignment alignment = alignmentFor(settings.textAlignment);
+        format.track(GdipSetStringFormatAlign(format.get(), alignment.horizontal));
+        format.track(GdipSetStringFormatLineAlign(format.get(), alignment.vertical));
+    }
+    INT length() const { return static_cast<INT>(wcslen(text)); }
+};
+
+// Where a text of the measured size lies in `layout` by its alignment (Wine's GDI+ measures
+// every text as if at the top left).
+double alignedStart(StringAlignment alignment, double room, double extent)
+{
+    switch (alignment) {
+    case StringAlignmentCenter: return (room - extent) / 2.0;
+    case StringAlignmentFar: return room - extent;
+    default: return 0.0;
+    }
+}
+
+// The bounds of the text laid out in `layout`, from the size GDI+ measures and the alignment,
+// widened on every side by half the em size (glyphs overhang their advance, antialiasing adds
+// a pixel) and kept inside it.
+Rect layerBounds(GpGraphics* graphics, const WatermarkTools& tools, const RectF& layout, const Alignment& alignment)
+{
+    RectF measured;
+    if (GdipMeasureString(graphics, tools.text, tools.length(), tools.font.get(), &layout, tools.format.get(),
+                          &measured, nullptr, nullptr) != Ok)
+        return {};
+    REAL emPixels = 0.0f;
+    GdipGetFontHeight(tools.font.get(), graphics, &emPixels);
+    const double margin = std::ceil(emPixels / 2.0) + 2.0;
+    const double x = alignedStart(alignment.horizontal, layout.Width, measured.Width);
+    const double y = alignedStart(alignment.vertical, layout.Height, measured.Height);
+    const double left = std::max(0.0, std::floor(x - margin));
+    const double top = std::max(0.0, std::floor(y - margin));
+    const double right = std::min(static_cast<double>(layout.Width), std::ceil(x + measured.Width + margin));
+    const double bottom = std::min(static_cast<double>(layout.Height), std::ceil(y + measured.Height + margin));
+    if (!(right > left) || !(bottom > top)) return {};
+    return Rect(static_cast<INT>(left), static_cast<INT>(top), static_cast<INT>(right - left),
+                static_cast<INT>(bottom - top));
+}
+
+uint8_t rounded(float value) { return static_cast<uint8_t>(std::clamp(value + 0.5f, 0.0f, 255.0f)); }
+
+// Source-over of premultiplied `layer` pixels onto straight ones: 3 bytes (opaque) or 4.
+void blendRow(const uint8_t* layer, uint8_t* out, int width, int bytesPerPixel)
+{
+    for (int x = 0; x < width; ++x, layer += 4, out += bytesPerPixel) {
+        const int coverage = layer[3];
+        if (coverage == 0) continue;
+        const float rest = (255 - coverage) / 255.0f;
+        if (bytesPerPixel == 3) {
+            for (int c = 0; c < 3; ++c) out[c] = rounded(layer[c] + out[c] * rest);
+            continue;
+        }
+        const float below = out[3] * rest;
+        const float alpha = coverage + below;
+        for (int c = 0; c < 3; ++c) out[c] = rounded((layer[c] * 255.0f + out[c] * below) / alpha);
+        out[3] = rounded(alpha);
+    }
+}
+
+}  // namespace
+
+void makeWatermarkLayer(ImageSize target, REAL dpiX, REAL dpiY, const WatermarkSettings& settings, double textScale,
+                        const wchar_t* fontFamily, WatermarkLayer& layer)
+{
+    layer.pixels.reset();
+    layer.x = layer.y = 0;
+    const WatermarkTools tools(settings, textScale, fontFamily);
+    if (!tools.font || tools.length() == 0 || target.width <= 0 || target.height <= 0) return;
+    GdiBitmap measuring;
+    if (!measuring.track(createBitmap(1, 1, PixelFormat32bppARGB, measuring))) return;
+    GdipBitmapSetResolution(measuring.get(), dpiX, dpiY);
+    GdiGraphics measure;
+    if (!measure.track(GdipGetImageGraphicsContext(measuring.get(), measure.receive()))) return;
+    const RectF layout(0.0f, 0.0f, static_cast<REAL>(target.width), static_cast<REAL>(target.height));
+    const Rect bounds = layerBounds(measure.get(), tools, layout, alignmentFor(settings.textAlignment));
+    if (!layer.pixels.track(createBitmap(bounds.Width, bounds.Height, PixelFormat32bppARGB, layer.pixels))) return;
+    GdipBitmapSetResolution(layer.pixels.get(), dpiX, dpiY);
+    GdiGraphics graphics;
+    if (!graphics.track(GdipGetImageGraphicsContext(layer.pixels.get(), graphics.receive())) ||
+        !graphics.track(GdipTranslateWorldTransform(graphics.get(), static_cast<REAL>(-bounds.X),
+                                                    static_cast<REAL>(-bounds.Y), MatrixOrderPrepend)) ||
+        !graphics.track(GdipDrawString(graphics.get(), tools.text, tools.length(), tools.font.get(), &layout,
+                                       tools.format.get(), tools.brush.get()))) {
+        layer.pixels.reset();
+        return;
+    }
+    layer.x = bounds.X;
+    layer.y = bounds.Y;
+}
+
+void blendLayer(const WatermarkLayer& layer, const PixelRows& rows, int firstRow)
+{
+    const ImageSize size = imageSize(layer.pixels.get());
+    const int top = std::max(layer.y, firstRow);
+    const int bottom = std::min(layer.y + size.height, firstRow + rows.height);
+    const int left = std::max(layer.x, 0);
+    const int right = std::min(layer.x + size.width, rows.width);
+    if (top >= bottom || left >= right) return;
+    const BitmapLock read(layer.pixels.get(), Rect(left - layer.x, top - layer.y, right - left, bottom - top),
+                          ImageLockModeRead, PixelFormat32bppPARGB);
+    if (!read) return;
+    for (int y = top; y < bottom; ++y) {
+        const uint8_t* in = static_cast<const uint8_t*>(read.data().Scan0) +
+                            static_cast<std::ptrdiff_t>(y - top) * read.data().Stride;
+        uint8_t* out = rows.pixels + static_cast<std::ptrdiff_t>(y - firstRow) * rows.stride +
+                       static_cast<std::ptrdiff_t>(left) * rows.bytesPerPixel;
+        blendRow(in, out, right - left, rows.bytesPerPixel);
+    }
+}
+
 void drawWatermarkText(GpBitmap* target, const WatermarkSettings& settings, double textScale, const wchar_t* fontFamily)
 {
     const ImageSize size = imageSize(target);
-    const RectF layout(0.0f, 0.0f, static_cast<REAL>(size.width), static_cast<REAL>(size.height));
-    GdiGraphics graphics;
-    graphics.track(GdipGetImageGraphicsContext(target, graphics.receive()));
-    GdiBrush brush;
-    brush.track(GdipCreateSolidFill(textColourFor(settings), reinterpret_cast<GpSolidFill**>(brush.receive())));
-    GdiFontFamily family;
-    family.track(GdipCreateFontFamilyFromName(fontFamily, nullptr, family.receive()));
-    GdiFont font;
-    font.track(GdipCreateFont(family.get(), static_cast<REAL>(2.0 * settings.fontSize * textScale),
-                              FontStyleRegular, UnitPoint, font.receive()));
-    GdiStringFormat format;
-    format.track(GdipCreateStringFormat(0, LANG_NEUTRAL, format.receive()));
-    const Alignment alignment = alignmentFor(settings.textAlignment);
-    format.track(GdipSetStringFormatAlign(format.get(), alignment.horizontal));
-    format.track(GdipSetStringFormatLineAlign(format.get(), alignment.vertical));
-
-    const wchar_t* text = toWide(fieldText(settings.watermarkText));
-    graphics.track(GdipDrawString(graphics.get(), text, static_cast<INT>(wcslen(text)), font.get(), &layout,
-                                  format.get(), brush.get()));
+    REAL dpiX = 96.0f, dpiY = 96.0f;
+    GdipGetImageHorizontalResolution(target, &dpiX);
+    GdipGetImageVerticalResolution(target, &dpiY);
+    WatermarkLayer layer;
+    makeWatermarkLayer(size, dpiX, dpiY, settings, textScale, fontFamily, layer);
+    if (!layer.pixels) return;
+    PixelFormat format = 0;
+    GdipGetImagePixelFormat(target, &format);
+    const bool rgb = format == PixelFormat24bppRGB;
+    const ImageSize layerSize = imageSize(layer.pixels.get());
+    const BitmapLock written(target, Rect(0, layer.y, size.width, layerSize.height), ImageLockModeRead | ImageLockModeWrite,
+                             rgb ? PixelFormat24bppRGB : PixelFormat32bppARGB);
+    if (!written) return;
+    blendLayer(layer, {static_cast<uint8_t*>(written.data().Scan0), written.data().Stride, size.width, layerSize.height, rgb ? 3 : 4},
+               layer.y);
 }
 
 PixelFormat targetFormatFor(GpBitmap* source, const char* subtype)

@@ -2,6 +2,7 @@
 // Draws the adjusted source region over the whole target and the watermark text over it.
 #include "common/imaging.h"
 #include "pipeline/geometry.h"
+#include "pipeline/resample.h"
 #include "settings/settings.h"
 
 // The 5 x 5 colour matrix of the four colour settings: a gain per channel and one
@@ -22,8 +23,25 @@ extern const wchar_t* const watermarkFontFamily;
 bool drawAdjustedSource(imaging::GpBitmap* source, double regionWidth, double regionHeight,
                         imaging::GpBitmap* target, const WatermarkSettings& settings);
 
-// The watermark text laid out over the whole of `target`, its em size times textScale.
-// A missing font family draws no text.
+// The watermark text as it lies over a target of `size` pixels at that resolution: drawn once
+// into a transparent layer no larger than the text's measured bounds (widened for overhang),
+// whose top-left pixel lies at (x, y) of the target, made into `layer`. Its `pixels` are empty
+// when there is no text to draw (no font family, an empty text) or the layer cannot be made.
+struct WatermarkLayer {
+    imaging::GdiBitmap pixels;
+    int x = 0;
+    int y = 0;
+};
+void makeWatermarkLayer(imaging::ImageSize size, imaging::REAL dpiX, imaging::REAL dpiY,
+                        const WatermarkSettings& settings, double textScale, const wchar_t* fontFamily,
+                        WatermarkLayer& layer);
+
+// Lays the layer, source-over, onto `rows` (straight colours, 3 or 4 bytes a pixel), which
+// hold the target's rows from firstRow on; nothing outside them is touched.
+void blendLayer(const WatermarkLayer& layer, const PixelRows& rows, int firstRow);
+
+// The watermark text laid out over the whole of `target`, its em size times textScale, through
+// its layer. A missing font family draws no text.
 void drawWatermarkText(imaging::GpBitmap* target, const WatermarkSettings& settings, double textScale = 1.0,
                        const wchar_t* fontFamily = watermarkFontFamily);
 

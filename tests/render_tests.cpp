@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 using namespace imaging;
 
@@ -72,7 +73,97 @@ const ColourCase colourCases[] = {
     {"brightness of 50 saturates", 0, 0, 0, 50, 0xFFC8B4A0, 0xFFFFFFFF},
 };
 
+// The text drawn straight onto `target` by GDI+, as the layer is drawn.
+void drawTextDirectly(GpBitmap* target, const WatermarkSettings& settings, StringAlignment horizontal,
+                      StringAlignment vertical)
+{
+    const ImageSize size = imageSize(target);
+    const RectF layout(0.0f, 0.0f, static_cast<REAL>(size.width), static_cast<REAL>(size.height));
+    GdiGraphics graphics;
+    ASSERT_EQ(GdipGetImageGraphicsContext(target, graphics.receive()), Ok);
+    GdiBrush brush;
+    GdipCreateSolidFill(textColourFor(settings), reinterpret_cast<GpSolidFill**>(brush.receive()));
+    GdiFontFamily family;
+    GdipCreateFontFamilyFromName(watermarkFontFamily, nullptr, family.receive());
+    GdiFont font;
+    GdipCreateFont(family.get(), static_cast<REAL>(2.0 * settings.fontSize), FontStyleRegular, UnitPoint, font.receive());
+    GdiStringFormat format;
+    GdipCreateStringFormat(0, LANG_NEUTRAL, format.receive());
+    GdipSetStringFormatAlign(format.get(), horizontal);
+    GdipSetStringFormatLineAlign(format.get(), vertical);
+    const std::wstring text(settings.watermarkText, settings.watermarkText + std::strlen(settings.watermarkText));
+    ASSERT_EQ(GdipDrawString(graphics.get(), text.c_str(), static_cast<INT>(text.size()), font.get(), &layout,
+                             format.get(), brush.get()),
+              Ok);
+}
+
+// A picture with something to blend over: a gradient, translucent at the top for 32-bit.
+void makeGradient(GdiBitmap& bitmap, int width, int height, PixelFormat format)
+{
+    ASSERT_EQ(GdipCreateBitmapFromScan0(width, height, 0, format, nullptr, bitmap.receive()), Ok);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const ARGB alpha = y < height / 4 ? 0x80 : 0xFF;
+            GdipBitmapSetPixel(bitmap.get(), x, y, alpha << 24 | (x * 255 / width) << 16 | (y * 255 / height) << 8 | 0x60);
+        }
+}
+
 }  // namespace
+
+TEST(Render, TheTextLayerMatchesDrawingStraightOntoThePicture)
+{
+    struct Row {
+        const char* name;
+        PixelFormat format;
+        int alignment, fontSize, opacity;
+        const char* text;
+        StringAlignment horizontal, vertical;
+    };
+    const Row rows[] = {
+        {"bottom right, translucent, 32-bit", PixelFormat32bppARGB, 3, 12, 100, "Inkveil", StringAlignmentFar, StringAlignmentFar},
+        {"top left over translucent rows", PixelFormat32bppARGB, 0, 20, 200, "Inkveil", StringAlignmentNear, StringAlignmentNear},
+        {"centred, large, opaque, 24-bit", PixelFormat24bppRGB, 1, 60, 255, "Ink", StringAlignmentCenter, StringAlignmentCenter},
+        {"bottom centre, wrapped over lines, 24-bit", PixelFormat24bppRGB, 2, 16, 180,
+         "Inkveil watermark text long enough to wrap", StringAlignmentCenter, StringAlignmentFar},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WatermarkSettings settings = plainSettings();
+        settings.textAlignment = row.alignment;
+        settings.fontSize = row.fontSize;
+        settings.textOpacity = row.opacity;
+        std::strcpy(settings.watermarkText, row.text);
+        constexpr int width = 300, height = 200;
+        GdiBitmap layered, direct, untouched;
+        makeGradient(layered, width, height, row.format);
+        makeGradient(direct, width, height, row.format);
+        makeGradient(untouched, width, height, row.format);
+        drawWatermarkText(layered.get(), settings);
+        drawTextDirectly(direct.get(), settings, row.horizontal, row.vertical);
+
+        // Over the box of the pixels that either drawing changed: the mean difference per channel.
+        Box changed;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const ARGB before = pixelAt(untouched.get(), x, y);
+                if (pixelAt(direct.get(), x, y) == before && pixelAt(layered.get(), x, y) == before) continue;
+                changed.left = std::min(changed.left, x);
+                changed.top = std::min(changed.top, y);
+                changed.right = std::max(changed.right, x);
+                changed.bottom = std::max(changed.bottom, y);
+            }
+        ASSERT_FALSE(changed.empty());
+        double sum = 0.0;
+        for (int y = changed.top; y <= changed.bottom; ++y)
+            for (int x = changed.left; x <= changed.right; ++x) {
+                const ARGB expected = pixelAt(direct.get(), x, y), actual = pixelAt(layered.get(), x, y);
+                for (int shift : {0, 8, 16, 24})
+                    sum += std::abs(static_cast<int>(actual >> shift & 0xFF) - static_cast<int>(expected >> shift & 0xFF));
+            }
+        const int area = (changed.right - changed.left + 1) * (changed.bottom - changed.top + 1);
+        EXPECT_LE(sum / (4.0 * area), 1.0) << "over " << area << " pixels";
+    }
+}
 
 TEST(Render, ColourMatrixChangesRedGreenBlueAndNeverAlpha)
 {

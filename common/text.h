@@ -16,6 +16,9 @@ std::string_view fieldText(const char (&field)[size])
     return std::string_view(field, length);
 }
 
+// An ASCII capital as its small letter; every other byte as it is.
+constexpr char asciiLower(char byte) { return byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte - 'A' + 'a') : byte; }
+
 // Position of the last byte equal to `separator` that stands as a character of its
 // own: the second byte of a double-byte character (0x5C in 誠) never counts.
 // std::string_view::npos when there is none.

@@ -102,6 +102,9 @@ bool readRows(JpegReader& reader, uint8_t* pixels, int stride)
     return true;
 }
 
+// A side as GDI+ takes it; one past INT stays too large to fit.
+int side(JDIMENSION pixels) { return static_cast<int>(std::min<JDIMENSION>(pixels, INT_MAX)); }
+
 // Inks to colours in place, four bytes a pixel. Adobe's files store the inks inverted.
 void inksToColours(const BitmapData& pixels, bool inverted)
 {
@@ -238,8 +241,7 @@ ImageSize jpegSize(const std::vector<uint8_t>& file)
     if (!isJpeg(file) || file.size() > std::numeric_limits<unsigned long>::max()) return {};
     JpegReader reader;
     if (!readHeader(reader, file, 1)) return {};
-    return {static_cast<int>(std::min<JDIMENSION>(reader.info.image_width, INT_MAX)),
-            static_cast<int>(std::min<JDIMENSION>(reader.info.image_height, INT_MAX))};
+    return {side(reader.info.image_width), side(reader.info.image_height)};
 }
 
 int reducedScaleFor(ImageSize picture, ImageSize needed)
@@ -259,8 +261,7 @@ DecodeOutcome decodeJpeg(const std::vector<uint8_t>& file, GdiBitmap& result, in
     if (readHeader(reader, file, scaleDenominator)) {
         const bool inks = reader.info.out_color_space == JCS_CMYK;
         const PixelFormat format = inks ? PixelFormat32bppRGB : PixelFormat24bppRGB;
-        const int width = static_cast<int>(std::min<JDIMENSION>(reader.info.output_width, INT_MAX));
-        const int height = static_cast<int>(std::min<JDIMENSION>(reader.info.output_height, INT_MAX));
+        const int width = side(reader.info.output_width), height = side(reader.info.output_height);
         const GpStatus created = createBitmap(width, height, format, result);
         if (!result.track(created)) return created == OutOfMemory ? DecodeOutcome::outOfMemory : DecodeOutcome::failed;
         const BitmapLock pixels(result.get(), Rect(0, 0, width, height), ImageLockModeWrite, format);

@@ -31,8 +31,7 @@ std::size_t extensionPoint(std::string_view path)
 
 std::string mimeSubtype(std::string subtype)
 {
-    for (char& byte : subtype)
-        if (byte >= 'A' && byte <= 'Z') byte = static_cast<char>(byte - 'A' + 'a');
+    for (char& byte : subtype) byte = asciiLower(byte);
     return subtype == "jpg" ? "jpeg" : subtype;
 }
 

@@ -33,6 +33,82 @@ Alignment alignmentFor(int textAlignment)
     }
 }
 
+// The font, string format and brush of the watermark, and its text; each part empty when it
+// cannot be made.
+struct WatermarkTools {
+    GdiBrush brush;
+    GdiFontFamily family;
+    GdiFont font;
+    GdiStringFormat format;
+    Alignment alignment;
+    const wchar_t* text;
+
+    WatermarkTools(const WatermarkSettings& settings, double textScale, const wchar_t* fontFamily)
+        : alignment(alignmentFor(settings.textAlignment)), text(toWide(fieldText(settings.watermarkText)))
+    {
+        brush.track(GdipCreateSolidFill(textColourFor(settings), reinterpret_cast<GpSolidFill**>(brush.receive())));
+        family.track(GdipCreateFontFamilyFromName(fontFamily, nullptr, family.receive()));
+        font.track(GdipCreateFont(family.get(), static_cast<REAL>(2.0 * settings.fontSize * textScale),
+                                  FontStyleRegular, UnitPoint, font.receive()));
+        format.track(GdipCreateStringFormat(0, LANG_NEUTRAL, format.receive()));
+        format.track(GdipSetStringFormatAlign(format.get(), alignment.horizontal));
+        format.track(GdipSetStringFormatLineAlign(format.get(), alignment.vertical));
+    }
+    INT length() const { return static_cast<INT>(wcslen(text)); }
+};
+
+// Where a text of the measured size lies in `layout` by its alignment (Wine's GDI+ measures
+// every text as if at the top left).
+double alignedStart(StringAlignment alignment, double room, double extent)
+{
+    switch (alignment) {
+    case StringAlignmentCenter: return (room - extent) / 2.0;
+    case StringAlignmentFar: return room - extent;
+    default: return 0.0;
+    }
+}
+
+// The bounds of the text laid out in `layout`, from the size GDI+ measures and the alignment,
+// widened on every side by half the em size (glyphs overhang their advance, antialiasing adds
+// a pixel) and kept inside it.
+Rect layerBounds(GpGraphics* graphics, const WatermarkTools& tools, const RectF& layout)
+{
+    RectF measured;
+    if (GdipMeasureString(graphics, tools.text, tools.length(), tools.font.get(), &layout, tools.format.get(),
+                          &measured, nullptr, nullptr) != Ok)
+        return {};
+    REAL emPixels = 0.0f;
+    GdipGetFontHeight(tools.font.get(), graphics, &emPixels);
+    const double margin = std::ceil(emPixels / 2.0) + 2.0;
+    const double x = alignedStart(tools.alignment.horizontal, layout.Width, measured.Width);
+    const double y = alignedStart(tools.alignment.vertical, layout.Height, measured.Height);
+    const double left = std::max(0.0, std::floor(x - margin));
+    const double top = std::max(0.0, std::floor(y - margin));
+    const double right = std::min(static_cast<double>(layout.Width), std::ceil(x + measured.Width + margin));
+    const double bottom = std::min(static_cast<double>(layout.Height), std::ceil(y + measured.Height + margin));
+    if (!(right > left) || !(bottom > top)) return {};
+    return Rect(static_cast<INT>(left), static_cast<INT>(top), static_cast<INT>(right - left),
+                static_cast<INT>(bottom - top));
+}
+
+// Source-over of premultiplied `layer` pixels onto straight ones: 3 bytes (opaque) or 4.
+void blendRow(const uint8_t* layer, uint8_t* out, int width, int bytesPerPixel)
+{
+    for (int x = 0; x < width; ++x, layer += 4, out += bytesPerPixel) {
+        const int coverage = layer[3];
+        if (coverage == 0) continue;
+        const float rest = (255 - coverage) / 255.0f;
+        if (bytesPerPixel == 3) {
+            for (int c = 0; c < 3; ++c) out[c] = toByte(layer[c] + out[c] * rest);
+            continue;
+        }
+        const float below = out[3] * rest;
+        const float alpha = coverage + below;
+        for (int c = 0; c < 3; ++c) out[c] = toByte((layer[c] * 255.0f + out[c] * below) / alpha);
+        out[3] = toByte(alpha);
+    }
+}
+
 }  // namespace
 
 const wchar_t* const watermarkFontFamily = L"楷体_GB2312";
@@ -64,88 +140,6 @@ bool drawAdjustedSource(GpBitmap* source, double regionWidth, double regionHeigh
     return resampleInto(source, regionWidth, regionHeight, target, TargetAlpha::straight, gainsOf(colourMatrixFor(settings)));
 }
 
-namespace {
-
-// The font, string format and brush of the watermark, and its text; each part empty when it
-// cannot be made.
-struct WatermarkTools {
-    GdiBrush brush;
-    GdiFontFamily family;
-    GdiFont font;
-    GdiStringFormat format;
-    const wchar_t* text;
-
-    WatermarkTools(const WatermarkSettings& settings, double textScale, const wchar_t* fontFamily)
-        : text(toWide(fieldText(settings.watermarkText)))
-    {
-        brush.track(GdipCreateSolidFill(textColourFor(settings), reinterpret_cast<GpSolidFill**>(brush.receive())));
-        family.track(GdipCreateFontFamilyFromName(fontFamily, nullptr, family.receive()));
-        font.track(GdipCreateFont(family.get(), static_cast<REAL>(2.0 * settings.fontSize * textScale),
-                                  FontStyleRegular, UnitPoint, font.receive()));
-        format.track(GdipCreateStringFormat(0, LANG_NEUTRAL, format.receive()));
-        const Alignment alignment = alignmentFor(settings.textAlignment);
-        format.track(GdipSetStringFormatAlign(format.get(), alignment.horizontal));
-        format.track(GdipSetStringFormatLineAlign(format.get(), alignment.vertical));
-    }
-    INT length() const { return static_cast<INT>(wcslen(text)); }
-};
-
-// Where a text of the measured size lies in `layout` by its alignment (Wine's GDI+ measures
-// every text as if at the top left).
-double alignedStart(StringAlignment alignment, double room, double extent)
-{
-    switch (alignment) {
-    case StringAlignmentCenter: return (room - extent) / 2.0;
-    case StringAlignmentFar: return room - extent;
-    default: return 0.0;
-    }
-}
-
-// The bounds of the text laid out in `layout`, from the size GDI+ measures and the alignment,
-// widened on every side by half the em size (glyphs overhang their advance, antialiasing adds
-// a pixel) and kept inside it.
-Rect layerBounds(GpGraphics* graphics, const WatermarkTools& tools, const RectF& layout, const Alignment& alignment)
-{
-    RectF measured;
-    if (GdipMeasureString(graphics, tools.text, tools.length(), tools.font.get(), &layout, tools.format.get(),
-                          &measured, nullptr, nullptr) != Ok)
-        return {};
-    REAL emPixels = 0.0f;
-    GdipGetFontHeight(tools.font.get(), graphics, &emPixels);
-    const double margin = std::ceil(emPixels / 2.0) + 2.0;
-    const double x = alignedStart(alignment.horizontal, layout.Width, measured.Width);
-    const double y = alignedStart(alignment.vertical, layout.Height, measured.Height);
-    const double left = std::max(0.0, std::floor(x - margin));
-    const double top = std::max(0.0, std::floor(y - margin));
-    const double right = std::min(static_cast<double>(layout.Width), std::ceil(x + measured.Width + margin));
-    const double bottom = std::min(static_cast<double>(layout.Height), std::ceil(y + measured.Height + margin));
-    if (!(right > left) || !(bottom > top)) return {};
-    return Rect(static_cast<INT>(left), static_cast<INT>(top), static_cast<INT>(right - left),
-                static_cast<INT>(bottom - top));
-}
-
-uint8_t rounded(float value) { return static_cast<uint8_t>(std::clamp(value + 0.5f, 0.0f, 255.0f)); }
-
-// Source-over of premultiplied `layer` pixels onto straight ones: 3 bytes (opaque) or 4.
-void blendRow(const uint8_t* layer, uint8_t* out, int width, int bytesPerPixel)
-{
-    for (int x = 0; x < width; ++x, layer += 4, out += bytesPerPixel) {
-        const int coverage = layer[3];
-        if (coverage == 0) continue;
-        const float rest = (255 - coverage) / 255.0f;
-        if (bytesPerPixel == 3) {
-            for (int c = 0; c < 3; ++c) out[c] = rounded(layer[c] + out[c] * rest);
-            continue;
-        }
-        const float below = out[3] * rest;
-        const float alpha = coverage + below;
-        for (int c = 0; c < 3; ++c) out[c] = rounded((layer[c] * 255.0f + out[c] * below) / alpha);
-        out[3] = rounded(alpha);
-    }
-}
-
-}  // namespace
-
 void makeWatermarkLayer(ImageSize target, REAL dpiX, REAL dpiY, const WatermarkSettings& settings, double textScale,
                         const wchar_t* fontFamily, WatermarkLayer& layer)
 {
@@ -159,7 +153,7 @@ void makeWatermarkLayer(ImageSize target, REAL dpiX, REAL dpiY, const WatermarkS
     GdiGraphics measure;
     if (!measure.track(GdipGetImageGraphicsContext(measuring.get(), measure.receive()))) return;
     const RectF layout(0.0f, 0.0f, static_cast<REAL>(target.width), static_cast<REAL>(target.height));
-    const Rect bounds = layerBounds(measure.get(), tools, layout, alignmentFor(settings.textAlignment));
+    const Rect bounds = layerBounds(measure.get(), tools, layout);
     if (!layer.pixels.track(createBitmap(bounds.Width, bounds.Height, PixelFormat32bppARGB, layer.pixels))) return;
     GdipBitmapSetResolution(layer.pixels.get(), dpiX, dpiY);
     GdiGraphics graphics;

@@ -64,11 +64,6 @@ Taps tapsFor(double region, int sourceSize, int targetSize)
     return taps;
 }
 
-uint8_t toByte(float value)
-{
-    return static_cast<uint8_t>(std::clamp(value + 0.5f, 0.0f, 255.0f));
-}
-
 bool isIdentity(const ColourGains& gains)
 {
     for (int c = 0; c < 3; ++c)
@@ -200,6 +195,11 @@ void inBands(int rowCount, double sourcePixels, const Work& work)
 }
 
 }  // namespace
+
+uint8_t toByte(float value)
+{
+    return static_cast<uint8_t>(std::clamp(value + 0.5f, 0.0f, 255.0f));
+}
 
 ColourGains gainsOf(const ColorMatrix& matrix)
 {

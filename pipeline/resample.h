@@ -26,6 +26,9 @@ struct ColourGains {
     float offset[3] = {0.0f, 0.0f, 0.0f};
 };
 
+// A value on the 0 to 255 scale as the nearest byte, clamped.
+uint8_t toByte(float value);
+
 // The gains of the colour matrices the settings make (red, green and blue on the diagonal,
 // offsets in the constant row).
 ColourGains gainsOf(const imaging::ColorMatrix& matrix);

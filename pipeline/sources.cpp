@@ -74,11 +74,8 @@ bool hasExtension(std::string_view name, std::string_view extension)
 {
     if (name.size() <= extension.size() || name[name.size() - extension.size() - 1] != '.') return false;
     const std::string_view ending = name.substr(name.size() - extension.size());
-    for (std::size_t at = 0; at < ending.size(); ++at) {
-        const char byte = ending[at];
-        const char lower = byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte - 'A' + 'a') : byte;
-        if (lower != extension[at]) return false;
-    }
+    for (std::size_t at = 0; at < ending.size(); ++at)
+        if (asciiLower(ending[at]) != extension[at]) return false;
     return true;
 }
 

@@ -164,23 +164,13 @@ TEST(Orientation, ConversionsComeOutUprightForEveryValue)
         EXPECT_EQ(nearest(pixelAt(previewCanvas(), left + 4, top + 4)), blue);
         EXPECT_EQ(nearest(pixelAt(previewCanvas(), left + 27, top + 60)), green);
     }
-    stopImaging();
-}
 
-// Previewed from a reduced decoding, a large photo still has its full upright size.
-TEST(Orientation, AReducedPreviewKeepsTheFullUprightSize)
-{
-    TempDir directory;
-    TestDialog dialog;
-    startImaging();
+    // A large photo is previewed from a reduced decoding, and still has its full upright size.
     ExifBlock block;
     block.orientation = 8;
-    const std::string source = directory.file("photo.jpg");
-    writeFile(source, withApp1(quadrantJpeg(directory, 2048, 1024), exifContents(block)));
-    WatermarkSettings settings = {};
-    settings.keepSourceSize = 1;
-    std::optional<PreviewSource> cache;
-    previewInPanes(cache, source.c_str(), settings);
+    writeFile(directory.file("photo.jpg"), withApp1(quadrantJpeg(directory, 2048, 1024), exifContents(block)));
+    cache.reset();
+    previewInPanes(cache, directory.file("photo.jpg").c_str(), settings);
     ASSERT_TRUE(cache);
     EXPECT_EQ(cache->size.width, 1024);
     EXPECT_EQ(cache->size.height, 2048);

@@ -208,39 +208,20 @@ TEST_F(Program, WildSettingsEndWithAnHonestReport)
         bool converts;
     };
     const Row rows[] = {
-        {"fixed size 100000 x 100000",
-         [] {
-             setKeepSourceSize(0);
-             setTargetWidth(100000);
-             setTargetHeight(100000);
-         },
+        {"fixed size 100000 x 100000", [] { setKeepSourceSize(0); setTargetWidth(100000); setTargetHeight(100000); },
          false},
         {"fixed size 23171 x 23171 as PNG, just past what 32-bit ARGB can hold",
          [] {
-             setKeepSourceSize(0);
-             setTargetWidth(23171);
-             setTargetHeight(23171);
+             setKeepSourceSize(0); setTargetWidth(23171); setTargetHeight(23171);
              SettingsEdit edit;
              std::strcpy(outputFormat(), "png");
          },
          false},
-        {"fixed size -5 x 0",
-         [] {
-             setKeepSourceSize(0);
-             setTargetWidth(-5);
-             setTargetHeight(0);
-         },
-         false},
+        {"fixed size -5 x 0", [] { setKeepSourceSize(0); setTargetWidth(-5); setTargetHeight(0); }, false},
         {"font size 100000, alignment 99, opacity -300, gains of a million, keepSourceSize 2",
          [] {
-             setKeepSourceSize(2);
-             setFontSize(100000);
-             setTextAlignment(99);
-             setTextOpacity(-300);
-             setRedAdjust(1000000);
-             setGreenAdjust(-1000000);
-             setBlueAdjust(1000000);
-             setBrightnessAdjust(-1000000);
+             setKeepSourceSize(2); setFontSize(100000); setTextAlignment(99); setTextOpacity(-300);
+             setRedAdjust(1000000); setGreenAdjust(-1000000); setBlueAdjust(1000000); setBrightnessAdjust(-1000000);
          },
          true},
     };

@@ -97,13 +97,13 @@ void drawTextDirectly(GpBitmap* target, const WatermarkSettings& settings, Strin
               Ok);
 }
 
-// A picture with something to blend over: a gradient, translucent at the top for 32-bit.
+// A picture with something to blend over: a gradient, translucent at the bottom for 32-bit.
 void makeGradient(GdiBitmap& bitmap, int width, int height, PixelFormat format)
 {
     ASSERT_EQ(GdipCreateBitmapFromScan0(width, height, 0, format, nullptr, bitmap.receive()), Ok);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
-            const ARGB alpha = y < height / 4 ? 0x80 : 0xFF;
+            const ARGB alpha = y >= height * 3 / 4 ? 0x80 : 0xFF;
             GdipBitmapSetPixel(bitmap.get(), x, y, alpha << 24 | (x * 255 / width) << 16 | (y * 255 / height) << 8 | 0x60);
         }
 }
@@ -120,8 +120,8 @@ TEST(Render, TheTextLayerMatchesDrawingStraightOntoThePicture)
         StringAlignment horizontal, vertical;
     };
     const Row rows[] = {
-        {"bottom right, translucent, 32-bit", PixelFormat32bppARGB, 3, 12, 100, "Inkveil", StringAlignmentFar, StringAlignmentFar},
-        {"top left over translucent rows", PixelFormat32bppARGB, 0, 20, 200, "Inkveil", StringAlignmentNear, StringAlignmentNear},
+        {"bottom right, translucent, over translucent rows, 32-bit", PixelFormat32bppARGB, 3, 12, 100, "Inkveil",
+         StringAlignmentFar, StringAlignmentFar},
         {"centred, large, opaque, 24-bit", PixelFormat24bppRGB, 1, 60, 255, "Ink", StringAlignmentCenter, StringAlignmentCenter},
         {"bottom centre, wrapped over lines, 24-bit", PixelFormat24bppRGB, 2, 16, 180,
          "Inkveil watermark text long enough to wrap", StringAlignmentCenter, StringAlignmentFar},

@@ -9,6 +9,7 @@
 #include "pipeline/output.h"
 #include "pipeline/render.h"
 #include "pipeline/sources.h"
+#include "pipeline/stream.h"
 #include "preview/canvas.h"
 #include "preview/pane_pictures.h"
 
@@ -194,6 +195,31 @@ bool convertDecoded(DecodedFile& file, const char* outputPath, const char* subty
     }
 }
 
+// The file converted band by band when it can be, then shown in the panes: the written outcome,
+// or none when it goes the whole-picture way.
+std::optional<bool> convertByStreaming(const char* sourcePath, const char* outputPath, const char* subtype,
+                                       const WatermarkSettings& settings)
+{
+    try {
+        GdiBitmap paneCopy;
+        const StreamedConversion streamed = convertStreamed(sourcePath, outputPath, subtype, settings, workingSize, paneCopy);
+        if (streamed.outcome == StreamOutcome::notStreamed) return std::nullopt;
+        std::optional<PreviewSource> reduced;
+        reduceForPanes(paneCopy.get(), streamed.size, reduced);
+        showReducedInPanes(reduced ? &*reduced : nullptr, settings);
+        return streamed.outcome == StreamOutcome::written;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// Whether a file is worth decoding ahead of its turn: not when it is likely to be streamed,
+// which keeps both processors busy itself.
+bool worthDecodingAhead(const char* path, const WatermarkSettings& settings)
+{
+    return settings.keepSourceSize == 0 || !opensAsJpeg(path);
+}
+
 struct ConversionCounts {
     int written = 0;
     int failed = 0;
@@ -209,23 +235,28 @@ ConversionCounts convertEach(int ticket)
     std::unique_ptr<DecodedFile> next;
     for (int index = 0; index < sourceCount() && !stopRequestedFor(ticket); ++index) {
         setStatusText(("正在转换第" + std::to_string(index + 1) + "个图片文件").c_str());
-        const bool decodedAhead = next != nullptr;
-        std::unique_ptr<DecodedFile> current = decodedAhead ? std::move(next) : std::make_unique<DecodedFile>(sourceEntry(index));
-        // One decoding at a time: the next starts once this one has ended.
-        current->wait();
-        // Decoded while the file before was held, it may have lacked only that file's memory.
-        if (decodedAhead && current->outcome() == DecodeOutcome::outOfMemory) {
-            current = std::make_unique<DecodedFile>(sourceEntry(index));
-            current->wait();
-        }
-        if (index + 1 < sourceCount()) next = std::make_unique<DecodedFile>(sourceEntry(index + 1));
-
         const WatermarkSettings settings = copySettings();
         const char* sourcePath = sourceEntry(index);
         OutputTarget target;
         const bool named = makeOutputTarget(sourcePath, fieldText(settings.outputFormat), target) &&
                            claimOutputName(target, sourcePath, claimed);
-        if (convertDecoded(*current, target.outputPath, target.subtype, !named, settings))
+        const bool decodedAhead = next != nullptr;
+        std::optional<bool> written;
+        if (!decodedAhead && named) written = convertByStreaming(sourcePath, target.outputPath, target.subtype, settings);
+        if (!written) {
+            std::unique_ptr<DecodedFile> current = decodedAhead ? std::move(next) : std::make_unique<DecodedFile>(sourcePath);
+            // One decoding at a time: the next starts once this one has ended.
+            current->wait();
+            // Decoded while the file before was held, it may have lacked only that file's memory.
+            if (decodedAhead && current->outcome() == DecodeOutcome::outOfMemory) {
+                current = std::make_unique<DecodedFile>(sourcePath);
+                current->wait();
+            }
+            if (index + 1 < sourceCount() && worthDecodingAhead(sourceEntry(index + 1), settings))
+                next = std::make_unique<DecodedFile>(sourceEntry(index + 1));
+            written = convertDecoded(*current, target.outputPath, target.subtype, !named, settings);
+        }
+        if (*written)
             ++counts.written;
         else
             ++counts.failed;
@@ -342,6 +373,10 @@ bool processFile(const char* sourcePath, const char* outputPath, const char* sub
                  const WatermarkSettings& settings)
 {
     if (!imagingStarted()) return false;
+    if (!previewOnly) {
+        const std::optional<bool> written = convertByStreaming(sourcePath, outputPath, subtype, settings);
+        if (written) return *written;
+    }
     DecodedFile file(sourcePath);
     return convertDecoded(file, outputPath, subtype, previewOnly, settings);
 }

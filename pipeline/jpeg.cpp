@@ -58,16 +58,21 @@ struct JpegErrors {
     }
 };
 
+}  // namespace
+
 // A decompressor over a file held in memory.
 struct JpegReader {
     JpegErrors errors;
     jpeg_decompress_struct info{};
+    bool failed = false;
 
     JpegReader() { info.err = &errors.manager; }
     ~JpegReader() { jpeg_destroy_decompress(&info); }
     JpegReader(const JpegReader&) = delete;
     JpegReader& operator=(const JpegReader&) = delete;
 };
+
+namespace {
 
 // The header, with the output colours chosen (inks for CMYK and YCCK, else blue, green, red)
 // and the output size at 1/scaleDenominator of the picture's.
@@ -85,19 +90,31 @@ bool readHeader(JpegReader& reader, const std::vector<uint8_t>& file, int scaleD
     return true;
 }
 
-// Every row of the picture into `pixels`, which holds output_height rows of `stride` bytes.
-bool readRows(JpegReader& reader, uint8_t* pixels, int stride)
+bool startDecoding(JpegReader& reader)
 {
     if (setjmp(reader.errors.fatal)) return false;
     jpeg_start_decompress(&reader.info);
-    while (reader.info.output_scanline < reader.info.output_height) {
+    return true;
+}
+
+// The next `count` rows into `pixels`, rows of `stride` bytes.
+bool readBand(JpegReader& reader, uint8_t* pixels, int stride, int count)
+{
+    if (setjmp(reader.errors.fatal)) return false;
+    for (int done = 0; done < count;) {
         JSAMPROW rows[rowsPerCall];
-        const JDIMENSION first = reader.info.output_scanline;
-        const JDIMENSION count = std::min<JDIMENSION>(rowsPerCall, reader.info.output_height - first);
-        for (JDIMENSION row = 0; row < count; ++row)
-            rows[row] = pixels + static_cast<std::ptrdiff_t>(first + row) * stride;
-        jpeg_read_scanlines(&reader.info, rows, count);
+        const int batch = std::min(rowsPerCall, count - done);
+        for (int row = 0; row < batch; ++row) rows[row] = pixels + static_cast<std::ptrdiff_t>(done + row) * stride;
+        const JDIMENSION read = jpeg_read_scanlines(&reader.info, rows, static_cast<JDIMENSION>(batch));
+        if (read == 0) return false;
+        done += static_cast<int>(read);
     }
+    return true;
+}
+
+bool finishDecoding(JpegReader& reader)
+{
+    if (setjmp(reader.errors.fatal)) return false;
     jpeg_finish_decompress(&reader.info);
     return true;
 }
@@ -122,6 +139,8 @@ void inksToColours(const BitmapData& pixels, bool inverted)
     }
 }
 
+}  // namespace
+
 // A compressor whose output goes to an open file in blocks as it is made.
 struct JpegWriter {
     jpeg_destination_mgr destination{};
@@ -129,6 +148,7 @@ struct JpegWriter {
     jpeg_compress_struct info{};
     HANDLE file;
     std::vector<JOCTET> block = std::vector<JOCTET>(1 << 16);
+    bool failed = false;
 
     explicit JpegWriter(HANDLE output) : file(output)
     {
@@ -161,8 +181,10 @@ struct JpegWriter {
     }
 };
 
-// Encodes `rows` rows of `width` pixels (3 bytes each, or 4 with an unused fourth) to the file.
-bool writeRows(JpegWriter& writer, const uint8_t* pixels, int stride, int width, int height, bool threeBytes)
+namespace {
+
+// Starts a picture of `width` x `height` pixels of 3 bytes each, or 4 with an unused fourth.
+bool startEncoding(JpegWriter& writer, int width, int height, bool threeBytes)
 {
     if (setjmp(writer.errors.fatal)) return false;
     jpeg_create_compress(&writer.info);
@@ -179,19 +201,43 @@ bool writeRows(JpegWriter& writer, const uint8_t* pixels, int stride, int width,
     // 4:2:0: chroma at half the luma's resolution each way.
     writer.info.comp_info[0].h_samp_factor = writer.info.comp_info[0].v_samp_factor = 2;
     jpeg_start_compress(&writer.info, TRUE);
-    while (writer.info.next_scanline < writer.info.image_height) {
+    return true;
+}
+
+// The next `count` rows, of `stride` bytes each; never more than the picture has left.
+bool writeBand(JpegWriter& writer, const uint8_t* pixels, int stride, int count)
+{
+    if (setjmp(writer.errors.fatal)) return false;
+    const int left = static_cast<int>(std::min<JDIMENSION>(static_cast<JDIMENSION>(count),
+                                                           writer.info.image_height - writer.info.next_scanline));
+    for (int done = 0; done < left;) {
         JSAMPROW rows[rowsPerCall];
-        const JDIMENSION first = writer.info.next_scanline;
-        const JDIMENSION count = std::min<JDIMENSION>(rowsPerCall, writer.info.image_height - first);
-        for (JDIMENSION row = 0; row < count; ++row)
-            rows[row] = const_cast<uint8_t*>(pixels) + static_cast<std::ptrdiff_t>(first + row) * stride;
-        jpeg_write_scanlines(&writer.info, rows, count);
+        const int batch = std::min(rowsPerCall, left - done);
+        for (int row = 0; row < batch; ++row)
+            rows[row] = const_cast<uint8_t*>(pixels) + static_cast<std::ptrdiff_t>(done + row) * stride;
+        done += static_cast<int>(jpeg_write_scanlines(&writer.info, rows, static_cast<JDIMENSION>(batch)));
     }
+    return true;
+}
+
+bool finishEncoding(JpegWriter& writer)
+{
+    if (setjmp(writer.errors.fatal)) return false;
+    if (writer.info.next_scanline < writer.info.image_height) return false;
     jpeg_finish_compress(&writer.info);
     return true;
 }
 
 }  // namespace
+
+bool opensAsJpeg(const char* path)
+{
+    const KernelHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::vector<uint8_t> start(2);
+    DWORD read = 0;
+    return file && ReadFile(file.get(), start.data(), 2, &read, nullptr) && read == 2 && isJpeg(start);
+}
 
 std::vector<uint8_t> readJpegFile(const char* path)
 {
@@ -253,26 +299,98 @@ int reducedScaleFor(ImageSize picture, ImageSize needed)
     return 1;
 }
 
+JpegRowReader::JpegRowReader(const std::vector<uint8_t>& file, int scaleDenominator)
+{
+    if (!isJpeg(file) || file.size() > std::numeric_limits<unsigned long>::max()) return;
+    try {
+        reader_ = std::make_unique<JpegReader>();
+    } catch (const std::bad_alloc&) {
+        outOfMemory_ = true;
+        return;
+    }
+    started_ = readHeader(*reader_, file, scaleDenominator) && startDecoding(*reader_);
+    if (!started_) outOfMemory_ = reader_->errors.outOfMemory;
+}
+
+JpegRowReader::~JpegRowReader() = default;
+
+ImageSize JpegRowReader::size() const
+{
+    return started_ ? ImageSize{side(reader_->info.output_width), side(reader_->info.output_height)} : ImageSize{};
+}
+
+bool JpegRowReader::inks() const { return started_ && reader_->info.out_color_space == JCS_CMYK; }
+
+bool JpegRowReader::adobeInks() const { return inks() && reader_->info.saw_Adobe_marker; }
+
+bool JpegRowReader::read(uint8_t* pixels, int stride, int count)
+{
+    if (!started_ || reader_->failed) return false;
+    if (readBand(*reader_, pixels, stride, count)) return true;
+    reader_->failed = true;
+    outOfMemory_ = reader_->errors.outOfMemory;
+    return false;
+}
+
+bool JpegRowReader::finish()
+{
+    if (!started_ || reader_->failed) return false;
+    if (finishDecoding(*reader_)) return true;
+    reader_->failed = true;
+    outOfMemory_ = reader_->errors.outOfMemory;
+    return false;
+}
+
+JpegRowWriter::JpegRowWriter(const char* path, int width, int height, int bytesPerPixel)
+    : file_(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr))
+{
+    if (!file_ || width <= 0 || height <= 0) return;
+    try {
+        writer_ = std::make_unique<JpegWriter>(file_.get());
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    started_ = startEncoding(*writer_, width, height, bytesPerPixel == 3);
+}
+
+JpegRowWriter::~JpegRowWriter() = default;
+
+bool JpegRowWriter::write(const uint8_t* pixels, int stride, int count)
+{
+    if (!started_ || writer_->failed) return false;
+    if (writeBand(*writer_, pixels, stride, count)) return true;
+    writer_->failed = true;
+    return false;
+}
+
+bool JpegRowWriter::finish()
+{
+    if (!started_ || writer_->failed) return false;
+    writer_->failed = !finishEncoding(*writer_);
+    return !writer_->failed;
+}
+
 DecodeOutcome decodeJpeg(const std::vector<uint8_t>& file, GdiBitmap& result, int scaleDenominator)
 {
     result.reset();
-    if (!isJpeg(file) || file.size() > std::numeric_limits<unsigned long>::max()) return DecodeOutcome::failed;
-    JpegReader reader;
-    if (readHeader(reader, file, scaleDenominator)) {
-        const bool inks = reader.info.out_color_space == JCS_CMYK;
-        const PixelFormat format = inks ? PixelFormat32bppRGB : PixelFormat24bppRGB;
-        const int width = side(reader.info.output_width), height = side(reader.info.output_height);
-        const GpStatus created = createBitmap(width, height, format, result);
-        if (!result.track(created)) return created == OutOfMemory ? DecodeOutcome::outOfMemory : DecodeOutcome::failed;
-        const BitmapLock pixels(result.get(), Rect(0, 0, width, height), ImageLockModeWrite, format);
-        if (pixels && readRows(reader, static_cast<uint8_t*>(pixels.data().Scan0), pixels.data().Stride)) {
-            if (inks) inksToColours(pixels.data(), reader.info.saw_Adobe_marker);
+    JpegRowReader reader(file, scaleDenominator);
+    const auto unsuccessful = [&reader] { return reader.outOfMemory() ? DecodeOutcome::outOfMemory : DecodeOutcome::failed; };
+    if (!reader.started()) return unsuccessful();
+    const PixelFormat format = reader.inks() ? PixelFormat32bppRGB : PixelFormat24bppRGB;
+    const ImageSize size = reader.size();
+    const GpStatus created = createBitmap(size.width, size.height, format, result);
+    if (!result.track(created)) return created == OutOfMemory ? DecodeOutcome::outOfMemory : DecodeOutcome::failed;
+    {
+        const BitmapLock pixels(result.get(), Rect(0, 0, size.width, size.height), ImageLockModeWrite, format);
+        if (pixels && reader.read(static_cast<uint8_t*>(pixels.data().Scan0), pixels.data().Stride, size.height) &&
+            reader.finish()) {
+            if (reader.inks()) inksToColours(pixels.data(), reader.adobeInks());
             return DecodeOutcome::decoded;
         }
     }
     // Only once the pixels are unlocked.
     result.reset();
-    return reader.errors.outOfMemory ? DecodeOutcome::outOfMemory : DecodeOutcome::failed;
+    return unsuccessful();
 }
 
 bool writeJpeg(GpBitmap* picture, const char* path)
@@ -283,9 +401,8 @@ bool writeJpeg(GpBitmap* picture, const char* path)
     const bool rgb = format == PixelFormat24bppRGB;
     const BitmapLock pixels(picture, Rect(0, 0, size.width, size.height), ImageLockModeRead,
                             rgb ? PixelFormat24bppRGB : PixelFormat32bppARGB);
-    const KernelHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!pixels || !file) return false;
-    JpegWriter writer(file.get());
-    return writeRows(writer, static_cast<const uint8_t*>(pixels.data().Scan0), pixels.data().Stride, size.width,
-                     size.height, rgb);
+    if (!pixels) return false;
+    JpegRowWriter writer(path, size.width, size.height, rgb ? 3 : 4);
+    return writer.write(static_cast<const uint8_t*>(pixels.data().Scan0), pixels.data().Stride, size.height) &&
+           writer.finish();
 }

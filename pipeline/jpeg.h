@@ -2,16 +2,21 @@
 // JPEG files through libjpeg-turbo, several times faster than the imaging library's codec:
 // decoding straight into a bitmap's pixels, and encoding at quality 100, which Wine's GDI+
 // encoder ignores. Every other format stays with GDI+.
+#include "common/handles.h"
 #include "common/imaging.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
 // How a decoding ended. A picture that failed for want of memory may decode when less else
 // is held.
 enum class DecodeOutcome { decoded, failed, outOfMemory };
+
+// Whether the file opens with a JPEG's start-of-image marker.
+bool opensAsJpeg(const char* path);
 
 // The whole file when it opens as a JPEG (its start-of-image marker); empty for any other
 // file, or one that cannot be read.
@@ -34,6 +39,58 @@ imaging::ImageSize jpegSize(const std::vector<uint8_t>& file);
 // The largest of libjpeg's reductions (8, 4 or 2; else 1) whose picture, each side divided and
 // rounded up as libjpeg does, still has at least `needed` pixels on each side.
 int reducedScaleFor(imaging::ImageSize picture, imaging::ImageSize needed);
+
+struct JpegReader;
+struct JpegWriter;
+
+// A JPEG decoded in order, a band of rows at a time, at 1/scaleDenominator (1, 2, 4 or 8) of
+// its size: 3 bytes a pixel (blue, green, red) for colour and grey pictures, 4 (inks) for CMYK
+// and YCCK ones. The file must outlive the reader.
+class JpegRowReader {
+public:
+    // Reads the header and starts decoding; not started() when libjpeg refuses the file.
+    explicit JpegRowReader(const std::vector<uint8_t>& file, int scaleDenominator = 1);
+    ~JpegRowReader();
+    JpegRowReader(const JpegRowReader&) = delete;
+    JpegRowReader& operator=(const JpegRowReader&) = delete;
+
+    bool started() const { return started_; }
+    imaging::ImageSize size() const;
+    bool inks() const;
+    bool adobeInks() const;  // stored inverted, as Adobe's files store them
+    // The next `count` rows into rows of `stride` bytes. False after a fatal error, and for
+    // every call after one; damage libjpeg decodes past is no error.
+    bool read(uint8_t* pixels, int stride, int count);
+    // Once every row is read: whether the rest of the file decoded too.
+    bool finish();
+    bool outOfMemory() const { return outOfMemory_; }
+
+private:
+    std::unique_ptr<JpegReader> reader_;
+    bool started_ = false;
+    bool outOfMemory_ = false;
+};
+
+// A new file at `path` encoded as writeJpeg encodes, from rows given in order a band at a time:
+// 3 bytes a pixel (blue, green, red), or 4 with the fourth unused. What it wrote stays when it
+// fails; the caller removes the file.
+class JpegRowWriter {
+public:
+    JpegRowWriter(const char* path, int width, int height, int bytesPerPixel = 3);
+    ~JpegRowWriter();
+    JpegRowWriter(const JpegRowWriter&) = delete;
+    JpegRowWriter& operator=(const JpegRowWriter&) = delete;
+
+    // False when the file could not be made or any step failed, then and for every later call.
+    bool write(const uint8_t* pixels, int stride, int count);
+    // Ends the picture, which must have every row; false when it or anything before failed.
+    bool finish();
+
+private:
+    KernelHandle file_;
+    std::unique_ptr<JpegWriter> writer_;
+    bool started_ = false;
+};
 
 // Decodes a JPEG into a new bitmap, each side 1/scaleDenominator (1, 2, 4 or 8) of the
 // picture's, rounded up: 24-bit RGB for colour and grey pictures, 32-bit RGB for CMYK and

@@ -179,6 +179,25 @@ EncoderParameters saveParameters()
     return parameters;
 }
 
+bool saveThroughTemporary(const char* outputPath, const std::function<bool(const char* temporaryPath)>& encode)
+{
+    // Encoded beside its final name, then put in its place in one step: a failed save leaves
+    // neither a broken file nor the loss of an older file of that name.
+    const std::string temporary = createTemporaryBeside(outputPath);
+    if (temporary.empty()) return false;
+    bool encoded = false;
+    try {
+        encoded = encode(temporary.c_str());
+    } catch (...) {
+        DeleteFileA(temporary.c_str());
+        throw;
+    }
+    const bool saved =
+        encoded && MoveFileExA(temporary.c_str(), outputPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!saved) DeleteFileA(temporary.c_str());
+    return saved;
+}
+
 bool saveImage(GpBitmap* target, const char* outputPath, const char* subtype)
 {
     char mimeType[sizeof "image/" + subtypeSize];
@@ -195,17 +214,10 @@ bool saveImage(GpBitmap* target, const char* outputPath, const char* subtype)
                                                    indexedCopy.receive())))
             encodable = indexedCopy.get();
     }
-    // Encoded beside its final name, then put in its place in one step: a failed save leaves
-    // neither a broken file nor the loss of an older file of that name.
-    const std::string temporary = createTemporaryBeside(outputPath);
-    if (temporary.empty()) return false;
     const EncoderParameters parameters = saveParameters();
-    // JPEGs through libjpeg-turbo: Wine's GDI+ encoder writes every quality as about 75.
-    const bool encoded = std::string_view(subtype) == "jpeg"
-                             ? writeJpeg(target, temporary.c_str())
-                             : GdipSaveImageToFile(encodable, toWide(temporary), &encoder, &parameters) == Ok;
-    const bool saved =
-        encoded && MoveFileExA(temporary.c_str(), outputPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!saved) DeleteFileA(temporary.c_str());
-    return saved;
+    return saveThroughTemporary(outputPath, [&](const char* temporary) {
+        // JPEGs through libjpeg-turbo: Wine's GDI+ encoder writes every quality as about 75.
+        return std::string_view(subtype) == "jpeg" ? writeJpeg(target, temporary)
+                                                   : GdipSaveImageToFile(encodable, toWide(temporary), &encoder, &parameters) == Ok;
+    });
 }

@@ -3,6 +3,7 @@
 #include "common/imaging.h"
 #include "settings/settings.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -41,6 +42,10 @@ int findEncoder(const wchar_t* mimeType, CLSID* encoder);
 
 // The encoder parameters of every save: the quality 100.
 imaging::EncoderParameters saveParameters();
+
+// Has encode(temporaryPath) write a new file beside outputPath and puts it in outputPath's
+// place only when that returned true; else removes it. Whether outputPath was written.
+bool saveThroughTemporary(const char* outputPath, const std::function<bool(const char* temporaryPath)>& encode);
 
 // Encodes `target` with the encoder for image/<subtype> into outputPath, replacing a file
 // of that name only once the new one is complete. Returns whether a file was written:

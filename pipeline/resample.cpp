@@ -140,21 +140,49 @@ void resampleRows(const PixelRows& source, const PixelRows& target, const Taps& 
 
 // An opaque source at the target's own size: each byte through its channel's table, which
 // holds what the weighted path would compute for it.
-template <int targetBytes>
-void copyRows(const PixelRows& source, const PixelRows& target, const uint8_t (&table)[3][256], int rowBegin,
-              int rowEnd)
-{
-    for (int y = rowBegin; y < rowEnd; ++y) {
-        const uint8_t* in = source.pixels + static_cast<std::ptrdiff_t>(y) * source.stride;
-        uint8_t* out = target.pixels + static_cast<std::ptrdiff_t>(y) * target.stride;
-        for (int x = 0; x < target.width; ++x, in += 3, out += targetBytes) {
-            out[0] = table[0][in[0]];
-            out[1] = table[1][in[1]];
-            out[2] = table[2][in[2]];
+class GainTables {
+public:
+    explicit GainTables(const PixelOutput& output) : identity_(output.identity)
+    {
+        for (int value = 0; value < 256; ++value) {
+            uint8_t pixel[4];
+            const float sum[3] = {static_cast<float>(value), static_cast<float>(value), static_cast<float>(value)};
+            output.opaque(sum, pixel);
+            for (int c = 0; c < 3; ++c) table_[c][value] = pixel[c];
+        }
+    }
+
+    // Rows of 3 bytes into rows of 3 or 4 (opaque alpha); the two may be the same rows.
+    void copy(const PixelRows& source, const PixelRows& target) const
+    {
+        for (int y = 0; y < target.height; ++y) {
+            const uint8_t* in = source.pixels + static_cast<std::ptrdiff_t>(y) * source.stride;
+            uint8_t* out = target.pixels + static_cast<std::ptrdiff_t>(y) * target.stride;
+            if (target.bytesPerPixel == 3 && identity_) {
+                if (in != out) std::memcpy(out, in, static_cast<std::size_t>(target.width) * 3);
+            } else if (target.bytesPerPixel == 3) {
+                copyRow<3>(in, out, target.width);
+            } else {
+                copyRow<4>(in, out, target.width);
+            }
+        }
+    }
+
+private:
+    template <int targetBytes>
+    void copyRow(const uint8_t* in, uint8_t* out, int width) const
+    {
+        for (int x = 0; x < width; ++x, in += 3, out += targetBytes) {
+            out[0] = table_[0][in[0]];
+            out[1] = table_[1][in[1]];
+            out[2] = table_[2][in[2]];
             if (targetBytes == 4) out[3] = 0xFF;
         }
     }
-}
+
+    bool identity_;
+    uint8_t table_[3][256];
+};
 
 // Runs work(firstRow, endRow) over bands of the rows, one per thread when it pays. What any
 // band throws (std::bad_alloc, say) is thrown here once every band has ended.
@@ -222,25 +250,14 @@ void resampleRegion(const PixelRows& source, double regionWidth, double regionHe
     const PixelOutput output{alpha, gains, isIdentity(gains), target.bytesPerPixel};
 
     if (source.bytesPerPixel == 3 && regionWidth == target.width && regionHeight == target.height) {
-        if (output.identity && target.bytesPerPixel == 3) {
-            inBands(target.height, work, [&](int begin, int end) {
-                for (int y = begin; y < end; ++y)
-                    std::memcpy(target.pixels + static_cast<std::ptrdiff_t>(y) * target.stride,
-                                source.pixels + static_cast<std::ptrdiff_t>(y) * source.stride,
-                                static_cast<std::size_t>(target.width) * 3);
-            });
-            return;
-        }
-        uint8_t table[3][256];
-        for (int c = 0; c < 3; ++c)
-            for (int value = 0; value < 256; ++value) {
-                uint8_t pixel[4];
-                const float sum[3] = {static_cast<float>(value), static_cast<float>(value), static_cast<float>(value)};
-                output.opaque(sum, pixel);
-                table[c][value] = pixel[c];
-            }
-        const auto copy = target.bytesPerPixel == 3 ? copyRows<3> : copyRows<4>;
-        inBands(target.height, work, [&](int begin, int end) { copy(source, target, table, begin, end); });
+        const GainTables tables(output);
+        inBands(target.height, work, [&](int begin, int end) {
+            const auto band = [begin, end](const PixelRows& rows) {
+                return PixelRows{rows.pixels + static_cast<std::ptrdiff_t>(begin) * rows.stride, rows.stride, rows.width,
+                                 end - begin, rows.bytesPerPixel};
+            };
+            tables.copy(band(source), band(target));
+        });
         return;
     }
 
@@ -251,6 +268,11 @@ void resampleRegion(const PixelRows& source, double regionWidth, double regionHe
     inBands(target.height, work, [&](int begin, int end) {
         band(source, target, rows, columns, columnsUsed, output, begin, end);
     });
+}
+
+void copyThroughGains(const PixelRows& source, const PixelRows& target, const ColourGains& gains)
+{
+    GainTables(PixelOutput{TargetAlpha::straight, gains, isIdentity(gains), target.bytesPerPixel}).copy(source, target);
 }
 
 bool resampleInto(GpBitmap* source, double regionWidth, double regionHeight, GpBitmap* target, TargetAlpha alpha,

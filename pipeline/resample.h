@@ -45,6 +45,10 @@ void resampleRegion(const PixelRows& source, double regionWidth, double regionHe
                     const PixelRows& target, TargetAlpha alpha = TargetAlpha::premultiplied,
                     const ColourGains& gains = {});
 
+// The same-size case of resampleRegion on this thread alone: 3-byte rows through the gains into
+// `target` (3 bytes, or 4 with opaque alpha) of the same size; in place when both are one.
+void copyThroughGains(const PixelRows& source, const PixelRows& target, const ColourGains& gains);
+
 // resampleRegion between two bitmaps of any pixel format, each locked for the pass; the
 // target is written as 32-bit premultiplied or straight ARGB, or as 24-bit RGB when that is
 // its format. False, with the target as it was, when there is nothing to resample or either

@@ -2,6 +2,8 @@
 #include "pipeline/jpeg.h"
 #include "pipeline/orientation.h"
 #include "pipeline/output.h"
+#include "pipeline/render.h"
+#include "pipeline/stream.h"
 #include "tests/support.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <jpeglib.h>
 #include <string>
 #include <vector>
@@ -247,4 +250,56 @@ TEST(Jpeg, SavesAtQuality100)
     GdiBitmap decoded;
     ASSERT_EQ(GdipCreateBitmapFromFile(toWide(path), decoded.receive()), Ok);
     EXPECT_TRUE(nearColour(pixelAt(decoded.get(), 20, 12), 0xFF336699, 2));
+}
+
+TEST(Jpeg, StreamedConversionsComeOutAsTheWholePictureOnes)
+{
+    TempDir directory;
+    // 3 bands of rows and a part one; the text crosses the band edge at row 64.
+    const std::string source = directory.file("source.jpg");
+    writeFile(source, encodePicture(150, 101, Encoding{}));
+    WatermarkSettings settings = {};
+    settings.keepSourceSize = 1;
+    settings.fontSize = 20;
+    settings.textOpacity = 200;
+    settings.textAlignment = 1;
+    settings.redAdjust = 30;
+    settings.blueAdjust = -20;
+    settings.brightnessAdjust = 5;
+    std::strcpy(settings.watermarkText, "Inkveil");
+    for (const char* subtype : {"jpeg", "png"}) {
+        SCOPED_TRACE(subtype);
+        const std::string streamed = directory.file(std::string("streamed.") + subtype);
+        const std::string whole = directory.file(std::string("whole.") + subtype);
+        GdiBitmap paneCopy;
+        const auto atLeast = [](ImageSize) { return ImageSize{40, 30}; };
+        const StreamedConversion conversion =
+            convertStreamed(source.c_str(), streamed.c_str(), subtype, settings, atLeast, paneCopy);
+        ASSERT_EQ(conversion.outcome, StreamOutcome::written);
+        EXPECT_EQ(imageSize(paneCopy.get()).width, 50) << "boxes of 3 pixels";
+        EXPECT_EQ(imageSize(paneCopy.get()).height, 34);
+
+        GdiBitmap decoded, target;
+        ASSERT_EQ(decodeUpright(source.c_str(), decoded), DecodeOutcome::decoded);
+        const TargetGeometry geometry = computeTargetGeometry(decoded.get(), settings);
+        ASSERT_EQ(createBitmap(geometry.width, geometry.height, targetFormatFor(decoded.get(), subtype), target), Ok);
+        ASSERT_TRUE(renderWatermarked(decoded.get(), target.get(), geometry, settings));
+        ASSERT_TRUE(saveImage(target.get(), whole.c_str(), subtype));
+        if (std::string_view(subtype) == "jpeg") {
+            EXPECT_EQ(readFile(streamed), readFile(whole));
+            continue;
+        }
+        GdiBitmap ours, theirs;
+        ASSERT_EQ(GdipCreateBitmapFromFile(toWide(streamed), ours.receive()), Ok);
+        ASSERT_EQ(GdipCreateBitmapFromFile(toWide(whole), theirs.receive()), Ok);
+        EXPECT_EQ(differenceOf(ours.get(), theirs.get()).largest, 0);
+    }
+
+    GdiBitmap paneCopy;
+    WatermarkSettings fixedSize = settings;
+    fixedSize.keepSourceSize = 0;
+    fixedSize.targetWidth = fixedSize.targetHeight = 50;
+    EXPECT_EQ(convertStreamed(source.c_str(), directory.file("fixed.jpg").c_str(), "jpeg", fixedSize, [](ImageSize picture) { return picture; }, paneCopy).outcome,
+              StreamOutcome::notStreamed);
+    EXPECT_FALSE(fileExists(directory.file("fixed.jpg")));
 }

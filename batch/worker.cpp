@@ -124,11 +124,21 @@ void runPreview()
     invalidateDialog();
 }
 
-// A source decoded, and reduced for the panes, on a thread of its own from the moment it is
-// made: during a conversion, while the file before it is rendered and saved.
+// What a conversion with these settings needs of a picture: all of it, or for a fixed size, the
+// crop region at the smallest reduction that still has the target's resolution.
+ReducedView conversionView(ImageSize upright, const WatermarkSettings& settings)
+{
+    if (settings.keepSourceSize != 0) return {};
+    const TargetGeometry geometry = targetGeometryFor(upright.width, upright.height, settings);
+    return {shrinkOnLoadScale(geometry), {geometry.cropWidth, geometry.cropHeight}};
+}
+
+// A source decoded for a conversion with `settings`, and reduced for the panes, on a thread of its
+// own from the moment it is made: during a conversion, while the file before it is rendered and
+// saved.
 class DecodedFile {
 public:
-    explicit DecodedFile(const char* path) : path_(path)
+    DecodedFile(const char* path, const WatermarkSettings& settings) : path_(path), settings_(settings)
     {
         try {
             thread_ = std::thread([this] { decode(); });
@@ -146,27 +156,40 @@ public:
     }
     // Empty unless the outcome is `decoded`. Only after wait().
     GdiBitmap& picture() { return picture_; }
-    DecodeOutcome outcome() const { return outcome_; }
+    DecodeOutcome outcome() const { return decoding_.outcome; }
+    ImageSize uprightSize() const { return decoding_.uprightSize; }
+    int reduction() const { return decoding_.scaleDenominator; }
     const PreviewSource* reduced() const { return reduced_ ? &*reduced_ : nullptr; }
+    // Whether a reduced picture was decoded for a view that `settings` do not make.
+    bool reducedForOther(const WatermarkSettings& settings) const
+    {
+        if (decoding_.scaleDenominator == 1) return false;
+        const ReducedView wanted = conversionView(decoding_.uprightSize, settings);
+        const ReducedView made = conversionView(decoding_.uprightSize, settings_);
+        return wanted.scaleDenominator != made.scaleDenominator || wanted.kept.width != made.kept.width ||
+               wanted.kept.height != made.kept.height;
+    }
 
 private:
     void decode()
     {
         try {
-            outcome_ = decodeUpright(path_.c_str(), picture_);
-            reduceForPanes(picture_.get(), imageSize(picture_.get()), reduced_);
+            decoding_ = decodeUprightReduced(
+                path_.c_str(), [this](ImageSize upright) { return conversionView(upright, settings_); }, picture_);
+            reduceForPanes(picture_.get(), decoding_.uprightSize, reduced_);
             return;
         } catch (const std::bad_alloc&) {
-            outcome_ = DecodeOutcome::outOfMemory;
+            decoding_ = {DecodeOutcome::outOfMemory, {}, 1};
         } catch (const std::exception&) {
-            outcome_ = DecodeOutcome::failed;
+            decoding_ = {};
         }
         picture_.reset();
         reduced_.reset();
     }
 
     std::string path_;
-    DecodeOutcome outcome_ = DecodeOutcome::failed;
+    WatermarkSettings settings_;
+    ReducedDecoding decoding_;
     GdiBitmap picture_;
     std::optional<PreviewSource> reduced_;
     std::thread thread_;
@@ -183,10 +206,13 @@ bool convertDecoded(DecodedFile& file, const char* outputPath, const char* subty
         GdiBitmap& source = file.picture();
         const bool decoded = static_cast<bool>(source);
         showReducedInPanes(file.reduced(), settings);
-        const TargetGeometry geometry = computeTargetGeometry(source.get(), settings);
+        const ImageSize size = file.uprightSize();
+        const TargetGeometry geometry = decoded ? targetGeometryFor(size.width, size.height, settings)
+                                                : computeTargetGeometry(nullptr, settings);
         GdiBitmap target;
         target.track(createBitmap(geometry.width, geometry.height, targetFormatFor(source.get(), subtype), target));
-        const bool rendered = renderWatermarked(source.get(), target.get(), geometry, settings);
+        const bool rendered =
+            renderWatermarked(source.get(), target.get(), geometry, settings, watermarkFontFamily, file.reduction());
         // Not needed while the target is encoded, which is when the next file is decoding.
         source.reset();
         return !previewOnly && decoded && rendered && saveImage(target.get(), outputPath, subtype);
@@ -244,16 +270,21 @@ ConversionCounts convertEach(int ticket)
         std::optional<bool> written;
         if (!decodedAhead && named) written = convertByStreaming(sourcePath, target.outputPath, target.subtype, settings);
         if (!written) {
-            std::unique_ptr<DecodedFile> current = decodedAhead ? std::move(next) : std::make_unique<DecodedFile>(sourcePath);
-            // One decoding at a time: the next starts once this one has ended.
+            std::unique_ptr<DecodedFile> current =
+                decodedAhead ? std::move(next) : std::make_unique<DecodedFile>(sourcePath, settings);
+            const bool nextAhead = index + 1 < sourceCount() && worthDecodingAhead(sourceEntry(index + 1), settings);
+            // For a fixed size, mostly reduced decodings that the pictures' entropy coding keeps on
+            // one processor each: two at a time. Whole pictures, one at a time.
+            if (nextAhead && settings.keepSourceSize == 0)
+                next = std::make_unique<DecodedFile>(sourceEntry(index + 1), settings);
             current->wait();
-            // Decoded while the file before was held, it may have lacked only that file's memory.
-            if (decodedAhead && current->outcome() == DecodeOutcome::outOfMemory) {
-                current = std::make_unique<DecodedFile>(sourcePath);
+            // Decoded while the file before was held, it may have lacked only that file's memory;
+            // or decoded reduced for settings changed since.
+            if (decodedAhead && (current->outcome() == DecodeOutcome::outOfMemory || current->reducedForOther(settings))) {
+                current = std::make_unique<DecodedFile>(sourcePath, settings);
                 current->wait();
             }
-            if (index + 1 < sourceCount() && worthDecodingAhead(sourceEntry(index + 1), settings))
-                next = std::make_unique<DecodedFile>(sourceEntry(index + 1));
+            if (nextAhead && !next) next = std::make_unique<DecodedFile>(sourceEntry(index + 1), settings);
             written = convertDecoded(*current, target.outputPath, target.subtype, !named, settings);
         }
         if (*written)
@@ -377,6 +408,6 @@ bool processFile(const char* sourcePath, const char* outputPath, const char* sub
         const std::optional<bool> written = convertByStreaming(sourcePath, outputPath, subtype, settings);
         if (written) return *written;
     }
-    DecodedFile file(sourcePath);
+    DecodedFile file(sourcePath, settings);
     return convertDecoded(file, outputPath, subtype, previewOnly, settings);
 }

@@ -1,5 +1,7 @@
 #include "pipeline/geometry.h"
 
+#include <initializer_list>
+
 TargetGeometry targetGeometryFor(int w, int h, const WatermarkSettings& settings)
 {
     if (settings.keepSourceSize != 0) return {w, h, w, h};
@@ -19,4 +21,14 @@ TargetGeometry computeTargetGeometry(imaging::GpImage* source, const WatermarkSe
 {
     const imaging::ImageSize size = imaging::imageSize(source);
     return targetGeometryFor(size.width, size.height, settings);
+}
+
+int shrinkOnLoadScale(const TargetGeometry& geometry)
+{
+    if (geometry.width <= 0 || geometry.height <= 0) return 1;
+    for (const int denominator : {8, 4, 2})
+        if (geometry.cropWidth >= static_cast<long long>(geometry.width) * denominator &&
+            geometry.cropHeight >= static_cast<long long>(geometry.height) * denominator)
+            return denominator;
+    return 1;
 }

@@ -1,6 +1,7 @@
 #include "pipeline/jpeg.h"
 
 #include "common/handles.h"
+#include "pipeline/resample.h"
 
 #include <windows.h>
 
@@ -11,6 +12,8 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include <jpeglib.h>
 // After jpeglib.h: the message codes and ERREXIT.
@@ -76,7 +79,7 @@ namespace {
 
 // The header, with the output colours chosen (inks for CMYK and YCCK, else blue, green, red)
 // and the output size at 1/scaleDenominator of the picture's.
-bool readHeader(JpegReader& reader, const std::vector<uint8_t>& file, int scaleDenominator)
+bool readHeader(JpegReader& reader, const std::vector<uint8_t>& file, int scaleDenominator, bool blockLocal)
 {
     if (setjmp(reader.errors.fatal)) return false;
     jpeg_create_decompress(&reader.info);
@@ -86,6 +89,10 @@ bool readHeader(JpegReader& reader, const std::vector<uint8_t>& file, int scaleD
     reader.info.out_color_space = inks ? JCS_CMYK : JCS_EXT_BGR;
     reader.info.scale_num = 1;
     reader.info.scale_denom = static_cast<unsigned int>(scaleDenominator);
+    if (blockLocal) {
+        reader.info.do_fancy_upsampling = FALSE;
+        reader.info.do_block_smoothing = FALSE;
+    }
     jpeg_calc_output_dimensions(&reader.info);
     return true;
 }
@@ -110,6 +117,22 @@ bool readBand(JpegReader& reader, uint8_t* pixels, int stride, int count)
         done += static_cast<int>(read);
     }
     return true;
+}
+
+bool cropDecoding(JpegReader& reader, int& first, int& width)
+{
+    if (setjmp(reader.errors.fatal)) return false;
+    JDIMENSION offset = static_cast<JDIMENSION>(first), columns = static_cast<JDIMENSION>(width);
+    jpeg_crop_scanline(&reader.info, &offset, &columns);
+    first = static_cast<int>(offset);
+    width = static_cast<int>(columns);
+    return true;
+}
+
+bool skipDecoding(JpegReader& reader, int rows)
+{
+    if (setjmp(reader.errors.fatal)) return false;
+    return jpeg_skip_scanlines(&reader.info, static_cast<JDIMENSION>(rows)) == static_cast<JDIMENSION>(rows);
 }
 
 bool finishDecoding(JpegReader& reader)
@@ -286,7 +309,7 @@ ImageSize jpegSize(const std::vector<uint8_t>& file)
 {
     if (!isJpeg(file) || file.size() > std::numeric_limits<unsigned long>::max()) return {};
     JpegReader reader;
-    if (!readHeader(reader, file, 1)) return {};
+    if (!readHeader(reader, file, 1, false)) return {};
     return {side(reader.info.image_width), side(reader.info.image_height)};
 }
 
@@ -299,7 +322,7 @@ int reducedScaleFor(ImageSize picture, ImageSize needed)
     return 1;
 }
 
-JpegRowReader::JpegRowReader(const std::vector<uint8_t>& file, int scaleDenominator)
+JpegRowReader::JpegRowReader(const std::vector<uint8_t>& file, int scaleDenominator, bool blockLocal)
 {
     if (!isJpeg(file) || file.size() > std::numeric_limits<unsigned long>::max()) return;
     try {
@@ -308,7 +331,7 @@ JpegRowReader::JpegRowReader(const std::vector<uint8_t>& file, int scaleDenomina
         outOfMemory_ = true;
         return;
     }
-    started_ = readHeader(*reader_, file, scaleDenominator) && startDecoding(*reader_);
+    started_ = readHeader(*reader_, file, scaleDenominator, blockLocal) && startDecoding(*reader_);
     if (!started_) outOfMemory_ = reader_->errors.outOfMemory;
 }
 
@@ -317,6 +340,31 @@ JpegRowReader::~JpegRowReader() = default;
 ImageSize JpegRowReader::size() const
 {
     return started_ ? ImageSize{side(reader_->info.output_width), side(reader_->info.output_height)} : ImageSize{};
+}
+
+ImageSize JpegRowReader::pictureSize() const
+{
+    return started_ ? ImageSize{side(reader_->info.image_width), side(reader_->info.image_height)} : ImageSize{};
+}
+
+ImageSize JpegRowReader::blockSize() const
+{
+    return started_ ? ImageSize{reader_->info.max_h_samp_factor * DCTSIZE, reader_->info.max_v_samp_factor * DCTSIZE}
+                    : ImageSize{};
+}
+
+bool JpegRowReader::crop(int& first, int& width)
+{
+    if (!started_ || reader_->failed || reader_->info.output_scanline > 0) return false;
+    reader_->failed = !cropDecoding(*reader_, first, width);
+    return !reader_->failed;
+}
+
+bool JpegRowReader::skip(int rows)
+{
+    if (!started_ || reader_->failed) return false;
+    reader_->failed = !skipDecoding(*reader_, rows);
+    return !reader_->failed;
 }
 
 bool JpegRowReader::inks() const { return started_ && reader_->info.out_color_space == JCS_CMYK; }
@@ -370,26 +418,141 @@ bool JpegRowWriter::finish()
     return !writer_->failed;
 }
 
-DecodeOutcome decodeJpeg(const std::vector<uint8_t>& file, GdiBitmap& result, int scaleDenominator)
+namespace {
+
+// Full-resolution pixels of a strip of the picture: 3 bytes each, `width` to a row, the first
+// at (firstColumn, firstRow) of the picture.
+struct Strip {
+    std::vector<uint8_t> pixels;
+    int firstColumn = 0;
+    int firstRow = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// The columns [first, end) of the rows [0, rows), or the rows [first, end) of every column;
+// each pixel from its own blocks alone.
+bool decodeStrip(const std::vector<uint8_t>& file, bool columns, int first, int end, int rows, Strip& strip)
+{
+    JpegRowReader reader(file, 1, true);
+    if (!reader.started()) return false;
+    int width = reader.size().width;
+    strip.firstColumn = 0;
+    strip.firstRow = columns ? 0 : first;
+    if (columns) {
+        strip.firstColumn = first;
+        width = end - first;
+        if (!reader.crop(strip.firstColumn, width)) return false;
+    } else if (!reader.skip(first)) {
+        return false;
+    }
+    strip.width = width;
+    strip.height = columns ? rows : end - first;
+    strip.pixels.assign(static_cast<std::size_t>(strip.width) * 3 * strip.height, 0);
+    return reader.read(strip.pixels.data(), strip.width * 3, strip.height);
+}
+
+// Makes the pixels of `area` of `reduced` (3 bytes each, each 1/scale of the picture a side)
+// the means of the strip's pixels they cover within kept.width x kept.height.
+void averageStripInto(const Strip& strip, int scale, ImageSize kept, const Rect& area, const BitmapData& reduced)
+{
+    for (int y = area.Y; y < area.Y + area.Height; ++y) {
+        uint8_t* out = static_cast<uint8_t*>(reduced.Scan0) + static_cast<std::ptrdiff_t>(y) * reduced.Stride;
+        const int top = y * scale, bottom = std::min((y + 1) * scale, kept.height);
+        for (int x = area.X; x < area.X + area.Width; ++x) {
+            const int left = x * scale, right = std::min((x + 1) * scale, kept.width);
+            uint32_t sum[3] = {};
+            for (int row = top; row < bottom; ++row) {
+                const uint8_t* in = strip.pixels.data() +
+                                    (static_cast<std::size_t>(row - strip.firstRow) * strip.width + (left - strip.firstColumn)) * 3;
+                for (int column = left; column < right; ++column, in += 3)
+                    for (int c = 0; c < 3; ++c) sum[c] += in[c];
+            }
+            const float count = static_cast<float>(std::max(1, (bottom - top) * (right - left)));
+            for (int c = 0; c < 3; ++c) out[static_cast<std::size_t>(x) * 3 + c] = toByte(sum[c] / count);
+        }
+    }
+}
+
+// Where a region's edge cuts through the picture along one axis: the blocks from `first` on
+// straddle `edge`. None when the region reaches the picture's own edge.
+struct Cut {
+    int first = 0;
+    int edge = 0;
+    explicit operator bool() const { return edge > 0; }
+};
+Cut cutAt(int kept, int picture, int block)
+{
+    if (kept <= 0 || kept >= picture) return {};
+    return {kept / block * block, kept};
+}
+
+}  // namespace
+
+DecodeOutcome decodeJpeg(const std::vector<uint8_t>& file, GdiBitmap& result, int scaleDenominator, ImageSize kept)
 {
     result.reset();
-    JpegRowReader reader(file, scaleDenominator);
+    const ImageSize header = jpegSize(file);
+    const bool cut = scaleDenominator > 1 && ((kept.width > 0 && kept.width < header.width) ||
+                                              (kept.height > 0 && kept.height < header.height));
+    JpegRowReader reader(file, scaleDenominator, cut);
     const auto unsuccessful = [&reader] { return reader.outOfMemory() ? DecodeOutcome::outOfMemory : DecodeOutcome::failed; };
     if (!reader.started()) return unsuccessful();
+    if (cut && reader.inks()) return decodeJpeg(file, result, 1);
+    const ImageSize picture = reader.pictureSize(), block = reader.blockSize();
+    const Cut across = cut ? cutAt(kept.width, picture.width, block.width) : Cut{};
+    const Cut down = cut ? cutAt(kept.height, picture.height, block.height) : Cut{};
+
+    // The blocks the region's edge cuts through, decoded whole beside the reduced decoding.
+    const int keptHeight = down ? down.edge : picture.height, keptWidth = across ? across.edge : picture.width;
+    Strip columns, rows;
+    bool stripsDecoded = true;
+    std::thread strips;
+    const auto decodeStrips = [&] {
+        try {
+            stripsDecoded = (!across || decodeStrip(file, true, across.first, across.edge, keptHeight, columns)) &&
+                            (!down || decodeStrip(file, false, down.first, down.edge, 0, rows));
+        } catch (const std::exception&) {
+            stripsDecoded = false;
+        }
+    };
+    if (across || down) {
+        try {
+            strips = std::thread(decodeStrips);
+        } catch (const std::system_error&) {
+            decodeStrips();
+        }
+    }
+
     const PixelFormat format = reader.inks() ? PixelFormat32bppRGB : PixelFormat24bppRGB;
     const ImageSize size = reader.size();
     const GpStatus created = createBitmap(size.width, size.height, format, result);
-    if (!result.track(created)) return created == OutOfMemory ? DecodeOutcome::outOfMemory : DecodeOutcome::failed;
-    {
+    bool decoded = false;
+    if (result.track(created)) {
         const BitmapLock pixels(result.get(), Rect(0, 0, size.width, size.height), ImageLockModeWrite, format);
-        if (pixels && reader.read(static_cast<uint8_t*>(pixels.data().Scan0), pixels.data().Stride, size.height) &&
-            reader.finish()) {
-            if (reader.inks()) inksToColours(pixels.data(), reader.adobeInks());
-            return DecodeOutcome::decoded;
+        decoded = pixels && reader.read(static_cast<uint8_t*>(pixels.data().Scan0), pixels.data().Stride, size.height) &&
+                  reader.finish();
+        if (strips.joinable()) strips.join();
+        decoded = decoded && stripsDecoded;
+        if (decoded && reader.inks()) inksToColours(pixels.data(), reader.adobeInks());
+        const ImageSize inside{keptWidth, keptHeight};
+        const auto reducedSide = [scaleDenominator](int full) { return (full + scaleDenominator - 1) / scaleDenominator; };
+        if (decoded && across) {
+            const int first = across.first / scaleDenominator;
+            averageStripInto(columns, scaleDenominator, inside,
+                             Rect(first, 0, reducedSide(across.edge) - first, reducedSide(keptHeight)), pixels.data());
+        }
+        if (decoded && down) {
+            const int first = down.first / scaleDenominator;
+            averageStripInto(rows, scaleDenominator, inside,
+                             Rect(0, first, reducedSide(keptWidth), reducedSide(down.edge) - first), pixels.data());
         }
     }
+    if (strips.joinable()) strips.join();
+    if (decoded) return DecodeOutcome::decoded;
     // Only once the pixels are unlocked.
     result.reset();
+    if (created == OutOfMemory) return DecodeOutcome::outOfMemory;
     return unsuccessful();
 }
 

@@ -49,13 +49,22 @@ struct JpegWriter;
 class JpegRowReader {
 public:
     // Reads the header and starts decoding; not started() when libjpeg refuses the file.
-    explicit JpegRowReader(const std::vector<uint8_t>& file, int scaleDenominator = 1);
+    // blockLocal: no pixel takes anything from beyond its own block row and column (no fancy
+    // upsampling, no block smoothing).
+    explicit JpegRowReader(const std::vector<uint8_t>& file, int scaleDenominator = 1, bool blockLocal = false);
     ~JpegRowReader();
     JpegRowReader(const JpegRowReader&) = delete;
     JpegRowReader& operator=(const JpegRowReader&) = delete;
 
     bool started() const { return started_; }
-    imaging::ImageSize size() const;
+    imaging::ImageSize size() const;         // of the rows read
+    imaging::ImageSize pictureSize() const;  // the file's own
+    imaging::ImageSize blockSize() const;    // of its blocks of all components, in the picture's pixels
+    // Before the first row: only the columns from `first` on, `width` of them, which libjpeg
+    // widens to whole blocks (both are updated).
+    bool crop(int& first, int& width);
+    // Passes over rows without making their pixels.
+    bool skip(int rows);
     bool inks() const;
     bool adobeInks() const;  // stored inverted, as Adobe's files store them
     // The next `count` rows into rows of `stride` bytes. False after a fatal error, and for
@@ -93,11 +102,15 @@ private:
 };
 
 // Decodes a JPEG into a new bitmap, each side 1/scaleDenominator (1, 2, 4 or 8) of the
-// picture's, rounded up: 24-bit RGB for colour and grey pictures, 32-bit RGB for CMYK and
-// YCCK ones, whose inks become the colours GDI+ shows for them. Damaged data that
+// picture's, rounded up. A reduced decoding for a view of only the kept region from the top left
+// (a side 0 or the picture's own: all of it) shows nothing from beyond the region's edge: the
+// blocks that straddle it are decoded at full size too, and the reduced pixels there become the
+// means of their part inside. The pixels are 24-bit RGB for colour and grey pictures, 32-bit
+// RGB for CMYK and YCCK ones, whose inks become the colours GDI+ shows for them. Damaged data that
 // libjpeg decodes past with a warning counts as decoded, as with GDI+; a fatal error anywhere,
 // a size GDI+ cannot hold, or a file libjpeg refuses is `failed`, with `result` empty.
-DecodeOutcome decodeJpeg(const std::vector<uint8_t>& file, imaging::GdiBitmap& result, int scaleDenominator = 1);
+DecodeOutcome decodeJpeg(const std::vector<uint8_t>& file, imaging::GdiBitmap& result, int scaleDenominator = 1,
+                         imaging::ImageSize kept = {});
 
 // Writes `picture` (24-bit RGB, or any other format read as 32-bit ARGB with its alpha
 // dropped) to `path` as a baseline JPEG at quality 100 with 4:2:0 chroma, replacing what the

@@ -103,14 +103,20 @@ int jpegOrientation(const std::vector<uint8_t>& file)
     return exif.data != nullptr ? exifOrientation(exif.data, exif.size) : 0;
 }
 
-ReducedDecoding decodeUprightReduced(const char* path, ImageSize (*needed)(ImageSize upright), GdiBitmap& result)
+ReducedDecoding decodeUprightReduced(const char* path, const std::function<ReducedView(ImageSize upright)>& view,
+                                     GdiBitmap& result)
 {
     const std::vector<uint8_t> jpeg = readJpegFile(path);
     const int orientation = jpegOrientation(jpeg);
     ImageSize upright = jpegSize(jpeg);
     if (orientation >= 5) std::swap(upright.width, upright.height);
-    int denominator = needed != nullptr && upright.width > 0 ? reducedScaleFor(upright, needed(upright)) : 1;
-    DecodeOutcome outcome = decodeJpeg(jpeg, result, denominator);
+    ReducedView wanted = view && upright.width > 0 ? view(upright) : ReducedView{};
+    const bool keepsAll = (wanted.kept.width <= 0 || wanted.kept.width >= upright.width) &&
+                          (wanted.kept.height <= 0 || wanted.kept.height >= upright.height);
+    // The kept region lies elsewhere in a picture stored turned.
+    if (orientation >= 2 && !keepsAll) wanted = {};
+    int denominator = wanted.scaleDenominator;
+    DecodeOutcome outcome = decodeJpeg(jpeg, result, denominator, wanted.kept);
     if (outcome == DecodeOutcome::failed) {
         denominator = 1;
         outcome = outcomeOf(GdipCreateBitmapFromFile(toWide(path), result.receive()));
@@ -122,9 +128,9 @@ ReducedDecoding decodeUprightReduced(const char* path, ImageSize (*needed)(Image
     }
     if (outcome != DecodeOutcome::decoded) {
         result.reset();
-        return {outcome, {}};
+        return {outcome, {}, 1};
     }
-    return {outcome, denominator == 1 ? imageSize(result.get()) : upright};
+    return {outcome, denominator == 1 ? imageSize(result.get()) : upright, denominator};
 }
 
 DecodeOutcome decodeUpright(const char* path, GdiBitmap& result)

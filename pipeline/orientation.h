@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // The Orientation of IFD0 in the contents of an APP1 "Exif" segment (the bytes after its
@@ -23,14 +24,24 @@ int jpegOrientation(const std::vector<uint8_t>& file);
 // `result` is empty unless the outcome is `decoded`: a turn that fails fails the decoding.
 DecodeOutcome decodeUpright(const char* path, imaging::GdiBitmap& result);
 
-// What decodeUprightReduced found: the outcome and the upright picture's full size.
+// How much of a picture a view needs: libjpeg's reduction (1, 2, 4 or 8), and the region of the
+// upright picture from its top left beyond which nothing may show (a side 0: all of it).
+struct ReducedView {
+    int scaleDenominator = 1;
+    imaging::ImageSize kept;
+};
+
+// What decodeUprightReduced found: the outcome, the upright picture's full size, and the
+// reduction it came at.
 struct ReducedDecoding {
     DecodeOutcome outcome = DecodeOutcome::failed;
     imaging::ImageSize uprightSize;
+    int scaleDenominator = 1;
 };
 
-// decodeUpright for a view that needs only needed(upright full size) pixels of the picture: a
-// JPEG libjpeg-turbo decodes comes at the smallest of its reduced scales that still gives that
-// many on each side; anything else comes whole.
-ReducedDecoding decodeUprightReduced(const char* path, imaging::ImageSize (*needed)(imaging::ImageSize upright),
+// decodeUpright for a view(upright full size): a JPEG libjpeg-turbo decodes comes at the view's
+// reduction, and a picture that needs a turn only when the view keeps all of it; anything else
+// comes whole.
+ReducedDecoding decodeUprightReduced(const char* path,
+                                     const std::function<ReducedView(imaging::ImageSize upright)>& view,
                                      imaging::GdiBitmap& result);

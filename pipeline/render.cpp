@@ -218,9 +218,10 @@ PixelFormat targetFormatFor(GpBitmap* source, const char* subtype)
 }
 
 bool renderWatermarked(GpBitmap* source, GpBitmap* target, const TargetGeometry& geometry,
-                       const WatermarkSettings& settings, const wchar_t* fontFamily)
+                       const WatermarkSettings& settings, const wchar_t* fontFamily, int sourceReduction)
 {
-    const bool drawn = drawAdjustedSource(source, geometry.cropWidth, geometry.cropHeight, target, settings);
+    const bool drawn = drawAdjustedSource(source, geometry.cropWidth / static_cast<double>(sourceReduction),
+                                          geometry.cropHeight / static_cast<double>(sourceReduction), target, settings);
     drawWatermarkText(target, settings, 1.0, fontFamily);
     return drawn;
 }

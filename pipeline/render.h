@@ -50,7 +50,9 @@ void drawWatermarkText(imaging::GpBitmap* target, const WatermarkSettings& setti
 // pixel is opaque then, so the file is the same. 32-bit ARGB otherwise.
 imaging::PixelFormat targetFormatFor(imaging::GpBitmap* source, const char* subtype);
 
-// Both onto `target` (geometry.width x geometry.height): the crop region, then the text.
+// Both onto `target` (geometry.width x geometry.height): the crop region, then the text. A
+// source decoded at 1/sourceReduction of the picture's size has its crop region reduced alike.
 // Returns whether the picture was drawn; the text alone may fail (no font), silently.
 bool renderWatermarked(imaging::GpBitmap* source, imaging::GpBitmap* target, const TargetGeometry& geometry,
-                       const WatermarkSettings& settings, const wchar_t* fontFamily = watermarkFontFamily);
+                       const WatermarkSettings& settings, const wchar_t* fontFamily = watermarkFontFamily,
+                       int sourceReduction = 1);

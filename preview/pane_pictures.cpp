@@ -71,7 +71,9 @@ void previewInPanes(std::optional<PreviewSource>& cache, const char* sourcePath,
     if (cache && !(file && cache->file == *file)) cache.reset();
     if (!cache && file) {
         GdiBitmap decoded;
-        const ReducedDecoding decoding = decodeUprightReduced(sourcePath, workingSize, decoded);
+        const ReducedDecoding decoding = decodeUprightReduced(
+            sourcePath, [](ImageSize upright) { return ReducedView{reducedScaleFor(upright, workingSize(upright)), {}}; },
+            decoded);
         if (decoded) {
             reduceForPanes(decoded.get(), decoding.uprightSize, cache);
             if (cache) cache->file = std::move(*file);

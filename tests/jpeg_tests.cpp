@@ -1,6 +1,7 @@
 #include "common/text.h"
 #include "pipeline/jpeg.h"
 #include "pipeline/orientation.h"
+#include "pipeline/geometry.h"
 #include "pipeline/output.h"
 #include "pipeline/render.h"
 #include "pipeline/stream.h"
@@ -302,4 +303,55 @@ TEST(Jpeg, StreamedConversionsComeOutAsTheWholePictureOnes)
     EXPECT_EQ(convertStreamed(source.c_str(), directory.file("fixed.jpg").c_str(), "jpeg", fixedSize, [](ImageSize picture) { return picture; }, paneCopy).outcome,
               StreamOutcome::notStreamed);
     EXPECT_FALSE(fileExists(directory.file("fixed.jpg")));
+}
+
+TEST(Jpeg, ReducedDecodingsShowNothingBeyondTheCropEdge)
+{
+    struct Row {
+        const char* name;
+        int width, height;
+        bool bottomEdge;  // else the right edge
+        int edge;         // the crop's extent across that edge, inside a block
+    };
+    // 160 x 120 from 1000 x 1000 keeps 1000 x 750; from 1000 x 500, 666 x 500: both at 1/4.
+    const Row rows[] = {{"the crop's bottom edge", 1000, 1000, true, 750}, {"the crop's right edge", 1000, 500, false, 666}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // A band of yellow just inside the edge, blue beyond it.
+        GdiBitmap picture;
+        ASSERT_EQ(createBitmap(row.width, row.height, PixelFormat24bppRGB, picture), Ok);
+        {
+            const BitmapLock pixels(picture.get(), Rect(0, 0, row.width, row.height), ImageLockModeWrite, PixelFormat24bppRGB);
+            ASSERT_TRUE(pixels);
+            for (int y = 0; y < row.height; ++y)
+                for (int x = 0; x < row.width; ++x) {
+                    const int across = row.bottomEdge ? y : x;
+                    const uint8_t blue[] = {250, 0, 0}, yellow[] = {0, 230, 250}, green[] = {0, 200, 0};
+                    std::memcpy(static_cast<uint8_t*>(pixels.data().Scan0) + y * pixels.data().Stride + x * 3,
+                                across >= row.edge ? blue : across >= row.edge - 6 ? yellow : green, 3);
+                }
+        }
+        TempDir directory;
+        const std::string path = directory.file("picture.jpg");
+        ASSERT_TRUE(writeJpeg(picture.get(), path.c_str()));
+        WatermarkSettings settings = {};
+        settings.targetWidth = 160;
+        settings.targetHeight = 120;
+        const TargetGeometry geometry = targetGeometryFor(row.width, row.height, settings);
+        ASSERT_EQ(row.bottomEdge ? geometry.cropHeight : geometry.cropWidth, row.edge);
+        const int scale = shrinkOnLoadScale(geometry);
+        ASSERT_EQ(scale, 4);
+
+        GdiBitmap decoded, target;
+        ASSERT_EQ(decodeJpeg(readJpegFile(path.c_str()), decoded, scale, {geometry.cropWidth, geometry.cropHeight}),
+                  DecodeOutcome::decoded);
+        ASSERT_EQ(createBitmap(160, 120, PixelFormat32bppARGB, target), Ok);
+        ASSERT_TRUE(renderWatermarked(decoded.get(), target.get(), geometry, settings, watermarkFontFamily, scale));
+        int mostBlue = 0;
+        for (int y = 0; y < 120; ++y)
+            for (int x = 0; x < 160; ++x) mostBlue = std::max(mostBlue, channels(pixelAt(target.get(), x, y)).blue);
+        EXPECT_LT(mostBlue, 8);
+        const ARGB lastLine = row.bottomEdge ? pixelAt(target.get(), 80, 119) : pixelAt(target.get(), 159, 60);
+        EXPECT_GT(channels(lastLine).red, 180) << "the yellow band at the edge is shown";
+    }
 }

@@ -4,6 +4,8 @@
 # <build folder>/bench/results.txt.
 set -euo pipefail
 shopt -s inherit_errexit
+# libvips and a host compiler for the libvips program that does the same job.
+bash "$(dirname "$(readlink -f "$0")")/setup.sh" gcc libc6-dev pkg-config libvips-dev libvips-tools
 source "$(dirname "$(readlink -f "$0")")/prepare.sh"
 
 source "$root/scripts/wine-session.sh"
@@ -16,10 +18,12 @@ else
     build_measured="the x86_64 build under wine64 (this machine runs no 32-bit code)"
 fi
 
-runs=5
+runs=${INKVEIL_BENCH_RUNS:-5}
 sizes=(1920x1080 4000x3000 6000x4000)
 # More 6000 x 4000 files would take the whole run past a quarter of an hour on two cores.
-declare -A file_count=([1920x1080]=10 [4000x3000]=10 [6000x4000]=2)
+declare -A file_count=([1920x1080]=10 [4000x3000]=10 [6000x4000]=2 [30000x10000]=1)
+# The 300 MP panorama: past ImageMagick's default size limits, and the floor would hold it whole.
+panorama=30000x10000
 fixed=1600x1200
 font=/usr/share/fonts/truetype/arphic/ukai.ttc
 # Our default colour adjustments are the identity.
@@ -30,6 +34,9 @@ bench_exe="$run_dir/bench/bench.exe"
 scratch="$bench_dir/scratch"
 results="$bench_dir/results.txt"
 mkdir -p "$scratch"
+vips_program="$bench_dir/vips_watermark"
+# shellcheck disable=SC2046
+gcc -O2 -o "$vips_program" "$root/bench/vips_watermark.c" $(pkg-config --cflags --libs vips)
 
 windows_path() { local path=$1; echo "Z:${path//\//\\}"; }
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
@@ -55,6 +62,26 @@ make_sources() {
         -attenuate 0.3 +noise Gaussian -quality 90 "$folder/photo01.jpg"
     for n in $(seq 2 "$count"); do cp "$folder/photo01.jpg" "$folder/photo$(printf %02d "$n").jpg"; done
     touch "$stamp"
+}
+
+# The panorama: 5 x 3 copies of the 6000 x 4000 picture, cut to 30000 x 10000.
+make_panorama() {
+    local folder="$bench_dir/sources/$panorama"
+    [ -f "$folder/.made-1" ] && return
+    rm -rf "$folder"
+    mkdir -p "$folder"
+    "$vips_program" panorama "$bench_dir/sources/6000x4000/photo01.jpg" "$folder/panorama.jpg"
+    touch "$folder/.made-1"
+}
+
+# Prints "<ms per file> <peak KB>" of one run of the libvips program.
+vips_convert() {
+    local mode=$1 folder=$2 output
+    rm -rf "$scratch/vips-out"
+    mkdir -p "$scratch/vips-out"
+    output=$(/usr/bin/time -f %M -o "$scratch/memory" "$vips_program" "$mode" "$folder" "$scratch/vips-out" \
+        "AR PL UKai CN 32" "${fixed%x*}" "${fixed#*x}")
+    echo "$(sed -n 's/.*ms_per_file=\([0-9.]*\).*/\1/p' <<<"$output") $(cat "$scratch/memory")"
 }
 
 # Prints "<ms per file> <peak KB>" of one run of ours.
@@ -103,37 +130,41 @@ ours_preview() {
     echo "$(sed -n 's/^preview cold_ms=\([0-9.]*\) warm_ms=\([0-9.]*\) decode_ms=\([0-9.]*\).*/\1 \2 \3/p' <<<"$output") $(cat "$scratch/memory")"
 }
 
-columns='%-22s %9s %9s %9s %9s %9s %9s %9s %9s %9s'
+columns='%-24s %9s %9s %9s %9s %9s %9s %9s %9s %9s %9s %9s %9s'
 rows=()
 add_row() { rows+=("$(printf "$columns" "$@")"); }
 
-for size in "${sizes[@]}"; do
+for size in "${sizes[@]}" "$panorama"; do
     count=${file_count[$size]}
     echo "Sources $size ($count files)" >&2
-    make_sources "$size" "$count"
+    if [ "$size" = "$panorama" ]; then make_panorama; else make_sources "$size" "$count"; fi
     folder="$bench_dir/sources/$size"
     for mode in keep fixed; do
         echo "Converting $size ($mode size), $runs runs" >&2
-        ours_ms=() ours_kb=() q100_ms=() user_ms=() im_kb=() floor_ms=()
+        ours_ms=() ours_kb=() vips_ms=() vips_kb=() q100_ms=() user_ms=() im_kb=() floor_ms=()
         for _ in $(seq "$runs"); do
-            result=$(ours_convert "$mode" "$folder" "$count")
-            read -r ms kb <<<"$result"
+            read -r ms kb <<<"$(ours_convert "$mode" "$folder" "$count")"
             ours_ms+=("$ms") ours_kb+=("$kb")
-            result=$(im_convert "$mode" identity "$folder" "$count")
-            read -r ms kb <<<"$result"
+            read -r ms kb <<<"$(vips_convert "$mode" "$folder")"
+            vips_ms+=("$ms") vips_kb+=("$kb")
+            [ "$size" = "$panorama" ] && continue
+            read -r ms kb <<<"$(im_convert "$mode" identity "$folder" "$count")"
             q100_ms+=("$ms") im_kb+=("$kb")
-            result=$(im_convert "$mode" none "$folder" "$count")
-            read -r ms kb <<<"$result"
+            read -r ms kb <<<"$(im_convert "$mode" none "$folder" "$count")"
             user_ms+=("$ms") im_kb+=("$kb")
             floor_ms+=("$(codec_floor "$mode" "$folder")")
         done
         rm -rf "$folder/converted"
-        ours=$(median "${ours_ms[@]}") q100=$(median "${q100_ms[@]}") user=$(median "${user_ms[@]}")
-        floor=$(median "${floor_ms[@]}")
+        ours=$(median "${ours_ms[@]}") vips=$(median "${vips_ms[@]}")
+        im=(- - - - - -)
+        if [ "$size" != "$panorama" ]; then
+            q100=$(median "${q100_ms[@]}") user=$(median "${user_ms[@]}")
+            im=("$q100" "$user" "$(mib "$(printf '%s\n' "${im_kb[@]}" | largest)")" "$(ratio "$ours" "$q100")"
+                "$(ratio "$ours" "$user")" "$(median "${floor_ms[@]}")")
+        fi
         add_row "$size $mode" "$ours" "$(megapixels_per_second "$size" "$ours")" \
-            "$(mib "$(printf '%s\n' "${ours_kb[@]}" | largest)")" "$q100" "$user" \
-            "$(mib "$(printf '%s\n' "${im_kb[@]}" | largest)")" "$(ratio "$ours" "$q100")" \
-            "$(ratio "$ours" "$user")" "$floor"
+            "$(mib "$(printf '%s\n' "${ours_kb[@]}" | largest)")" "$vips" \
+            "$(mib "$(printf '%s\n' "${vips_kb[@]}" | largest)")" "$(ratio "$ours" "$vips")" "${im[@]}"
     done
 done
 
@@ -147,18 +178,20 @@ for size in "${sizes[@]}"; do
     done
     cold=$(median "${cold_ms[@]}") warm=$(median "${warm_ms[@]}") decode=$(median "${decode_ms[@]}")
     peak=$(mib "$(printf '%s\n' "${ours_kb[@]}" | largest)")
-    add_row "preview cold $size" "$cold" "$(megapixels_per_second "$size" "$cold")" "$peak" - - - - - "$decode"
-    add_row "preview warm $size" "$warm" "$(megapixels_per_second "$size" "$warm")" "$peak" - - - - - -
+    add_row "preview cold $size" "$cold" "$(megapixels_per_second "$size" "$cold")" "$peak" - - - - - - - - "$decode"
+    add_row "preview warm $size" "$warm" "$(megapixels_per_second "$size" "$warm")" "$peak" - - - - - - - - -
 done
 
 {
     echo "Inkveil benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores (load average at start $load_at_start), $("$WINE_LOADER" --version)"
     echo "Build measured: $build_measured, bench.exe from $run_dir"
     echo "ImageMagick: $(convert -version | sed -n 's/^Version: //p') ($(convert -list resource | awk '/Thread:/ {print $2}') threads, its default)"
-    echo "Conversion (keep: source size; fixed: $fixed) of ${file_count[1920x1080]} (1920x1080), ${file_count[4000x3000]} (4000x3000) and ${file_count[6000x4000]} (6000x4000) JPEG files to JPEG;"
+    echo "Conversion (keep: source size; fixed: $fixed) of ${file_count[1920x1080]} (1920x1080), ${file_count[4000x3000]} (4000x3000), ${file_count[6000x4000]} (6000x4000) and 1 ($panorama) JPEG files to JPEG;"
     echo "  medians of $runs runs; MP/s counts source pixels."
     echo "Ours: timed inside bench.exe from Start (requestJob(0, 1)) to the completion question, per file"
     echo "  (Wine start-up excluded; each next file decodes while the current one is saved)."
+    echo "libvips $(pkg-config --modversion vips): bench/vips_watermark.c, the same job in one process, timed inside it from the first"
+    echo "  load to the last save: shrink-on-load and a top-left crop for the fixed size, the text at the bottom right, Q100."
     echo "ImageMagick: wall clock of one 'convert' process per file (start-up included), 'Inkveil' in AR PL UKai"
     echo "  at 32 px, rgba(255,0,0,0.39), south-east, quality 100; fixed size fills and crops at the top left."
     echo "  IM100 also applies the identity -color-matrix, as ours does by default; IMuser runs as a user would."
@@ -168,9 +201,9 @@ done
     echo "Floor: libjpeg-turbo's own work on the same files: decoding plus encoding a picture of the"
     echo "  output's size (conversion rows), decoding (preview rows; cold minus floor is ours)."
     echo "Peak MiB: the largest maximum resident set over the runs (/usr/bin/time %M of the Linux process;"
-    echo "  ours is the Wine process running bench.exe, Wine's own mapped code included). Ratio: ours ms / IM ms (below 1: ours faster)."
+    echo "  ours is the Wine process running bench.exe, Wine's own mapped code included). Ratios: ours ms / theirs (below 1: ours faster)."
     echo
-    printf "$columns\n" case "ours ms" "ours MP/s" "ours MiB" "IM100 ms" "IMuser ms" \
+    printf "$columns\n" case "ours ms" "ours MP/s" "ours MiB" "vips ms" "vips MiB" "/vips" "IM100 ms" "IMuser ms" \
         "IM MiB" "/IM q100" "/IMuser" "floor ms"
     printf '%s\n' "${rows[@]}"
 } >"$results"

@@ -7,6 +7,8 @@ set -euo pipefail
 packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix cmake make nasm dpkg-dev
           wine wine32:i386 wine64 xvfb x11-utils xdotool
           fonts-arphic-ukai fonts-arphic-uming googletest imagemagick locales time)
+# Callers may name more: the benchmark's own tools.
+packages+=("$@")
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 

@@ -2,16 +2,102 @@
 //   wait-preview  waits until the dialog is shown with both preview panes drawn, then has
 //                 every control that has not painted yet paint at once (for a screenshot)
 //   close         closes the dialog as the Esc key would and waits until it is gone
+//   time-previews PROGRAM FOLDER RUNS
+//                 starts PROGRAM in FOLDER (whose Demo.jpg it shows) and times RUNS previews
+//                 as a user waits for them: from the release of a mouse click on the red
+//                 slider's channel until the target pane's pixels on screen change. Prints
+//                 "previews warm_ms=..." (the median).
 // Exit code 0 on success, 1 when the wait ran out, 2 for a wrong command line.
+#include "app/resource.h"
 #include "tests/program_driver.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
+
+namespace {
+
+double nowMilliseconds()
+{
+    LARGE_INTEGER frequency, counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return counter.QuadPart * 1000.0 / frequency.QuadPart;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Milliseconds from `start` until the target pane on screen differs from `before`; -1 when it
+// does not within 10 s.
+double untilTargetChanges(HWND dialog, const ScreenArea& before, double start)
+{
+    const double giveUp = start + 10000.0;
+    while (nowMilliseconds() < giveUp) {
+        const ScreenArea now = targetPaneOnScreen(dialog);
+        if (!now.pixels.empty() && now.pixels != before.pixels) return nowMilliseconds() - start;
+        Sleep(0);
+    }
+    return -1.0;
+}
+
+// A left click at a point of the screen, pressed and released; returns when it was released.
+double clickAt(POINT point)
+{
+    SetCursorPos(point.x, point.y);
+    INPUT press{};
+    press.type = INPUT_MOUSE;
+    press.mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    SendInput(1, &press, sizeof press);
+    Sleep(20);
+    INPUT release = press;
+    release.mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    const double released = nowMilliseconds();
+    SendInput(1, &release, sizeof release);
+    return released;
+}
+
+int timePreviews(const char* program, const char* folder, int runs)
+{
+    RunningProgram running(program, folder);
+    HWND dialog = running.started() ? waitForMainDialog(running.id()) : nullptr;
+    if (dialog == nullptr || !waitForPreview(dialog)) {
+        std::fprintf(stderr, "inkveil_driver: the program showed no preview\n");
+        return 1;
+    }
+    RECT slider{};
+    GetWindowRect(GetDlgItem(dialog, IDC_RED), &slider);
+    std::vector<double> warm;
+    for (int run = 0; run < runs; ++run) {
+        // Into the channel beside the thumb, alternately left and right of the middle.
+        const LONG x = run % 2 == 0 ? slider.left + (slider.right - slider.left) / 8
+                                    : slider.right - (slider.right - slider.left) / 8;
+        const ScreenArea before = targetPaneOnScreen(dialog);
+        const double released = clickAt({x, (slider.top + slider.bottom) / 2});
+        warm.push_back(untilTargetChanges(dialog, before, released));
+        if (warm.back() < 0.0) {
+            std::fprintf(stderr, "inkveil_driver: a preview never reached the screen\n");
+            return 1;
+        }
+        Sleep(300);
+    }
+    std::printf("previews warm_ms=%.1f\n", median(warm));
+    return closeDialog(dialog) ? 0 : 1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 5 && std::strcmp(argv[1], "time-previews") == 0)
+        return timePreviews(argv[2], argv[3], std::max(1, std::atoi(argv[4])));
     if (argc != 2 || (std::strcmp(argv[1], "wait-preview") != 0 && std::strcmp(argv[1], "close") != 0)) {
-        std::fprintf(stderr, "usage: inkveil_driver wait-preview|close\n");
+        std::fprintf(stderr, "usage: inkveil_driver wait-preview|close|time-previews PROGRAM FOLDER RUNS\n");
         return 2;
     }
     HWND dialog = waitForMainDialog(0);

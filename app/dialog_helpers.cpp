@@ -28,8 +28,9 @@ void invalidateDialog() { InvalidateRect(dialogWindow(), nullptr, FALSE); }
 
 void restoreStartCaption()
 {
-    SetDlgItemTextA(dialogWindow(), conversionButtonId, "Start");
+    // The flag first: whoever sees "Start" sees the conversion ended.
     setRunning(0);
+    SetDlgItemTextA(dialogWindow(), conversionButtonId, "Start");
 }
 
 int32_t isRunning() { return running.load(); }

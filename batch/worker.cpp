@@ -221,18 +221,60 @@ bool convertDecoded(DecodedFile& file, const char* outputPath, const char* subty
     }
 }
 
-// The file converted band by band when it can be, then shown in the panes: the written outcome,
-// or none when it goes the whole-picture way.
+// Shows a streamed file in the panes on a thread of its own while the next file streams: a
+// streamed file keeps both processors busy, and the panes cost a sixth of a small one. One
+// at a time, in order; the last has been shown once finish() returns.
+class BackgroundPanes {
+public:
+    BackgroundPanes() = default;
+    ~BackgroundPanes() { finish(); }
+    BackgroundPanes(const BackgroundPanes&) = delete;
+    BackgroundPanes& operator=(const BackgroundPanes&) = delete;
+
+    void show(std::unique_ptr<GdiBitmap> paneCopy, ImageSize size, const WatermarkSettings& settings)
+    {
+        finish();
+        try {
+            thread_ = std::thread([copy = std::move(paneCopy), size, settings] { showStreamed(copy->get(), size, settings); });
+        } catch (const std::system_error&) {
+            // No thread to be had: this file is not shown.
+        }
+    }
+    void finish()
+    {
+        if (thread_.joinable()) thread_.join();
+    }
+
+    // Both panes from a streamed file's copy (null: none could be made).
+    static void showStreamed(GpBitmap* paneCopy, ImageSize size, const WatermarkSettings& settings)
+    {
+        try {
+            std::optional<PreviewSource> reduced;
+            reduceForPanes(paneCopy, size, reduced);
+            showReducedInPanes(reduced ? &*reduced : nullptr, settings);
+        } catch (const std::exception&) {
+            // Short of memory for the panes: they keep what they showed.
+        }
+        invalidateDialog();
+    }
+
+private:
+    std::thread thread_;
+};
+
+// The file converted band by band when it can be, then shown in the panes, by `panes` or, without
+// them, here: the written outcome, or none when it goes the whole-picture way.
 std::optional<bool> convertByStreaming(const char* sourcePath, const char* outputPath, const char* subtype,
-                                       const WatermarkSettings& settings)
+                                       const WatermarkSettings& settings, BackgroundPanes* panes)
 {
     try {
-        GdiBitmap paneCopy;
-        const StreamedConversion streamed = convertStreamed(sourcePath, outputPath, subtype, settings, workingSize, paneCopy);
+        auto paneCopy = std::make_unique<GdiBitmap>();
+        const StreamedConversion streamed = convertStreamed(sourcePath, outputPath, subtype, settings, workingSize, *paneCopy);
         if (streamed.outcome == StreamOutcome::notStreamed) return std::nullopt;
-        std::optional<PreviewSource> reduced;
-        reduceForPanes(paneCopy.get(), streamed.size, reduced);
-        showReducedInPanes(reduced ? &*reduced : nullptr, settings);
+        if (panes != nullptr)
+            panes->show(std::move(paneCopy), streamed.size, settings);
+        else
+            BackgroundPanes::showStreamed(paneCopy->get(), streamed.size, settings);
         return streamed.outcome == StreamOutcome::written;
     } catch (const std::exception&) {
         return false;
@@ -259,6 +301,7 @@ ConversionCounts convertEach(int ticket)
     ConversionCounts counts;
     std::set<std::string> claimed;
     std::unique_ptr<DecodedFile> next;
+    BackgroundPanes panes;
     for (int index = 0; index < sourceCount() && !stopRequestedFor(ticket); ++index) {
         setStatusText(("正在转换第" + std::to_string(index + 1) + "个图片文件").c_str());
         const WatermarkSettings settings = copySettings();
@@ -268,8 +311,11 @@ ConversionCounts convertEach(int ticket)
                            claimOutputName(target, sourcePath, claimed);
         const bool decodedAhead = next != nullptr;
         std::optional<bool> written;
-        if (!decodedAhead && named) written = convertByStreaming(sourcePath, target.outputPath, target.subtype, settings);
+        if (!decodedAhead && named)
+            written = convertByStreaming(sourcePath, target.outputPath, target.subtype, settings, &panes);
         if (!written) {
+            // The panes show the files in order.
+            panes.finish();
             std::unique_ptr<DecodedFile> current =
                 decodedAhead ? std::move(next) : std::make_unique<DecodedFile>(sourcePath, settings);
             const bool nextAhead = index + 1 < sourceCount() && worthDecodingAhead(sourceEntry(index + 1), settings);
@@ -405,7 +451,7 @@ bool processFile(const char* sourcePath, const char* outputPath, const char* sub
 {
     if (!imagingStarted()) return false;
     if (!previewOnly) {
-        const std::optional<bool> written = convertByStreaming(sourcePath, outputPath, subtype, settings);
+        const std::optional<bool> written = convertByStreaming(sourcePath, outputPath, subtype, settings, nullptr);
         if (written) return *written;
     }
     DecodedFile file(sourcePath, settings);

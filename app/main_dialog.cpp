@@ -97,7 +97,7 @@ void initialise(HWND dialog)
 {
     setDialogWindow(dialog);
     loadSettings();
-    startImaging();
+    startImaging(dialog);
     centreWindow(dialog, GetDesktopWindow());
     SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAIN))));
     SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAIN))));
@@ -232,7 +232,7 @@ void paint(HWND dialog)
 {
     PAINTSTRUCT paint;
     HDC deviceContext = BeginPaint(dialog, &paint);
-    paintPreview(deviceContext);
+    paintPreview(dialog, deviceContext);
     EndPaint(dialog, &paint);
 }
 

@@ -52,7 +52,7 @@ void rescanIfPending()
 {
     if (!rescanPending.exchange(false)) return;
     previewSource.reset();
-    scanSources();
+    rescanSources();
 }
 
 // Once the dialog is closing nothing more is shown: every question counts as answered No.
@@ -400,6 +400,15 @@ DWORD WINAPI workerLoop(void*)
 }
 
 }  // namespace
+
+void rescanSources()
+{
+    const ScanReport found = scanSources([](const std::string& directory) {
+        setStatusText(("正在目录" + directory + "中查找图片文件...").c_str());
+    });
+    const char* verb = found.directory.empty() ? "有" : "找到";
+    setStatusText((verb + std::to_string(found.count) + "个待转换文件").c_str());
+}
 
 void startWorker()
 {

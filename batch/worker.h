@@ -6,6 +6,10 @@
 // Starts the worker; its first job is a preview of sourcePath with a rescan.
 void startWorker();
 
+// Rebuilds the source list, reporting on the status line where it searches and what it found.
+// Only on the worker thread, or before it starts.
+void rescanSources();
+
 // Asks for a job: mode 1 a preview, 0 a conversion; rescan 1 rebuilds the source list
 // first (a pending rescan is never withdrawn). Requests made before the worker wakes
 // collapse into one job, of the kind the last one asked for.

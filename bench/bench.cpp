@@ -68,7 +68,7 @@ LRESULT CALLBACK standInProcedure(HWND window, UINT message, WPARAM wParam, LPAR
         ++paintCount;
         PAINTSTRUCT paint;
         const HDC deviceContext = BeginPaint(window, &paint);
-        paintPreview(deviceContext);
+        paintPreview(window, deviceContext);
         EndPaint(window, &paint);
         return 0;
     }
@@ -115,7 +115,7 @@ public:
     explicit ImagingSession(HWND window)
     {
         setDialogWindow(window);
-        startImaging();
+        startImaging(window);
     }
     ~ImagingSession() { stopImaging(); }
     ImagingSession(const ImagingSession&) = delete;

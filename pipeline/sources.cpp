@@ -1,14 +1,11 @@
 #include "pipeline/sources.h"
 
-#include "app/dialog_helpers.h"
 #include "common/handles.h"
 #include "common/text.h"
 #include "settings/settings.h"
 
 #include <windows.h>
 
-#include <cstdarg>
-#include <cstdio>
 #include <string>
 
 namespace {
@@ -16,20 +13,6 @@ namespace {
 SourceList sources;
 
 constexpr char sourceExtensions[][10] = {"jpg", "jpeg", "gif", "png", "bmp", "tiff"};
-
-std::string formatted(const char* format, ...)
-{
-    std::va_list arguments;
-    va_start(arguments, format);
-    std::va_list measuring;
-    va_copy(measuring, arguments);
-    const int length = std::vsnprintf(nullptr, 0, format, measuring);
-    va_end(measuring);
-    std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
-    if (length > 0) std::vsnprintf(&text[0], text.size() + 1, format, arguments);
-    va_end(arguments);
-    return text;
-}
 
 void addEntry(const std::string& path)
 {
@@ -40,7 +23,6 @@ bool full() { return sources.count >= sourceListCapacity; }
 
 void searchDirectory(const std::string& directory)
 {
-    setStatusText(formatted("正在目录%s中查找图片文件...", directory.c_str()).c_str());
     for (const char* extension : sourceExtensions) {
         if (full()) break;
         WIN32_FIND_DATAA found;
@@ -51,23 +33,23 @@ void searchDirectory(const std::string& directory)
             if (hasExtension(found.cFileName, extension)) addEntry(directory + "\\" + found.cFileName);
         } while (!full() && FindNextFileA(search.get(), &found));
     }
-    setStatusText(formatted("找到%d个待转换文件", sources.count).c_str());
 }
 
 }  // namespace
 
-void scanSources()
+ScanReport scanSources(const std::function<void(const std::string& directory)>& searching)
 {
     sources.count = 0;
-    // One copy, so that the status text, the patterns and the entries name the same path.
+    // One copy, so that the report, the patterns and the entries name the same path.
     const WatermarkSettings settings = copySettings();
     const std::string path(fieldText(settings.sourcePath));
     if (GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
+        if (searching) searching(path);
         searchDirectory(path);
-        return;
+        return {path, sources.count};
     }
     addEntry(path);
-    setStatusText(formatted("有%d个待转换文件", sources.count).c_str());
+    return {"", sources.count};
 }
 
 bool hasExtension(std::string_view name, std::string_view extension)

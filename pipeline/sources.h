@@ -3,6 +3,8 @@
 // found by extension, or the one file named. Only the worker thread scans and reads it.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <string_view>
 
 constexpr int sourceListCapacity = 100;
@@ -13,9 +15,17 @@ struct SourceList {
     int32_t count;
 };
 
-// Rebuilds the list from sourcePath, reporting on the status line. A path that does not
-// fit an entry whole is left out, so every listed path names the file it was found as.
-void scanSources();
+// What a scan found: the directory it searched (empty when the path named one file) and how
+// many files it listed.
+struct ScanReport {
+    std::string directory;
+    int count = 0;
+};
+
+// Rebuilds the list from sourcePath, telling `searching` the directory before it searches one.
+// A path that does not fit an entry whole is left out, so every listed path names the file it
+// was found as.
+ScanReport scanSources(const std::function<void(const std::string& directory)>& searching);
 
 // Whether a found name's own long name ends with a point and `extension` (lower case), ignoring
 // the name's ASCII case.

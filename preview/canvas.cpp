@@ -1,9 +1,9 @@
 #include "preview/canvas.h"
 
-#include "app/dialog_helpers.h"
 #include "common/handles.h"
 
 #include <atomic>
+#include <initializer_list>
 
 using namespace imaging;
 
@@ -39,12 +39,12 @@ CanvasLock::~CanvasLock()
     if (held_) ReleaseMutex(canvasLock());
 }
 
-void startImaging()
+void startImaging(HWND dialog)
 {
     GdiplusStartupInput input;
     GdiplusStartup(&imagingToken, &input, nullptr);
     RECT window{};
-    GetWindowRect(dialogWindow(), &window);
+    GetWindowRect(dialog, &window);
     CanvasLock lock(INFINITE);
     canvas.track(createBitmap(window.right - window.left, window.bottom - window.top, PixelFormat32bppARGB, canvas));
     started = true;
@@ -113,7 +113,7 @@ void showInPanes(GpImage* sourcePicture, GpImage* targetPicture)
     fitIntoPane(surface.get(), targetPicture, targetPane.x, targetPane.y, paneWidth, paneHeight);
 }
 
-void paintPreview(HDC deviceContext, DWORD waitMilliseconds)
+void paintPreview(HWND dialog, HDC deviceContext, DWORD waitMilliseconds)
 {
     CanvasLock lock(waitMilliseconds);
     if (!lock) {
@@ -122,7 +122,7 @@ void paintPreview(HDC deviceContext, DWORD waitMilliseconds)
         if (lock.timedOut()) {
             const RECT area{previewArea.x, previewArea.y, previewArea.x + previewArea.width,
                             previewArea.y + previewArea.height};
-            InvalidateRect(dialogWindow(), &area, FALSE);
+            InvalidateRect(dialog, &area, FALSE);
         }
         return;
     }

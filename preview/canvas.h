@@ -30,9 +30,9 @@ constexpr PixelRect previewArea{sourcePane.x - 1, sourcePane.y - 1, paneWidth + 
 
 constexpr DWORD canvasWaitMilliseconds = 5000;
 
-// Starts the imaging library and makes the transparent canvas, as large as the dialog's
-// window (dialogWindow), and its lock.
-void startImaging();
+// Starts the imaging library and makes the transparent canvas, as large as `dialog`'s window,
+// and its lock.
+void startImaging(HWND dialog);
 
 // Waits for any drawing into the canvas to end, then releases the canvas and shuts the
 // imaging library down. Jobs decode and render outside canvasLock: stop the worker first.
@@ -79,4 +79,4 @@ void showInPanes(imaging::GpImage* sourcePicture, imaging::GpImage* targetPictur
 
 // The paint handler's part: frames, and previewArea of the canvas blended over them. When the
 // lock cannot be had in time nothing is drawn and previewArea is marked for another paint.
-void paintPreview(HDC deviceContext, DWORD waitMilliseconds = canvasWaitMilliseconds);
+void paintPreview(HWND dialog, HDC deviceContext, DWORD waitMilliseconds = canvasWaitMilliseconds);

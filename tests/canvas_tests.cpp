@@ -1,5 +1,6 @@
 #include "common/handles.h"
 #include "preview/canvas.h"
+#include "app/dialog_helpers.h"
 #include "tests/support.h"
 
 #include <gtest/gtest.h>
@@ -104,7 +105,7 @@ private:
 
 class Canvas : public ::testing::Test {
 protected:
-    void SetUp() override { startImaging(); }
+    void SetUp() override { startImaging(dialogWindow()); }
     void TearDown() override { stopImaging(); }
 
     TestDialog dialog{canvasWidth, canvasHeight};
@@ -195,7 +196,7 @@ TEST_F(Canvas, StartsTransparentAtTheWindowsSizeAndPaintsTheFramesOnTheWindow)
         EXPECT_EQ(size.height, canvasHeight);
         expectEveryPixel([](int x, int y) { return pixelAt(previewCanvas(), x, y); }, [](int, int) { return 0u; });
     }
-    paintPreview(window.dc());
+    paintPreview(dialogWindow(), window.dc());
 
     expectEveryPixel([&](int x, int y) { return window.at(x, y); },
                      [](int x, int y) { return framedColour(x, y, grey); });
@@ -208,7 +209,7 @@ TEST_F(Canvas, PaintCopiesThePreviewAreaAndNothingElse)
         ASSERT_TRUE(lock);
         fill(previewCanvas(), green);
     }
-    paintPreview(window.dc());
+    paintPreview(dialogWindow(), window.dc());
 
     expectEveryPixel([&](int x, int y) { return window.at(x, y); },
                      [](int x, int y) { return inPreviewArea(x, y) ? green : grey; });
@@ -224,7 +225,7 @@ TEST_F(Canvas, PaintWaitsForTheJobHoldingTheCanvas)
         fill(previewCanvas(), blue);
     });
     WaitForSingleObject(held.get(), INFINITE);
-    paintPreview(window.dc());
+    paintPreview(dialogWindow(), window.dc());
     job.join();
 
     EXPECT_EQ(window.at(560, 130), blue);
@@ -237,7 +238,7 @@ TEST_F(Canvas, PaintThatCannotHaveTheCanvasDrawsNothingAndAsksAgain)
     ValidateRect(dialog.window(), nullptr);
     {
         CanvasHolder job;
-        paintPreview(window.dc(), 50);
+        paintPreview(dialogWindow(), window.dc(), 50);
     }
 
     expectEveryPixel([&](int x, int y) { return window.at(x, y); }, [](int, int) { return grey; });

@@ -4,6 +4,7 @@
 #include "pipeline/output.h"
 #include "preview/canvas.h"
 #include "preview/pane_pictures.h"
+#include "app/dialog_helpers.h"
 #include "tests/support.h"
 
 #include <gtest/gtest.h>
@@ -134,7 +135,7 @@ TEST(Orientation, ConversionsComeOutUprightForEveryValue)
     };
     TempDir directory;
     TestDialog dialog;
-    startImaging();
+    startImaging(dialogWindow());
     const Bytes jpeg = quadrantJpeg(directory);
     WatermarkSettings settings = {};
     settings.keepSourceSize = 1;

@@ -4,6 +4,7 @@
 #include "pipeline/render.h"
 #include "preview/canvas.h"
 #include "preview/pane_pictures.h"
+#include "app/dialog_helpers.h"
 #include "tests/support.h"
 
 #include <gtest/gtest.h>
@@ -107,7 +108,7 @@ protected:
     {
         CurrentDirectory inDirectory(directory.path());
         resetDefaults();
-        startImaging();
+        startImaging(dialogWindow());
     }
     void TearDown() override { stopImaging(); }
 };

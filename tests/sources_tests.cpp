@@ -1,3 +1,4 @@
+#include "batch/worker.h"
 #include "common/handles.h"
 #include "pipeline/sources.h"
 #include "settings/settings.h"
@@ -54,7 +55,7 @@ protected:
     Texts scan(const std::string& path)
     {
         setSourcePath(path.c_str());
-        scanSources();
+        rescanSources();
         Texts entries;
         for (int index = 0; index < sourceCount(); ++index) entries.emplace_back(sourceEntry(index));
         return entries;

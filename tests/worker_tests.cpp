@@ -51,7 +51,7 @@ protected:
         CurrentDirectory inDirectory(directory.path());
         resetDefaults();
         setSourcePath(directory.path().c_str());
-        startImaging();
+        startImaging(dialogWindow());
     }
 
     void TearDown() override
@@ -371,7 +371,7 @@ TEST(ProcessFile, WithoutTheCanvasLockStillSavesAndLeavesTheCanvas)
 {
     TempDir directory;
     TestDialog dialog;
-    startImaging();
+    startImaging(dialogWindow());
     writePicture(directory.file("a.png"), colourOf(4));
     const std::string output = directory.file("out.png");
     {

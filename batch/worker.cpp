@@ -3,6 +3,7 @@
 #include "app/dialog_helpers.h"
 #include "common/handles.h"
 #include "common/imaging.h"
+#include "common/pooled_memory.h"
 #include "common/text.h"
 #include "pipeline/geometry.h"
 #include "pipeline/orientation.h"
@@ -395,6 +396,8 @@ DWORD WINAPI workerLoop(void*)
             runPreview();
         else
             runConversion(conversionTicket.load());
+        // Between jobs the program holds only what it shows.
+        releaseKeptMemory();
     }
     return 0;
 }

@@ -1,12 +1,41 @@
 #include "common/imaging.h"
 
+#include "common/pooled_memory.h"
+
+#include <algorithm>
 #include <limits>
+#include <mutex>
+#include <new>
+#include <utility>
+#include <vector>
 
 namespace imaging {
 
+namespace {
+
+// Smaller pixels come from GDI+ itself: a fresh block of this size costs little.
+constexpr long long pooledPixelBytes = 1 << 20;
+
+// The bitmaps made on pooled memory, each with its pixels.
+std::mutex pixelsLock;
+std::vector<std::pair<GpBitmap*, PooledMemory>> pooledPixels;
+
+}  // namespace
+
 GpStatus WINGDIPAPI disposeBitmap(GpBitmap* bitmap)
 {
-    return GdipDisposeImage(bitmap);
+    const GpStatus disposed = GdipDisposeImage(bitmap);
+    PooledMemory pixels;
+    {
+        const std::lock_guard<std::mutex> hold(pixelsLock);
+        const auto held = std::find_if(pooledPixels.begin(), pooledPixels.end(),
+                                       [bitmap](const auto& entry) { return entry.first == bitmap; });
+        if (held != pooledPixels.end()) {
+            pixels = std::move(held->second);
+            pooledPixels.erase(held);
+        }
+    }
+    return disposed;
 }
 
 ImageSize imageSize(GpImage* image)
@@ -30,7 +59,21 @@ GpStatus createBitmap(int width, int height, PixelFormat format, GdiBitmap& resu
 {
     result.reset();
     if (!bitmapFits(width, height, format)) return ValueOverflow;
-    return GdipCreateBitmapFromScan0(width, height, 0, format, nullptr, result.receive());
+    const INT stride = static_cast<INT>((width * static_cast<long long>(GetPixelFormatSize(format)) + 31) / 32 * 4);
+    const long long bytes = static_cast<long long>(stride) * height;
+    if (bytes < pooledPixelBytes || (format & PixelFormatIndexed) != 0)
+        return GdipCreateBitmapFromScan0(width, height, 0, format, nullptr, result.receive());
+    PooledMemory pixels(static_cast<std::size_t>(bytes), PooledMemory::Contents::zeroed);
+    if (!pixels) return OutOfMemory;
+    const std::lock_guard<std::mutex> hold(pixelsLock);
+    try {
+        pooledPixels.reserve(pooledPixels.size() + 1);
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory;
+    }
+    const GpStatus created = GdipCreateBitmapFromScan0(width, height, stride, format, pixels.data(), result.receive());
+    if (created == Ok) pooledPixels.emplace_back(result.get(), std::move(pixels));
+    return created;
 }
 
 BitmapLock::BitmapLock(GpBitmap* bitmap, const Rect& area, UINT mode, PixelFormat format) : bitmap_(bitmap)

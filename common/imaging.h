@@ -29,14 +29,6 @@ public:
         return &handle_;
     }
 
-    // Hands the handle over to the caller, who releases it.
-    Handle* release()
-    {
-        Handle* handle = handle_;
-        handle_ = nullptr;
-        return handle;
-    }
-
     // Records the status of a call on this object; returns whether it succeeded.
     bool track(GpStatus status)
     {
@@ -78,9 +70,10 @@ ImageSize imageSize(GpImage* image);
 // wraps a product past it into a far smaller buffer). Computed in 64 bits.
 bool bitmapFits(long long width, long long height, PixelFormat format);
 
-// A new bitmap whose pixels start at zero (GdipCreateBitmapFromScan0), into `result`. A size
-// that does not fit is refused before GDI+ is asked, as ValueOverflow; OutOfMemory when it fits
-// but cannot be had.
+// A new bitmap whose pixels start at zero (GdipCreateBitmapFromScan0), into `result`; a large
+// one's pixels are pooled memory, given back when the bitmap is disposed. A size that does not
+// fit is refused before GDI+ is asked, as ValueOverflow; OutOfMemory when it fits but cannot be
+// had.
 GpStatus createBitmap(int width, int height, PixelFormat format, GdiBitmap& result);
 
 // The pixels of a rectangle of a bitmap in one format, locked for its lifetime

@@ -27,7 +27,7 @@ constexpr int jpegQuality = 100;
 // Rows handed to libjpeg per call.
 constexpr int rowsPerCall = 16;
 
-bool isJpeg(const std::vector<uint8_t>& file) { return file.size() >= 2 && file[0] == 0xFF && file[1] == 0xD8; }
+bool isJpeg(ByteSpan file) { return file.size() >= 2 && file[0] == 0xFF && file[1] == 0xD8; }
 
 // Markers after which no application segment of the header can follow: the frame headers,
 // the first scan, and the markers that carry no length.
@@ -79,7 +79,7 @@ namespace {
 
 // The header, with the output colours chosen (inks for CMYK and YCCK, else blue, green, red)
 // and the output size at 1/scaleDenominator of the picture's.
-bool readHeader(JpegReader& reader, const std::vector<uint8_t>& file, int scaleDenominator, bool blockLocal)
+bool readHeader(JpegReader& reader, ByteSpan file, int scaleDenominator, bool blockLocal)
 {
     if (setjmp(reader.errors.fatal)) return false;
     jpeg_create_decompress(&reader.info);
@@ -262,28 +262,27 @@ bool opensAsJpeg(const char* path)
     return file && ReadFile(file.get(), start.data(), 2, &read, nullptr) && read == 2 && isJpeg(start);
 }
 
-std::vector<uint8_t> readJpegFile(const char* path)
+PooledMemory readJpegFile(const char* path)
 {
     const KernelHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size{};
-    if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart > std::numeric_limits<DWORD>::max() ||
+    if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart < 2 ||
+        size.QuadPart > std::numeric_limits<DWORD>::max() ||
         static_cast<unsigned long long>(size.QuadPart) > std::numeric_limits<std::size_t>::max() / 2)
         return {};
-    std::vector<uint8_t> bytes(2);
+    std::vector<uint8_t> start(2);
     DWORD read = 0;
-    if (!ReadFile(file.get(), bytes.data(), 2, &read, nullptr) || read != 2 || !isJpeg(bytes)) return {};
-    try {
-        bytes.resize(static_cast<std::size_t>(size.QuadPart));
-    } catch (const std::bad_alloc&) {
-        return {};
-    }
+    if (!ReadFile(file.get(), start.data(), 2, &read, nullptr) || read != 2 || !isJpeg(start)) return {};
+    PooledMemory bytes(static_cast<std::size_t>(size.QuadPart), PooledMemory::Contents::unspecified);
+    if (!bytes) return {};
+    std::memcpy(bytes.data(), start.data(), 2);
     const DWORD rest = static_cast<DWORD>(bytes.size() - 2);
     if (!ReadFile(file.get(), bytes.data() + 2, rest, &read, nullptr) || read != rest) return {};
     return bytes;
 }
 
-ByteRange applicationSegment(const std::vector<uint8_t>& file, uint8_t marker, std::string_view signature)
+ByteRange applicationSegment(ByteSpan file, uint8_t marker, std::string_view signature)
 {
     if (!isJpeg(file)) return {};
     std::size_t at = 2;
@@ -305,7 +304,7 @@ ByteRange applicationSegment(const std::vector<uint8_t>& file, uint8_t marker, s
     return {};
 }
 
-ImageSize jpegSize(const std::vector<uint8_t>& file)
+ImageSize jpegSize(ByteSpan file)
 {
     if (!isJpeg(file) || file.size() > std::numeric_limits<unsigned long>::max()) return {};
     JpegReader reader;
@@ -322,7 +321,7 @@ int reducedScaleFor(ImageSize picture, ImageSize needed)
     return 1;
 }
 
-JpegRowReader::JpegRowReader(const std::vector<uint8_t>& file, int scaleDenominator, bool blockLocal)
+JpegRowReader::JpegRowReader(ByteSpan file, int scaleDenominator, bool blockLocal)
 {
     if (!isJpeg(file) || file.size() > std::numeric_limits<unsigned long>::max()) return;
     try {
@@ -432,7 +431,7 @@ struct Strip {
 
 // The columns [first, end) of the rows [0, rows), or the rows [first, end) of every column;
 // each pixel from its own blocks alone.
-bool decodeStrip(const std::vector<uint8_t>& file, bool columns, int first, int end, int rows, Strip& strip)
+bool decodeStrip(ByteSpan file, bool columns, int first, int end, int rows, Strip& strip)
 {
     JpegRowReader reader(file, 1, true);
     if (!reader.started()) return false;
@@ -489,7 +488,7 @@ Cut cutAt(int kept, int picture, int block)
 
 }  // namespace
 
-DecodeOutcome decodeJpeg(const std::vector<uint8_t>& file, GdiBitmap& result, int scaleDenominator, ImageSize kept)
+DecodeOutcome decodeJpeg(ByteSpan file, GdiBitmap& result, int scaleDenominator, ImageSize kept)
 {
     result.reset();
     const ImageSize header = jpegSize(file);

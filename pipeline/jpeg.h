@@ -4,6 +4,7 @@
 // encoder ignores. Every other format stays with GDI+.
 #include "common/handles.h"
 #include "common/imaging.h"
+#include "common/pooled_memory.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,7 +21,21 @@ bool opensAsJpeg(const char* path);
 
 // The whole file when it opens as a JPEG (its start-of-image marker); empty for any other
 // file, or one that cannot be read.
-std::vector<uint8_t> readJpegFile(const char* path);
+PooledMemory readJpegFile(const char* path);
+
+// Bytes of a file held in memory by someone else, who keeps them while the span is used.
+class ByteSpan {
+public:
+    ByteSpan(const std::vector<uint8_t>& bytes) : data_(bytes.data()), size_(bytes.size()) {}
+    ByteSpan(const PooledMemory& bytes) : data_(bytes.data()), size_(bytes.size()) {}
+    const uint8_t* data() const { return data_; }
+    std::size_t size() const { return size_; }
+    uint8_t operator[](std::size_t at) const { return data_[at]; }
+
+private:
+    const uint8_t* data_;
+    std::size_t size_;
+};
 
 // Bytes inside a file held in memory.
 struct ByteRange {
@@ -31,10 +46,10 @@ struct ByteRange {
 // The contents (after its length) of the first application segment of that marker (0xE0 to
 // 0xEF) whose contents begin with `signature`, among all the segments before the JPEG's frame
 // header; empty when there is none, or the file does not hold it whole.
-ByteRange applicationSegment(const std::vector<uint8_t>& file, uint8_t marker, std::string_view signature);
+ByteRange applicationSegment(ByteSpan file, uint8_t marker, std::string_view signature);
 
 // The picture's size as its frame header gives it; 0 x 0 for a file that is no JPEG.
-imaging::ImageSize jpegSize(const std::vector<uint8_t>& file);
+imaging::ImageSize jpegSize(ByteSpan file);
 
 // The largest of libjpeg's reductions (8, 4 or 2; else 1) whose picture, each side divided and
 // rounded up as libjpeg does, still has at least `needed` pixels on each side.
@@ -51,7 +66,7 @@ public:
     // Reads the header and starts decoding; not started() when libjpeg refuses the file.
     // blockLocal: no pixel takes anything from beyond its own block row and column (no fancy
     // upsampling, no block smoothing).
-    explicit JpegRowReader(const std::vector<uint8_t>& file, int scaleDenominator = 1, bool blockLocal = false);
+    explicit JpegRowReader(ByteSpan file, int scaleDenominator = 1, bool blockLocal = false);
     ~JpegRowReader();
     JpegRowReader(const JpegRowReader&) = delete;
     JpegRowReader& operator=(const JpegRowReader&) = delete;
@@ -109,7 +124,7 @@ private:
 // RGB for CMYK and YCCK ones, whose inks become the colours GDI+ shows for them. Damaged data that
 // libjpeg decodes past with a warning counts as decoded, as with GDI+; a fatal error anywhere,
 // a size GDI+ cannot hold, or a file libjpeg refuses is `failed`, with `result` empty.
-DecodeOutcome decodeJpeg(const std::vector<uint8_t>& file, imaging::GdiBitmap& result, int scaleDenominator = 1,
+DecodeOutcome decodeJpeg(ByteSpan file, imaging::GdiBitmap& result, int scaleDenominator = 1,
                          imaging::ImageSize kept = {});
 
 // Writes `picture` (24-bit RGB, or any other format read as 32-bit ARGB with its alpha

@@ -96,7 +96,7 @@ int exifOrientation(const uint8_t* contents, std::size_t size)
     return 0;
 }
 
-int jpegOrientation(const std::vector<uint8_t>& file)
+int jpegOrientation(ByteSpan file)
 {
     const std::string_view signature(reinterpret_cast<const char*>(exifHeader), sizeof exifHeader);
     const ByteRange exif = applicationSegment(file, 0xE1, signature);
@@ -106,7 +106,7 @@ int jpegOrientation(const std::vector<uint8_t>& file)
 ReducedDecoding decodeUprightReduced(const char* path, const std::function<ReducedView(ImageSize upright)>& view,
                                      GdiBitmap& result)
 {
-    const std::vector<uint8_t> jpeg = readJpegFile(path);
+    const PooledMemory jpeg = readJpegFile(path);
     const int orientation = jpegOrientation(jpeg);
     ImageSize upright = jpegSize(jpeg);
     if (orientation >= 5) std::swap(upright.width, upright.height);

@@ -17,7 +17,7 @@ int exifOrientation(const uint8_t* contents, std::size_t size);
 // The Orientation in the APP1 "Exif" segment among the application segments that open a
 // JPEG file held in memory; 0 for any other file, no such segment, or one the file does
 // not hold whole.
-int jpegOrientation(const std::vector<uint8_t>& file);
+int jpegOrientation(ByteSpan file);
 
 // Decodes the picture at `path` (a JPEG through libjpeg-turbo, anything else, and a JPEG
 // libjpeg-turbo refuses, through GDI+) and turns or mirrors it as its orientation says.

@@ -30,9 +30,12 @@ class BandQueue {
 public:
     BandQueue(JpegRowReader& reader, int width, int height)
         : reader_(reader), stride_(static_cast<std::size_t>(width) * 3), height_(height),
-          bandCount_((height + bandRows - 1) / bandRows),
-          slots_(bandsInFlight, std::vector<uint8_t>(stride_ * bandRows))
+          bandCount_((height + bandRows - 1) / bandRows)
     {
+        for (int slot = 0; slot < bandsInFlight; ++slot) {
+            slots_.emplace_back(stride_ * bandRows, PooledMemory::Contents::unspecified);
+            if (!slots_.back()) throw std::bad_alloc();
+        }
         try {
             decoder_ = std::thread([this] { decodeAll(); });
         } catch (const std::system_error&) {
@@ -114,7 +117,7 @@ private:
     std::size_t stride_;
     int height_;
     int bandCount_;
-    std::vector<std::vector<uint8_t>> slots_;
+    std::vector<PooledMemory> slots_;
     std::mutex mutex_;
     std::condition_variable changed_;
     int decoded_ = 0;   // bands ready
@@ -285,8 +288,8 @@ StreamedConversion convertStreamed(const char* sourcePath, const char* outputPat
 {
     paneCopy.reset();
     if (settings.keepSourceSize == 0) return {};
-    const std::vector<uint8_t> jpeg = readJpegFile(sourcePath);
-    if (jpeg.empty() || jpegOrientation(jpeg) >= 2) return {};
+    const PooledMemory jpeg = readJpegFile(sourcePath);
+    if (!jpeg || jpegOrientation(jpeg) >= 2) return {};
     JpegRowReader reader(jpeg);
     const ImageSize size = reader.size();
     if (!reader.started() || reader.inks() || size.width <= 0 || size.height <= 0) return {};

@@ -8,6 +8,7 @@
 #include "pipeline/geometry.h"
 #include "pipeline/orientation.h"
 #include "pipeline/output.h"
+#include "pipeline/profile.h"
 #include "pipeline/render.h"
 #include "pipeline/sources.h"
 #include "pipeline/stream.h"
@@ -161,6 +162,7 @@ public:
     ImageSize uprightSize() const { return decoding_.uprightSize; }
     int reduction() const { return decoding_.scaleDenominator; }
     const PreviewSource* reduced() const { return reduced_ ? &*reduced_ : nullptr; }
+    const ColourProfile& colourProfile() const { return colourProfile_; }
     // Whether a reduced picture was decoded for a view that `settings` do not make.
     bool reducedForOther(const WatermarkSettings& settings) const
     {
@@ -178,6 +180,7 @@ private:
             decoding_ = decodeUprightReduced(
                 path_.c_str(), [this](ImageSize upright) { return conversionView(upright, settings_); }, picture_);
             reduceForPanes(picture_.get(), decoding_.uprightSize, reduced_);
+            if (decoding_.outcome == DecodeOutcome::decoded) colourProfile_ = readColourProfile(path_.c_str());
             return;
         } catch (const std::bad_alloc&) {
             decoding_ = {DecodeOutcome::outOfMemory, {}, 1};
@@ -193,6 +196,7 @@ private:
     ReducedDecoding decoding_;
     GdiBitmap picture_;
     std::optional<PreviewSource> reduced_;
+    ColourProfile colourProfile_;
     std::thread thread_;
 };
 
@@ -216,7 +220,7 @@ bool convertDecoded(DecodedFile& file, const char* outputPath, const char* subty
             renderWatermarked(source.get(), target.get(), geometry, settings, watermarkFontFamily, file.reduction());
         // Not needed while the target is encoded, which is when the next file is decoding.
         source.reset();
-        return !previewOnly && decoded && rendered && saveImage(target.get(), outputPath, subtype);
+        return !previewOnly && decoded && rendered && saveImage(target.get(), outputPath, subtype, file.colourProfile());
     } catch (const std::exception&) {
         return false;
     }

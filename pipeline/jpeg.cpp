@@ -206,8 +206,12 @@ struct JpegWriter {
 
 namespace {
 
+// APP2 chunks hold at most this many bytes of a profile each, and there are at most 255 of them.
+constexpr std::size_t profileBytesPerChunk = 65519;
+constexpr std::size_t largestProfileChunks = 255;
+
 // Starts a picture of `width` x `height` pixels of 3 bytes each, or 4 with an unused fourth.
-bool startEncoding(JpegWriter& writer, int width, int height, bool threeBytes)
+bool startEncoding(JpegWriter& writer, int width, int height, bool threeBytes, const std::vector<uint8_t>& colourProfile)
 {
     if (setjmp(writer.errors.fatal)) return false;
     jpeg_create_compress(&writer.info);
@@ -224,6 +228,8 @@ bool startEncoding(JpegWriter& writer, int width, int height, bool threeBytes)
     // 4:2:0: chroma at half the luma's resolution each way.
     writer.info.comp_info[0].h_samp_factor = writer.info.comp_info[0].v_samp_factor = 2;
     jpeg_start_compress(&writer.info, TRUE);
+    if (!colourProfile.empty() && colourProfile.size() <= profileBytesPerChunk * largestProfileChunks)
+        jpeg_write_icc_profile(&writer.info, colourProfile.data(), static_cast<unsigned int>(colourProfile.size()));
     return true;
 }
 
@@ -262,46 +268,59 @@ bool opensAsJpeg(const char* path)
     return file && ReadFile(file.get(), start.data(), 2, &read, nullptr) && read == 2 && isJpeg(start);
 }
 
-PooledMemory readJpegFile(const char* path)
+PooledMemory readWholeFile(const char* path, std::string_view opening)
 {
     const KernelHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size{};
-    if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart < 2 ||
+    if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 ||
+        static_cast<unsigned long long>(size.QuadPart) < opening.size() ||
         size.QuadPart > std::numeric_limits<DWORD>::max() ||
         static_cast<unsigned long long>(size.QuadPart) > std::numeric_limits<std::size_t>::max() / 2)
         return {};
-    std::vector<uint8_t> start(2);
+    std::vector<uint8_t> start(opening.size());
+    const DWORD startSize = static_cast<DWORD>(start.size());
     DWORD read = 0;
-    if (!ReadFile(file.get(), start.data(), 2, &read, nullptr) || read != 2 || !isJpeg(start)) return {};
+    if (!ReadFile(file.get(), start.data(), startSize, &read, nullptr) || read != startSize ||
+        std::memcmp(start.data(), opening.data(), opening.size()) != 0)
+        return {};
     PooledMemory bytes(static_cast<std::size_t>(size.QuadPart), PooledMemory::Contents::unspecified);
     if (!bytes) return {};
-    std::memcpy(bytes.data(), start.data(), 2);
-    const DWORD rest = static_cast<DWORD>(bytes.size() - 2);
-    if (!ReadFile(file.get(), bytes.data() + 2, rest, &read, nullptr) || read != rest) return {};
+    std::memcpy(bytes.data(), start.data(), start.size());
+    const DWORD rest = static_cast<DWORD>(bytes.size() - start.size());
+    if (!ReadFile(file.get(), bytes.data() + start.size(), rest, &read, nullptr) || read != rest) return {};
     return bytes;
 }
 
-ByteRange applicationSegment(ByteSpan file, uint8_t marker, std::string_view signature)
+PooledMemory readJpegFile(const char* path) { return readWholeFile(path, "\xFF\xD8"); }
+
+std::vector<ByteRange> applicationSegments(ByteSpan file, uint8_t marker, std::string_view signature)
 {
-    if (!isJpeg(file)) return {};
+    std::vector<ByteRange> found;
+    if (!isJpeg(file)) return found;
     std::size_t at = 2;
     while (file.size() - at >= 4) {
-        if (file[at] != 0xFF) return {};
+        if (file[at] != 0xFF) break;
         const uint8_t kind = file[at + 1];
         if (kind == 0xFF) {
             ++at;  // a fill byte before the marker
             continue;
         }
         const std::size_t length = static_cast<std::size_t>(file[at + 2]) << 8 | file[at + 3];
-        if (endsHeader(kind) || length < 2 || file.size() - at - 2 < length) return {};
+        if (endsHeader(kind) || length < 2 || file.size() - at - 2 < length) break;
         const ByteRange contents{file.data() + at + 4, length - 2};
         if (kind == marker && contents.size >= signature.size() &&
             std::memcmp(contents.data, signature.data(), signature.size()) == 0)
-            return contents;
+            found.push_back(contents);
         at += 2 + length;
     }
-    return {};
+    return found;
+}
+
+ByteRange applicationSegment(ByteSpan file, uint8_t marker, std::string_view signature)
+{
+    const std::vector<ByteRange> found = applicationSegments(file, marker, signature);
+    return found.empty() ? ByteRange{} : found.front();
 }
 
 ImageSize jpegSize(ByteSpan file)
@@ -388,7 +407,8 @@ bool JpegRowReader::finish()
     return false;
 }
 
-JpegRowWriter::JpegRowWriter(const char* path, int width, int height, int bytesPerPixel)
+JpegRowWriter::JpegRowWriter(const char* path, int width, int height, int bytesPerPixel,
+                             const std::vector<uint8_t>& colourProfile)
     : file_(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr))
 {
     if (!file_ || width <= 0 || height <= 0) return;
@@ -397,7 +417,7 @@ JpegRowWriter::JpegRowWriter(const char* path, int width, int height, int bytesP
     } catch (const std::bad_alloc&) {
         return;
     }
-    started_ = startEncoding(*writer_, width, height, bytesPerPixel == 3);
+    started_ = startEncoding(*writer_, width, height, bytesPerPixel == 3, colourProfile);
 }
 
 JpegRowWriter::~JpegRowWriter() = default;
@@ -555,7 +575,7 @@ DecodeOutcome decodeJpeg(ByteSpan file, GdiBitmap& result, int scaleDenominator,
     return unsuccessful();
 }
 
-bool writeJpeg(GpBitmap* picture, const char* path)
+bool writeJpeg(GpBitmap* picture, const char* path, const std::vector<uint8_t>& colourProfile)
 {
     const ImageSize size = imageSize(picture);
     PixelFormat format = 0;
@@ -564,7 +584,7 @@ bool writeJpeg(GpBitmap* picture, const char* path)
     const BitmapLock pixels(picture, Rect(0, 0, size.width, size.height), ImageLockModeRead,
                             rgb ? PixelFormat24bppRGB : PixelFormat32bppARGB);
     if (!pixels) return false;
-    JpegRowWriter writer(path, size.width, size.height, rgb ? 3 : 4);
+    JpegRowWriter writer(path, size.width, size.height, rgb ? 3 : 4, colourProfile);
     return writer.write(static_cast<const uint8_t*>(pixels.data().Scan0), pixels.data().Stride, size.height) &&
            writer.finish();
 }

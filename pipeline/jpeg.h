@@ -23,6 +23,9 @@ bool opensAsJpeg(const char* path);
 // file, or one that cannot be read.
 PooledMemory readJpegFile(const char* path);
 
+// The whole file when its first bytes are `opening`; empty otherwise, or when it cannot be read.
+PooledMemory readWholeFile(const char* path, std::string_view opening);
+
 // Bytes of a file held in memory by someone else, who keeps them while the span is used.
 class ByteSpan {
 public:
@@ -47,6 +50,10 @@ struct ByteRange {
 // 0xEF) whose contents begin with `signature`, among all the segments before the JPEG's frame
 // header; empty when there is none, or the file does not hold it whole.
 ByteRange applicationSegment(ByteSpan file, uint8_t marker, std::string_view signature);
+
+// Every such segment before the frame header, in the file's order, up to any that the file does
+// not hold whole.
+std::vector<ByteRange> applicationSegments(ByteSpan file, uint8_t marker, std::string_view signature);
 
 // The picture's size as its frame header gives it; 0 x 0 for a file that is no JPEG.
 imaging::ImageSize jpegSize(ByteSpan file);
@@ -96,11 +103,13 @@ private:
 };
 
 // A new file at `path` encoded as writeJpeg encodes, from rows given in order a band at a time:
-// 3 bytes a pixel (blue, green, red), or 4 with the fourth unused. What it wrote stays when it
+// 3 bytes a pixel (blue, green, red), or 4 with the fourth unused; with `colourProfile` (ICC) in
+// APP2 chunks after the header unless it is too large for them. What it wrote stays when it
 // fails; the caller removes the file.
 class JpegRowWriter {
 public:
-    JpegRowWriter(const char* path, int width, int height, int bytesPerPixel = 3);
+    JpegRowWriter(const char* path, int width, int height, int bytesPerPixel = 3,
+                  const std::vector<uint8_t>& colourProfile = {});
     ~JpegRowWriter();
     JpegRowWriter(const JpegRowWriter&) = delete;
     JpegRowWriter& operator=(const JpegRowWriter&) = delete;
@@ -129,5 +138,6 @@ DecodeOutcome decodeJpeg(ByteSpan file, imaging::GdiBitmap& result, int scaleDen
 
 // Writes `picture` (24-bit RGB, or any other format read as 32-bit ARGB with its alpha
 // dropped) to `path` as a baseline JPEG at quality 100 with 4:2:0 chroma, replacing what the
-// file held, streaming to it as it encodes. False when it cannot be encoded or written.
-bool writeJpeg(imaging::GpBitmap* picture, const char* path);
+// file held, streaming to it as it encodes, with `colourProfile` as JpegRowWriter writes it.
+// False when it cannot be encoded or written.
+bool writeJpeg(imaging::GpBitmap* picture, const char* path, const std::vector<uint8_t>& colourProfile = {});

@@ -3,6 +3,7 @@
 #include "common/handles.h"
 #include "common/text.h"
 #include "pipeline/jpeg.h"
+#include "pipeline/profile.h"
 
 #include <windows.h>
 
@@ -198,10 +199,27 @@ bool saveThroughTemporary(const char* outputPath, const std::function<bool(const
     return saved;
 }
 
-bool saveImage(GpBitmap* target, const char* outputPath, const char* subtype)
+namespace {
+
+// The PNG written at `path` again with the profile in it; false when it could not be.
+bool addProfileToPng(const char* path, const ColourProfile& profile)
+{
+    const std::vector<uint8_t> withProfile = pngWithColourProfile(readWholeFile(path, "\x89PNG"), profile);
+    if (withProfile.empty() || withProfile.size() > MAXDWORD) return false;
+    const KernelHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && writeWhole(file.get(), withProfile.data(), static_cast<DWORD>(withProfile.size()));
+}
+
+}  // namespace
+
+bool saveImage(GpBitmap* target, const char* outputPath, const char* subtype, const ColourProfile& colourProfile)
 {
     char mimeType[sizeof "image/" + subtypeSize];
     std::snprintf(mimeType, sizeof mimeType, "image/%s", subtype);
+    const std::string_view format(subtype);
+    // JPEGs through libjpeg-turbo: Wine's GDI+ encoder writes every quality as about 75.
+    if (format == "jpeg")
+        return saveThroughTemporary(outputPath, [&](const char* temporary) { return writeJpeg(target, temporary, colourProfile); });
     CLSID encoder;
     if (findEncoder(toWide(mimeType), &encoder) < 0) return false;
 
@@ -216,8 +234,7 @@ bool saveImage(GpBitmap* target, const char* outputPath, const char* subtype)
     }
     const EncoderParameters parameters = saveParameters();
     return saveThroughTemporary(outputPath, [&](const char* temporary) {
-        // JPEGs through libjpeg-turbo: Wine's GDI+ encoder writes every quality as about 75.
-        return std::string_view(subtype) == "jpeg" ? writeJpeg(target, temporary)
-                                                   : GdipSaveImageToFile(encodable, toWide(temporary), &encoder, &parameters) == Ok;
+        if (GdipSaveImageToFile(encodable, toWide(temporary), &encoder, &parameters) != Ok) return false;
+        return format != "png" || colourProfile.empty() || addProfileToPng(temporary, colourProfile);
     });
 }

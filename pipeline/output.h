@@ -3,7 +3,9 @@
 #include "common/imaging.h"
 #include "settings/settings.h"
 
+#include <cstdint>
 #include <functional>
+#include <vector>
 #include <string>
 #include <string_view>
 
@@ -48,6 +50,8 @@ imaging::EncoderParameters saveParameters();
 bool saveThroughTemporary(const char* outputPath, const std::function<bool(const char* temporaryPath)>& encode);
 
 // Encodes `target` with the encoder for image/<subtype> into outputPath, replacing a file
-// of that name only once the new one is complete. Returns whether a file was written:
-// false when there is no such encoder or the save fails, and then nothing is left behind.
-bool saveImage(imaging::GpBitmap* target, const char* outputPath, const char* subtype);
+// of that name only once the new one is complete; a JPEG or PNG carries `colourProfile` (ICC)
+// when there is one. Returns whether a file was written: false when there is no such encoder
+// or the save fails, and then nothing is left behind.
+bool saveImage(imaging::GpBitmap* target, const char* outputPath, const char* subtype,
+               const std::vector<uint8_t>& colourProfile = {});

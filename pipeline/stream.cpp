@@ -3,6 +3,7 @@
 #include "pipeline/jpeg.h"
 #include "pipeline/orientation.h"
 #include "pipeline/output.h"
+#include "pipeline/profile.h"
 #include "pipeline/render.h"
 #include "pipeline/resample.h"
 
@@ -223,8 +224,9 @@ public:
 // Each band through the gains and the layer in place, then to the encoder.
 class JpegSink : public BandSink {
 public:
-    JpegSink(const char* path, ImageSize size, const ColourGains& gains, const WatermarkLayer& layer)
-        : writer_(path, size.width, size.height), gains_(gains), layer_(layer)
+    JpegSink(const char* path, ImageSize size, const ColourGains& gains, const WatermarkLayer& layer,
+             const ColourProfile& colourProfile)
+        : writer_(path, size.width, size.height, 3, colourProfile), gains_(gains), layer_(layer)
     {
     }
     bool take(const PixelRows& band, int firstRow) override
@@ -294,6 +296,7 @@ StreamedConversion convertStreamed(const char* sourcePath, const char* outputPat
     const ImageSize size = reader.size();
     if (!reader.started() || reader.inks() || size.width <= 0 || size.height <= 0) return {};
 
+    const ColourProfile colourProfile = forRgbOutputs(jpegColourProfile(jpeg));
     const ColourGains gains = gainsOf(colourMatrixFor(settings));
     const Resolution resolution = newBitmapResolution();
     WatermarkLayer layer;
@@ -303,7 +306,7 @@ StreamedConversion convertStreamed(const char* sourcePath, const char* outputPat
     const bool written = [&] {
         if (std::string_view(subtype) == "jpeg") {
             return saveThroughTemporary(outputPath, [&](const char* temporary) {
-                JpegSink sink(temporary, size, gains, layer);
+                JpegSink sink(temporary, size, gains, layer, colourProfile);
                 BandQueue bands(reader, size.width, size.height);
                 const bool encoded = runBands(bands, sink, size, paneReduction);
                 decodingFailed = bands.stopFailed();
@@ -320,7 +323,7 @@ StreamedConversion convertStreamed(const char* sourcePath, const char* outputPat
             decodingFailed = bands.stopFailed();
             if (!filled || decodingFailed) return false;
         }
-        return saveImage(target.get(), outputPath, subtype);
+        return saveImage(target.get(), outputPath, subtype, colourProfile);
     }();
     if (decodingFailed) return {};
     paneReduction.finish(paneCopy);

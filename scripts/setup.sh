@@ -4,7 +4,7 @@ set -euo pipefail
 
 # The x86_64 compiler and wine64 serve machines whose kernel runs no 32-bit code; nasm and
 # dpkg-dev fetch and build libjpeg-turbo from Debian's source package.
-packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix cmake make nasm dpkg-dev
+packages=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev cmake make nasm dpkg-dev
           wine wine32:i386 wine64 xvfb x11-utils xdotool
           fonts-arphic-ukai fonts-arphic-uming googletest imagemagick locales time)
 # Callers may name more: the benchmark's own tools.

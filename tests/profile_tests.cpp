@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using namespace imaging;
@@ -37,8 +38,7 @@ Bytes iccSegment(int number, int count, const Bytes& data, int extraLength = 0)
 {
     const std::size_t length = 2 + 14 + data.size() + extraLength;
     Bytes segment = {0xFF, 0xE2, uint8_t(length >> 8), uint8_t(length)};
-    const char signature[] = "ICC_PROFILE";
-    segment.insert(segment.end(), signature, signature + sizeof signature);
+    for (const char letter : std::string_view("ICC_PROFILE\0", 12)) segment.push_back(static_cast<uint8_t>(letter));
     segment.push_back(static_cast<uint8_t>(number));
     segment.push_back(static_cast<uint8_t>(count));
     segment.insert(segment.end(), data.begin(), data.end());
@@ -58,7 +58,7 @@ Bytes jpegWith(const std::vector<Bytes>& segments)
 Bytes pngChunk(const char* type, const Bytes& data)
 {
     Bytes chunk = bigEndian(static_cast<uint32_t>(data.size()));
-    chunk.insert(chunk.end(), type, type + 4);
+    for (const char letter : std::string_view(type, 4)) chunk.push_back(static_cast<uint8_t>(letter));
     chunk.insert(chunk.end(), data.begin(), data.end());
     const uLong crc = crc32(crc32(0L, Z_NULL, 0), chunk.data() + 4, static_cast<uInt>(chunk.size() - 4));
     const Bytes crcBytes = bigEndian(static_cast<uint32_t>(crc));

@@ -113,19 +113,15 @@ void blendRow(const uint8_t* layer, uint8_t* out, int width, int bytesPerPixel)
 
 const wchar_t* const watermarkFontFamily = L"楷体_GB2312";
 
-ColorMatrix colourMatrixFor(const WatermarkSettings& settings)
+ColourGains colourGainsFor(const WatermarkSettings& settings)
 {
     const float offset = static_cast<float>(settings.brightnessAdjust * static_cast<double>(percent));
-    ColorMatrix matrix = {};
-    matrix.m[0][0] = gain(settings.redAdjust);
-    matrix.m[1][1] = gain(settings.greenAdjust);
-    matrix.m[2][2] = gain(settings.blueAdjust);
-    matrix.m[3][3] = 1.0f;
-    matrix.m[4][0] = offset;
-    matrix.m[4][1] = offset;
-    matrix.m[4][2] = offset;
-    matrix.m[4][4] = 1.0f;
-    return matrix;
+    ColourGains gains;
+    gains.gain[0] = gain(settings.blueAdjust);
+    gains.gain[1] = gain(settings.greenAdjust);
+    gains.gain[2] = gain(settings.redAdjust);
+    for (float& channelOffset : gains.offset) channelOffset = offset * 255.0f;
+    return gains;
 }
 
 ARGB textColourFor(const WatermarkSettings& settings)
@@ -137,7 +133,7 @@ ARGB textColourFor(const WatermarkSettings& settings)
 bool drawAdjustedSource(GpBitmap* source, double regionWidth, double regionHeight, GpBitmap* target,
                         const WatermarkSettings& settings)
 {
-    return resampleInto(source, regionWidth, regionHeight, target, TargetAlpha::straight, gainsOf(colourMatrixFor(settings)));
+    return resampleInto(source, regionWidth, regionHeight, target, TargetAlpha::straight, colourGainsFor(settings));
 }
 
 void makeWatermarkLayer(ImageSize target, REAL dpiX, REAL dpiY, const WatermarkSettings& settings, double textScale,

@@ -5,9 +5,10 @@
 #include "pipeline/resample.h"
 #include "settings/settings.h"
 
-// The 5 x 5 colour matrix of the four colour settings: a gain per channel and one
-// brightness offset on red, green and blue; alpha passes unchanged.
-imaging::ColorMatrix colourMatrixFor(const WatermarkSettings& settings);
+// What the four colour settings do to every pixel: a gain per channel (adjust x 0.01 + 1) and
+// one brightness offset (brightness x 0.01 of the full scale) on red, green and blue, each
+// formed in double precision from the float 0.01 and stored as a float; alpha passes.
+ColourGains colourGainsFor(const WatermarkSettings& settings);
 
 // Opaque red with the low 8 bits of textOpacity as alpha.
 imaging::ARGB textColourFor(const WatermarkSettings& settings);

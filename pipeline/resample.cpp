@@ -229,17 +229,6 @@ uint8_t toByte(float value)
     return static_cast<uint8_t>(std::clamp(value + 0.5f, 0.0f, 255.0f));
 }
 
-ColourGains gainsOf(const ColorMatrix& matrix)
-{
-    ColourGains gains;
-    for (int c = 0; c < 3; ++c) {
-        const int component = 2 - c;  // the matrix runs red, green, blue
-        gains.gain[c] = matrix.m[component][component];
-        gains.offset[c] = matrix.m[4][component] * 255.0f;
-    }
-    return gains;
-}
-
 void resampleRegion(const PixelRows& source, double regionWidth, double regionHeight, const PixelRows& target,
                     TargetAlpha alpha, const ColourGains& gains)
 {

@@ -29,10 +29,6 @@ struct ColourGains {
 // A value on the 0 to 255 scale as the nearest byte, clamped.
 uint8_t toByte(float value);
 
-// The gains of the colour matrices the settings make (red, green and blue on the diagonal,
-// offsets in the constant row).
-ColourGains gainsOf(const imaging::ColorMatrix& matrix);
-
 // Whether target pixels hold colours premultiplied by alpha or straight ones.
 enum class TargetAlpha { premultiplied, straight };
 

@@ -297,7 +297,7 @@ StreamedConversion convertStreamed(const char* sourcePath, const char* outputPat
     if (!reader.started() || reader.inks() || size.width <= 0 || size.height <= 0) return {};
 
     const ColourProfile colourProfile = forRgbOutputs(jpegColourProfile(jpeg));
-    const ColourGains gains = gainsOf(colourMatrixFor(settings));
+    const ColourGains gains = colourGainsFor(settings);
     const Resolution resolution = newBitmapResolution();
     WatermarkLayer layer;
     makeWatermarkLayer(size, resolution.x, resolution.y, settings, 1.0, watermarkFontFamily, layer);

@@ -6,6 +6,7 @@
 #include "common/text.h"
 #include "preview/canvas.h"
 #include "settings/settings.h"
+#include "settings/vocabulary.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
@@ -19,13 +20,12 @@ namespace {
 HINSTANCE instance;
 char browseBuffer[MAX_PATH];
 
-const char* const formatNames[] = {"保持不变", "jpg", "gif", "png", "bmp", "tiff"};
-
 struct AlignmentName {
     const char* text;
     int value;
 };
-const AlignmentName alignmentNames[] = {{"右下角", 3}, {"左上角", 0}, {"正中间", 1}, {"正下方", 2}};
+const AlignmentName alignmentNames[] = {
+    {"右下角", alignBottomRight}, {"左上角", alignTopLeft}, {"正中间", alignCentre}, {"正下方", alignBottomCentre}};
 
 struct Slider {
     int id;
@@ -103,7 +103,7 @@ void initialise(HWND dialog)
     SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAIN))));
     for (const Slider& slider : sliders)
         sendItem(dialog, slider.id, TBM_SETRANGE, TRUE, MAKELPARAM(slider.minimum, slider.maximum));
-    fillList(dialog, IDC_FORMAT, formatNames, std::size(formatNames));
+    fillList(dialog, IDC_FORMAT, outputFormatNames, std::size(outputFormatNames));
     const char* alignmentTexts[std::size(alignmentNames)];
     for (std::size_t index = 0; index < std::size(alignmentNames); ++index) alignmentTexts[index] = alignmentNames[index].text;
     fillList(dialog, IDC_ALIGNMENT, alignmentTexts, std::size(alignmentTexts));
@@ -183,8 +183,9 @@ void command(HWND dialog, int id)
         break;
     case IDC_CONVERT: pressConversionButton(dialog); break;
     case IDC_TEXT: {
-        SettingsEdit edit;
-        GetDlgItemTextA(dialog, IDC_TEXT, watermarkText(), static_cast<int>(settingsTextSize));
+        char text[settingsTextSize] = "";
+        GetDlgItemTextA(dialog, IDC_TEXT, text, static_cast<int>(sizeof text));
+        setWatermarkText(text);
         requestJob(1, 0);
         break;
     }
@@ -201,8 +202,9 @@ void command(HWND dialog, int id)
         break;
     }
     case IDC_FORMAT: {
-        SettingsEdit edit;
-        GetDlgItemTextA(dialog, IDC_FORMAT, outputFormat(), MAX_PATH);
+        char format[MAX_PATH] = "";
+        GetDlgItemTextA(dialog, IDC_FORMAT, format, static_cast<int>(sizeof format));
+        setOutputFormat(format);
         break;
     }
     case IDC_ALIGNMENT: chooseAlignment(dialog); break;

@@ -175,9 +175,8 @@ void applyBenchSettings(bool keepSize)
     setKeepSourceSize(keepSize ? 1 : 0);
     setTargetWidth(fixedWidth);
     setTargetHeight(fixedHeight);
-    SettingsEdit edit;
-    std::snprintf(outputFormat(), settingsTextSize, "%s", "jpg");
-    std::snprintf(watermarkText(), settingsTextSize, "%s", "Inkveil");
+    setOutputFormat("jpg");
+    setWatermarkText("Inkveil");
 }
 
 std::vector<std::string> jpegFilesIn(const std::string& directory)

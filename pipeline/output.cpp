@@ -4,6 +4,7 @@
 #include "common/text.h"
 #include "pipeline/jpeg.h"
 #include "pipeline/profile.h"
+#include "settings/vocabulary.h"
 
 #include <windows.h>
 
@@ -15,8 +16,6 @@
 using namespace imaging;
 
 namespace {
-
-constexpr const char* keepFormat = "保持不变";
 
 // Where the extension's point stands in `path`: after the last backslash, never the first
 // byte of the whole text; npos when the final component has none.
@@ -132,7 +131,7 @@ bool makeOutputTarget(const char* sourcePath, std::string_view outputFormat, Out
     std::string outputPath = directory + "\\converted\\" + fileName;
 
     std::string subtype;
-    if (outputFormat != keepFormat) {
+    if (outputFormat != keepFormatName) {
         outputPath = replaceExtension(outputFormat, outputPath);
         subtype = std::string(outputFormat);
     } else {

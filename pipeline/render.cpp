@@ -2,6 +2,7 @@
 
 #include "common/text.h"
 #include "pipeline/resample.h"
+#include "settings/vocabulary.h"
 
 #include <algorithm>
 #include <cmath>
@@ -26,9 +27,9 @@ struct Alignment {
 Alignment alignmentFor(int textAlignment)
 {
     switch (textAlignment) {
-    case 1: return {StringAlignmentCenter, StringAlignmentCenter};
-    case 2: return {StringAlignmentCenter, StringAlignmentFar};
-    case 3: return {StringAlignmentFar, StringAlignmentFar};
+    case alignCentre: return {StringAlignmentCenter, StringAlignmentCenter};
+    case alignBottomCentre: return {StringAlignmentCenter, StringAlignmentFar};
+    case alignBottomRight: return {StringAlignmentFar, StringAlignmentFar};
     default: return {StringAlignmentNear, StringAlignmentNear};
     }
 }

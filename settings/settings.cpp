@@ -1,6 +1,7 @@
 #include "settings/settings.h"
 
 #include "common/handles.h"
+#include "settings/vocabulary.h"
 
 #include <windows.h>
 
@@ -49,13 +50,21 @@ char* outputFormat() { return record.outputFormat; }
 char* watermarkText() { return record.watermarkText; }
 char* sourcePath() { return record.sourcePath; }
 
-void setSourcePath(const char* text)
+namespace {
+
+void setText(char* field, const char* text)
 {
     Guard guard(recordMutex);
     const std::size_t length = strnlen(text, settingsTextSize);
-    std::memcpy(record.sourcePath, text, length);
-    std::memset(record.sourcePath + length, 0, settingsTextSize - length);
+    std::memcpy(field, text, length);
+    std::memset(field + length, 0, settingsTextSize - length);
 }
+
+}  // namespace
+
+void setSourcePath(const char* text) { setText(record.sourcePath, text); }
+void setOutputFormat(const char* text) { setText(record.outputFormat, text); }
+void setWatermarkText(const char* text) { setText(record.watermarkText, text); }
 
 SettingsEdit::SettingsEdit() { recordMutex.lock(); }
 SettingsEdit::~SettingsEdit() { recordMutex.unlock(); }
@@ -77,9 +86,9 @@ void resetDefaults()
     record.brightnessAdjust = 0;
     record.textOpacity = 100;
     record.fontSize = 12;
-    record.textAlignment = 3;
+    record.textAlignment = alignBottomRight;
     record.keepSourceSize = 1;
-    std::snprintf(record.outputFormat, settingsTextSize, "%s", "保持不变");
+    std::snprintf(record.outputFormat, settingsTextSize, "%s", keepFormatName);
     std::snprintf(record.watermarkText, settingsTextSize, "%s", "Inkveil");
     char currentDirectory[MAX_PATH] = "";
     if (GetCurrentDirectoryA(MAX_PATH, currentDirectory) >= MAX_PATH) currentDirectory[0] = '\0';

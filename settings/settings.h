@@ -1,5 +1,6 @@
 #pragma once
 // The one settings record of the process and its file "settings.dat" (a raw image of it).
+// Threads: the dialog thread alone writes it; every other thread reads it through copySettings.
 #include <cstddef>
 #include <cstdint>
 
@@ -52,8 +53,10 @@ char* outputFormat();
 char* watermarkText();
 char* sourcePath();
 
-// Copies at most settingsTextSize bytes of `text` and zero-fills the rest of the field.
+// Each copies at most settingsTextSize bytes of `text` and zero-fills the rest of the field.
 void setSourcePath(const char* text);
+void setOutputFormat(const char* text);
+void setWatermarkText(const char* text);
 
 // Holds off copySettings on other threads while a text field is rewritten in place.
 class SettingsEdit {

@@ -3,6 +3,7 @@
 #include "app/main_dialog.h"
 #include "app/resource.h"
 #include "common/handles.h"
+#include "pipeline/output.h"
 
 #include <windows.h>
 
@@ -17,9 +18,11 @@ void extractSampleImage()
     HGLOBAL loaded = resource != nullptr ? LoadResource(programInstance(), resource) : nullptr;
     const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
     if (bytes == nullptr) return;
-    const KernelHandle file(CreateFileA("Demo.jpg", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return;
-    DWORD written = 0;
-    WriteFile(file.get(), bytes, SizeofResource(programInstance(), resource), &written, nullptr);
+    const DWORD size = SizeofResource(programInstance(), resource);
+    // Whole or not at all: a cut sample would be kept, since an existing one is never rewritten.
+    saveThroughTemporary("Demo.jpg", [&](const char* temporary) {
+        const KernelHandle file(CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        return file && writeWhole(file.get(), bytes, size);
+    });
 }

@@ -2,19 +2,22 @@
 
 #include <initializer_list>
 
-TargetGeometry targetGeometryFor(int w, int h, const WatermarkSettings& settings)
+TargetGeometry targetGeometryFor(int sourceWidth, int sourceHeight, const WatermarkSettings& settings)
 {
-    if (settings.keepSourceSize != 0) return {w, h, w, h};
+    if (settings.keepSourceSize != 0) return {sourceWidth, sourceHeight, sourceWidth, sourceHeight};
 
-    const int W = settings.targetWidth;
-    const int H = settings.targetHeight;
-    if (w == 0 || h == 0 || W <= 0 || H <= 0) return {W, H, 0, 0};
+    const int targetWidth = settings.targetWidth;
+    const int targetHeight = settings.targetHeight;
+    if (sourceWidth == 0 || sourceHeight == 0 || targetWidth <= 0 || targetHeight <= 0)
+        return {targetWidth, targetHeight, 0, 0};
 
-    const double q = static_cast<double>(W) / w;
-    const float sx = static_cast<float>(q);
-    const float sy = static_cast<float>(static_cast<double>(H) / h);
-    if (q > sy) return {W, H, w, static_cast<int32_t>(H / static_cast<double>(sx))};
-    return {W, H, static_cast<int32_t>(W / static_cast<double>(sy)), h};
+    // The width's scale is compared in double against the height's as a float.
+    const double widthScale = static_cast<double>(targetWidth) / sourceWidth;
+    const float widthScaleFloat = static_cast<float>(widthScale);
+    const float heightScale = static_cast<float>(static_cast<double>(targetHeight) / sourceHeight);
+    if (widthScale > heightScale)
+        return {targetWidth, targetHeight, sourceWidth, static_cast<int32_t>(targetHeight / static_cast<double>(widthScaleFloat))};
+    return {targetWidth, targetHeight, static_cast<int32_t>(targetWidth / static_cast<double>(heightScale)), sourceHeight};
 }
 
 TargetGeometry computeTargetGeometry(imaging::GpImage* source, const WatermarkSettings& settings)

@@ -79,19 +79,20 @@ void drawPaneFrames(GpGraphics* surface)
 
 PixelRect fittedPlacement(ImageSize image, int32_t x, int32_t y, int32_t boxWidth, int32_t boxHeight)
 {
-    const int32_t iw = image.width;
-    const int32_t ih = image.height;
-    if (iw <= boxWidth && ih <= boxHeight) return {x + (boxWidth - iw) / 2, y + (boxHeight - ih) / 2, iw, ih};
+    const int32_t imageWidth = image.width;
+    const int32_t imageHeight = image.height;
+    if (imageWidth <= boxWidth && imageHeight <= boxHeight)
+        return {x + (boxWidth - imageWidth) / 2, y + (boxHeight - imageHeight) / 2, imageWidth, imageHeight};
 
     // Two divisions in this order, never a product and one division: a 155 x 248 picture
     // must come out 149 wide, as it always has.
     const double paneRatio = static_cast<double>(paneWidth) / static_cast<double>(paneHeight);
-    if (paneRatio >= static_cast<double>(iw) / static_cast<double>(ih)) {
-        const auto w = static_cast<int32_t>(iw / (static_cast<double>(ih) / boxHeight));
-        return {x + (boxWidth - w) / 2, y, w, boxHeight};
+    if (paneRatio >= static_cast<double>(imageWidth) / static_cast<double>(imageHeight)) {
+        const auto fittedWidth = static_cast<int32_t>(imageWidth / (static_cast<double>(imageHeight) / boxHeight));
+        return {x + (boxWidth - fittedWidth) / 2, y, fittedWidth, boxHeight};
     }
-    const auto h = static_cast<int32_t>(ih / (static_cast<double>(iw) / boxWidth));
-    return {x, y + (boxHeight - h) / 2, boxWidth, h};
+    const auto fittedHeight = static_cast<int32_t>(imageHeight / (static_cast<double>(imageWidth) / boxWidth));
+    return {x, y + (boxHeight - fittedHeight) / 2, boxWidth, fittedHeight};
 }
 
 void fitIntoPane(GpGraphics* surface, GpImage* image, int32_t x, int32_t y, int32_t boxWidth,

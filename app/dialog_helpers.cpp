@@ -26,11 +26,19 @@ void setStatusText(const char* text) { SetDlgItemTextA(dialogWindow(), statusLin
 
 void invalidateDialog() { InvalidateRect(dialogWindow(), nullptr, FALSE); }
 
+void announceConversionEnded() { PostMessageA(dialogWindow(), conversionEndedMessage, 0, 0); }
+
 void restoreStartCaption()
 {
     // The flag first: whoever sees "Start" sees the conversion ended.
     setRunning(0);
     SetDlgItemTextA(dialogWindow(), conversionButtonId, "Start");
+}
+
+void showStopCaption()
+{
+    SetDlgItemTextA(dialogWindow(), conversionButtonId, "Stop");
+    setRunning(1);
 }
 
 int32_t isRunning() { return running.load(); }

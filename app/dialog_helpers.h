@@ -1,13 +1,18 @@
 #pragma once
 // The few operations through which the worker, the source scan and the preview reach the
 // main dialog without knowing its controls. Callable from any thread.
+#include "app/resource.h"
+
 #include <windows.h>
 
 #include <cstdint>
 #include <optional>
 
-constexpr int statusLineId = 1027;
-constexpr int conversionButtonId = 1005;
+constexpr int statusLineId = IDC_STATUS;
+constexpr int conversionButtonId = IDC_CONVERT;
+
+// Posted to the dialog when a conversion has ended; its thread answers with restoreStartCaption.
+constexpr UINT conversionEndedMessage = WM_APP + 1;
 
 // Stored once, as the dialog's first step of initialisation, and never cleared.
 HWND dialogWindow();
@@ -20,8 +25,13 @@ void setStatusText(const char* text);
 // Marks the whole client area for painting without erasing the background.
 void invalidateDialog();
 
-// "Start" on the conversion button, then isRunning 0.
+// From the worker: tells the dialog's thread that the conversion ended, and returns at once.
+void announceConversionEnded();
+
+// On the dialog's thread, which alone sets the conversion button and isRunning: isRunning 0,
+// then "Start" on the button; isRunning 1 with "Stop".
 void restoreStartCaption();
+void showStopCaption();
 
 // 1 while the conversion button offers "Stop".
 int32_t isRunning();

@@ -135,17 +135,15 @@ void browse(HWND dialog)
     requestJob(1, 1);
 }
 
-void pressConversionButton(HWND dialog)
+void pressConversionButton()
 {
     if (isRunning() == 0) {
         requestJob(0, 1);
-        SetDlgItemTextA(dialog, IDC_CONVERT, "Stop");
-        setRunning(1);
+        showStopCaption();
         return;
     }
     requestStop();
-    SetDlgItemTextA(dialog, IDC_CONVERT, "Start");
-    setRunning(0);
+    restoreStartCaption();
 }
 
 void chooseAlignment(HWND dialog)
@@ -181,7 +179,7 @@ void command(HWND dialog, int id)
         readSizeEdit(dialog, IDC_HEIGHT, targetHeight(), setTargetHeight);
         requestJob(1, 0);
         break;
-    case IDC_CONVERT: pressConversionButton(dialog); break;
+    case IDC_CONVERT: pressConversionButton(); break;
     case IDC_TEXT: {
         char text[settingsTextSize] = "";
         GetDlgItemTextA(dialog, IDC_TEXT, text, static_cast<int>(sizeof text));
@@ -272,6 +270,7 @@ INT_PTR CALLBACK mainDialogProcedure(HWND dialog, UINT message, WPARAM wParam, L
     case WM_NOTIFY: notify(dialog, LOWORD(wParam), *reinterpret_cast<const NMHDR*>(lParam)); return FALSE;
     case WM_DROPFILES: dropFiles(dialog, reinterpret_cast<HDROP>(wParam)); return FALSE;
     case WM_PAINT: paint(dialog); return TRUE;
+    case conversionEndedMessage: restoreStartCaption(); return TRUE;
     default: return FALSE;
     }
 }

@@ -370,17 +370,19 @@ void runConversion(int ticket)
     rescanIfPending();
     if (sourceCount() == 0) {
         setStatusText("没有找到待转换的图片文件");
-        restoreStartCaption();
+        announceConversionEnded();
         return;
     }
     const std::string directory = outputDirectory(sourceEntry(0));
     switch (prepareDirectory(directory)) {
     case DirectoryOutcome::ready: break;
     case DirectoryOutcome::declined:
+        // Nothing ran, yet the button stays "Stop" as users of this program know it: their next
+        // press only sets a stop, which the next conversion clears before its first file.
         ResetEvent(wakeEvent.get());
         return;
     case DirectoryOutcome::failed:
-        restoreStartCaption();
+        announceConversionEnded();
         return;
     case DirectoryOutcome::closing: return;
     }
@@ -388,7 +390,7 @@ void runConversion(int ticket)
     const ConversionCounts counts = convertEach(ticket);
     setStatusText("转换完毕！");
     reportCompletion(directory, counts);
-    restoreStartCaption();
+    announceConversionEnded();
     if (!quitting) requestJob(1, 0);
 }
 
@@ -454,6 +456,11 @@ void stopWorker()
             break;
         }
     }
+    // The worker is gone: the end it announced is shown now, and nothing of it arrives later.
+    MSG ended;
+    bool announced = false;
+    while (PeekMessageA(&ended, dialogWindow(), conversionEndedMessage, conversionEndedMessage, PM_REMOVE)) announced = true;
+    if (announced) restoreStartCaption();
     workerThread.reset();
     wakeEvent.reset();
     previewSource.reset();

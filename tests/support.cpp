@@ -185,6 +185,7 @@ LRESULT CALLBACK TestDialog::windowProcedure(HWND window, UINT message, WPARAM w
 {
     auto* dialog = reinterpret_cast<TestDialog*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (message == WM_ERASEBKGND && dialog != nullptr) ++dialog->erases_;
+    if (message == conversionEndedMessage) restoreStartCaption();
     return DefWindowProcA(window, message, wParam, lParam);
 }
 

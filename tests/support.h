@@ -54,7 +54,8 @@ bool nearColour(imaging::ARGB actual, imaging::ARGB expected, int tolerance);
 
 // A visible top-level window standing in for the main dialog, stored as dialogWindow()
 // while it lives: a status line (edit 1027) that records every text set into it, a
-// conversion button (1005), and a count of the background erases it was asked for.
+// conversion button (1005) that shows "Start" when told a conversion ended, and a count of the
+// background erases it was asked for.
 class TestDialog {
 public:
     explicit TestDialog(int width = 776, int height = 540);

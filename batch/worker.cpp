@@ -157,7 +157,7 @@ public:
         if (thread_.joinable()) thread_.join();
     }
     // Empty unless the outcome is `decoded`. Only after wait().
-    GdiBitmap& picture() { return picture_; }
+    GdiBitmap& picture() { return decoding_.picture; }
     DecodeOutcome outcome() const { return decoding_.outcome; }
     ImageSize uprightSize() const { return decoding_.uprightSize; }
     int reduction() const { return decoding_.scaleDenominator; }
@@ -177,24 +177,22 @@ private:
     void decode()
     {
         try {
-            decoding_ = decodeUprightReduced(
-                path_.c_str(), [this](ImageSize upright) { return conversionView(upright, settings_); }, picture_);
-            reduceForPanes(picture_.get(), decoding_.uprightSize, reduced_);
+            decoding_ = decodeUprightReduced(path_.c_str(),
+                                             [this](ImageSize upright) { return conversionView(upright, settings_); });
+            reduced_ = reduceForPanes(decoding_.picture.get(), decoding_.uprightSize);
             if (decoding_.outcome == DecodeOutcome::decoded) colourProfile_ = readColourProfile(path_.c_str());
             return;
         } catch (const std::bad_alloc&) {
-            decoding_ = {DecodeOutcome::outOfMemory, {}, 1};
+            decoding_ = {DecodeOutcome::outOfMemory, {}, {}, 1};
         } catch (const std::exception&) {
             decoding_ = {};
         }
-        picture_.reset();
         reduced_.reset();
     }
 
     std::string path_;
     WatermarkSettings settings_;
-    ReducedDecoding decoding_;
-    GdiBitmap picture_;
+    UprightDecoding decoding_;
     std::optional<PreviewSource> reduced_;
     ColourProfile colourProfile_;
     std::thread thread_;
@@ -254,8 +252,7 @@ public:
     static void showStreamed(GpBitmap* paneCopy, ImageSize size, const WatermarkSettings& settings)
     {
         try {
-            std::optional<PreviewSource> reduced;
-            reduceForPanes(paneCopy, size, reduced);
+            const std::optional<PreviewSource> reduced = reduceForPanes(paneCopy, size);
             showReducedInPanes(reduced ? &*reduced : nullptr, settings);
         } catch (const std::exception&) {
             // Short of memory for the panes: they keep what they showed.

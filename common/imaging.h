@@ -5,6 +5,8 @@
 
 #include <gdiplus.h>
 
+#include <utility>
+
 namespace imaging {
 
 using namespace Gdiplus;
@@ -18,6 +20,16 @@ public:
     ~Owned() { reset(); }
     Owned(const Owned&) = delete;
     Owned& operator=(const Owned&) = delete;
+    Owned(Owned&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)), lastFailure_(other.lastFailure_) {}
+    Owned& operator=(Owned&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            handle_ = std::exchange(other.handle_, nullptr);
+            lastFailure_ = other.lastFailure_;
+        }
+        return *this;
+    }
 
     Handle* get() const { return handle_; }
     explicit operator bool() const { return handle_ != nullptr; }

@@ -103,8 +103,7 @@ int jpegOrientation(ByteSpan file)
     return exif.data != nullptr ? exifOrientation(exif.data, exif.size) : 0;
 }
 
-ReducedDecoding decodeUprightReduced(const char* path, const std::function<ReducedView(ImageSize upright)>& view,
-                                     GdiBitmap& result)
+UprightDecoding decodeUprightReduced(const char* path, const std::function<ReducedView(ImageSize upright)>& view)
 {
     const PooledMemory jpeg = readJpegFile(path);
     const int orientation = jpegOrientation(jpeg);
@@ -115,25 +114,22 @@ ReducedDecoding decodeUprightReduced(const char* path, const std::function<Reduc
                           (wanted.kept.height <= 0 || wanted.kept.height >= upright.height);
     // The kept region lies elsewhere in a picture stored turned.
     if (orientation >= 2 && !keepsAll) wanted = {};
-    int denominator = wanted.scaleDenominator;
-    DecodeOutcome outcome = decodeJpeg(jpeg, result, denominator, wanted.kept);
-    if (outcome == DecodeOutcome::failed) {
-        denominator = 1;
-        outcome = outcomeOf(GdipCreateBitmapFromFile(toWide(path), result.receive()));
+    UprightDecoding result;
+    result.scaleDenominator = wanted.scaleDenominator;
+    result.outcome = decodeJpeg(jpeg, result.picture, result.scaleDenominator, wanted.kept);
+    if (result.outcome == DecodeOutcome::failed) {
+        result.scaleDenominator = 1;
+        result.outcome = outcomeOf(GdipCreateBitmapFromFile(toWide(path), result.picture.receive()));
     }
-    if (outcome == DecodeOutcome::decoded && orientation >= 2) {
+    if (result.outcome == DecodeOutcome::decoded && orientation >= 2) {
         const Turn& turn = uprightTurns[orientation - 1];
-        outcome = turned(result.get(), turn.rotation);
-        if (outcome == DecodeOutcome::decoded && turn.thenFlip) outcome = turned(result.get(), RotateNoneFlipX);
+        result.outcome = turned(result.picture.get(), turn.rotation);
+        if (result.outcome == DecodeOutcome::decoded && turn.thenFlip)
+            result.outcome = turned(result.picture.get(), RotateNoneFlipX);
     }
-    if (outcome != DecodeOutcome::decoded) {
-        result.reset();
-        return {outcome, {}, 1};
-    }
-    return {outcome, denominator == 1 ? imageSize(result.get()) : upright, denominator};
+    if (result.outcome != DecodeOutcome::decoded) return {result.outcome, {}, {}, 1};
+    result.uprightSize = result.scaleDenominator == 1 ? imageSize(result.picture.get()) : upright;
+    return result;
 }
 
-DecodeOutcome decodeUpright(const char* path, GdiBitmap& result)
-{
-    return decodeUprightReduced(path, nullptr, result).outcome;
-}
+UprightDecoding decodeUpright(const char* path) { return decodeUprightReduced(path, nullptr); }

@@ -19,11 +19,6 @@ int exifOrientation(const uint8_t* contents, std::size_t size);
 // not hold whole.
 int jpegOrientation(ByteSpan file);
 
-// Decodes the picture at `path` (a JPEG through libjpeg-turbo, anything else, and a JPEG
-// libjpeg-turbo refuses, through GDI+) and turns or mirrors it as its orientation says.
-// `result` is empty unless the outcome is `decoded`: a turn that fails fails the decoding.
-DecodeOutcome decodeUpright(const char* path, imaging::GdiBitmap& result);
-
 // How much of a picture a view needs: libjpeg's reduction (1, 2, 4 or 8), and the region of the
 // upright picture from its top left beyond which nothing may show (a side 0: all of it).
 struct ReducedView {
@@ -31,17 +26,22 @@ struct ReducedView {
     imaging::ImageSize kept;
 };
 
-// What decodeUprightReduced found: the outcome, the upright picture's full size, and the
-// reduction it came at.
-struct ReducedDecoding {
+// A decoded picture: the outcome, the picture (empty unless the outcome is `decoded`), the
+// upright picture's full size, and the reduction it came at.
+struct UprightDecoding {
     DecodeOutcome outcome = DecodeOutcome::failed;
+    imaging::GdiBitmap picture;
     imaging::ImageSize uprightSize;
     int scaleDenominator = 1;
 };
 
+// Decodes the picture at `path` (a JPEG through libjpeg-turbo, anything else, and a JPEG
+// libjpeg-turbo refuses, through GDI+) whole and turns or mirrors it as its orientation says;
+// a turn that fails fails the decoding.
+UprightDecoding decodeUpright(const char* path);
+
 // decodeUpright for a view(upright full size): a JPEG libjpeg-turbo decodes comes at the view's
 // reduction, and a picture that needs a turn only when the view keeps all of it; anything else
 // comes whole.
-ReducedDecoding decodeUprightReduced(const char* path,
-                                     const std::function<ReducedView(imaging::ImageSize upright)>& view,
-                                     imaging::GdiBitmap& result);
+UprightDecoding decodeUprightReduced(const char* path,
+                                     const std::function<ReducedView(imaging::ImageSize upright)>& view);

@@ -298,12 +298,12 @@ bool resampleInto(GpBitmap* source, double regionWidth, double regionHeight, GpB
     return true;
 }
 
-void resampleBitmap(GpBitmap* source, double regionWidth, double regionHeight, int width, int height,
-                    GdiBitmap& result)
+GdiBitmap resampleBitmap(GpBitmap* source, double regionWidth, double regionHeight, int width, int height)
 {
-    result.reset();
-    if (width <= 0 || height <= 0 || imageSize(source).width <= 0) return;
-    if (!result.track(createBitmap(width, height, PixelFormat32bppPARGB, result))) return;
+    GdiBitmap result;
+    if (width <= 0 || height <= 0 || imageSize(source).width <= 0) return result;
+    if (!result.track(createBitmap(width, height, PixelFormat32bppPARGB, result))) return result;
     if (!resampleInto(source, regionWidth, regionHeight, result.get(), TargetAlpha::premultiplied, ColourGains{}))
         result.reset();
+    return result;
 }

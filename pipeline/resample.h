@@ -53,7 +53,7 @@ bool resampleInto(imaging::GpBitmap* source, double regionWidth, double regionHe
                   imaging::GpBitmap* target, TargetAlpha alpha, const ColourGains& gains);
 
 // A new 32-bit premultiplied ARGB bitmap of width x height made by resampleRegion from a
-// bitmap of any pixel format. `result` stays empty when there is nothing to resample or a
-// bitmap cannot be locked or made.
-void resampleBitmap(imaging::GpBitmap* source, double regionWidth, double regionHeight, int width,
-                    int height, imaging::GdiBitmap& result);
+// bitmap of any pixel format; empty when there is nothing to resample or a bitmap cannot be
+// locked or made.
+imaging::GdiBitmap resampleBitmap(imaging::GpBitmap* source, double regionWidth, double regionHeight, int width,
+                                  int height);

@@ -70,33 +70,28 @@ void previewInPanes(std::optional<PreviewSource>& cache, const char* sourcePath,
     std::optional<FileIdentity> file = identifyFile(sourcePath);
     if (cache && !(file && cache->file == *file)) cache.reset();
     if (!cache && file) {
-        GdiBitmap decoded;
-        const ReducedDecoding decoding = decodeUprightReduced(
-            sourcePath, [](ImageSize upright) { return ReducedView{reducedScaleFor(upright, workingSize(upright)), {}}; },
-            decoded);
-        if (decoded) {
-            reduceForPanes(decoded.get(), decoding.uprightSize, cache);
+        const UprightDecoding decoding = decodeUprightReduced(
+            sourcePath, [](ImageSize upright) { return ReducedView{reducedScaleFor(upright, workingSize(upright)), {}}; });
+        if (decoding.picture) {
+            cache = reduceForPanes(decoding.picture.get(), decoding.uprightSize);
             if (cache) cache->file = std::move(*file);
         }
     }
     showReducedInPanes(cache ? &*cache : nullptr, settings);
 }
 
-void reduceForPanes(GpBitmap* decoded, ImageSize size, std::optional<PreviewSource>& reduced)
+std::optional<PreviewSource> reduceForPanes(GpBitmap* decoded, ImageSize size)
 {
     const ImageSize decodedSize = imageSize(decoded);
     const ImageSize working = workingSize(size);
-    reduced.emplace();
+    std::optional<PreviewSource> reduced(std::in_place);
     reduced->size = size;
-    resampleBitmap(decoded, decodedSize.width, decodedSize.height, working.width, working.height, reduced->working);
-    if (!reduced->working) {
-        reduced.reset();
-        return;
-    }
+    reduced->working = resampleBitmap(decoded, decodedSize.width, decodedSize.height, working.width, working.height);
+    if (!reduced->working) return std::nullopt;
     // Placed by the source's own size: the working copy's sides are rounded up.
     const ImageSize shown = shownSize(size);
-    resampleBitmap(reduced->working.get(), working.width, working.height, shown.width, shown.height,
-                   reduced->sourcePicture);
+    reduced->sourcePicture = resampleBitmap(reduced->working.get(), working.width, working.height, shown.width, shown.height);
+    return reduced;
 }
 
 void showReducedInPanes(const PreviewSource* source, const WatermarkSettings& settings)

@@ -55,9 +55,9 @@ void previewInPanes(std::optional<PreviewSource>& cache, const char* sourcePath,
                     const WatermarkSettings& settings);
 
 // What the panes need of a decoded picture whose full size is `size` (`decoded` may be a
-// reduced decoding of it, at least the working size), made into `reduced`; empty for no picture
-// or when no copy can be made. Needs no settings, so a conversion makes it while decoding.
-void reduceForPanes(imaging::GpBitmap* decoded, imaging::ImageSize size, std::optional<PreviewSource>& reduced);
+// reduced decoding of it, at least the working size); none for no picture or when no copy can
+// be made. Needs no settings, so a conversion makes it while decoding.
+std::optional<PreviewSource> reduceForPanes(imaging::GpBitmap* decoded, imaging::ImageSize size);
 
 // Both panes from a reduced source (null: one that could not be decoded), the target
 // rendered at the panes' scale with `settings`.

@@ -183,9 +183,9 @@ TEST(Jpeg, DecodesAsTheImagingLibraryDoes)
         SCOPED_TRACE(row.name);
         const Bytes file = withSegmentsFirst(encodePicture(64, 48, row.encoding), row.segmentsFirst);
         writeFile(path, file);
-        GdiBitmap ours, theirs, turbo;
+        GdiBitmap theirs, turbo;
         EXPECT_EQ(decodeJpeg(file, turbo) == DecodeOutcome::decoded, row.byLibjpegTurbo);
-        decodeUpright(path.c_str(), ours);
+        const GdiBitmap ours = decodeUpright(path.c_str()).picture;
         ASSERT_EQ(GdipCreateBitmapFromFile(toWide(path), theirs.receive()), Ok);
         ASSERT_TRUE(ours);
         const Difference difference = differenceOf(ours.get(), theirs.get());
@@ -223,8 +223,10 @@ TEST(Jpeg, DamageIsDecodedPastOnlyWhereLibjpegGoesOn)
         damaged.insert(damaged.begin() + static_cast<std::ptrdiff_t>(afterFirstScan), 40, 0x00);
         writeFile(path, damaged);
 
-        GdiBitmap ours, theirs;
-        const DecodeOutcome outcome = decodeUpright(path.c_str(), ours);
+        GdiBitmap theirs;
+        UprightDecoding decoding = decodeUpright(path.c_str());
+        const DecodeOutcome outcome = decoding.outcome;
+        const GdiBitmap ours = std::move(decoding.picture);
         const bool theyDecode = GdipCreateBitmapFromFile(toWide(path), theirs.receive()) == Ok;
         if (row.fatal) {
             EXPECT_EQ(outcome, DecodeOutcome::failed);
@@ -280,8 +282,10 @@ TEST(Jpeg, StreamedConversionsComeOutAsTheWholePictureOnes)
         EXPECT_EQ(imageSize(paneCopy.get()).width, 50) << "boxes of 3 pixels";
         EXPECT_EQ(imageSize(paneCopy.get()).height, 34);
 
-        GdiBitmap decoded, target;
-        ASSERT_EQ(decodeUpright(source.c_str(), decoded), DecodeOutcome::decoded);
+        UprightDecoding decoding = decodeUpright(source.c_str());
+        ASSERT_EQ(decoding.outcome, DecodeOutcome::decoded);
+        const GdiBitmap decoded = std::move(decoding.picture);
+        GdiBitmap target;
         const TargetGeometry geometry = computeTargetGeometry(decoded.get(), settings);
         ASSERT_EQ(createBitmap(geometry.width, geometry.height, targetFormatFor(decoded.get(), subtype), target), Ok);
         ASSERT_TRUE(renderWatermarked(decoded.get(), target.get(), geometry, settings));

@@ -118,7 +118,7 @@ void runPreview()
     rescanIfPending();
     if (sourceCount() == 0) return;
     try {
-        previewInPanes(previewSource, sourceEntry(0), copySettings());
+        previewFileInPanes(previewSource, sourceEntry(0), copySettings());
     } catch (const std::exception&) {
         // Short of memory for this picture: the panes keep what they showed.
         previewSource.reset();
@@ -208,7 +208,7 @@ bool convertDecoded(DecodedFile& file, const char* outputPath, const char* subty
     try {
         GdiBitmap& source = file.picture();
         const bool decoded = static_cast<bool>(source);
-        showReducedInPanes(file.reduced(), settings);
+        renderIntoPanes(file.reduced(), settings);
         const ImageSize size = file.uprightSize();
         const TargetGeometry geometry = decoded ? targetGeometryFor(size.width, size.height, settings)
                                                 : computeTargetGeometry(nullptr, settings);
@@ -253,7 +253,7 @@ public:
     {
         try {
             const std::optional<PreviewSource> reduced = reduceForPanes(paneCopy, size);
-            showReducedInPanes(reduced ? &*reduced : nullptr, settings);
+            renderIntoPanes(reduced ? &*reduced : nullptr, settings);
         } catch (const std::exception&) {
             // Short of memory for the panes: they keep what they showed.
         }

@@ -102,7 +102,7 @@ void fitIntoPane(GpGraphics* surface, GpImage* image, int32_t x, int32_t y, int3
     GdipDrawImageRectI(surface, image, placed.x, placed.y, placed.width, placed.height);
 }
 
-void showInPanes(GpImage* sourcePicture, GpImage* targetPicture)
+void drawPanesUnderLock(GpImage* sourcePicture, GpImage* targetPicture)
 {
     CanvasLock lock;
     if (!lock || !started || !canvas) return;

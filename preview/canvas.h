@@ -70,12 +70,14 @@ void drawPaneFrames(imaging::GpGraphics* surface);
 PixelRect fittedPlacement(imaging::ImageSize image, int32_t x, int32_t y, int32_t boxWidth,
                           int32_t boxHeight);
 
+// Draws `image` at its fittedPlacement on `surface`; the caller holds canvasLock when the
+// surface is the canvas.
 void fitIntoPane(imaging::GpGraphics* surface, imaging::GpImage* image, int32_t x, int32_t y,
                  int32_t boxWidth, int32_t boxHeight);
 
 // Clears both panes on the canvas and fits the two pictures into them, holding canvasLock
 // only for that drawing; draws nothing when the lock cannot be had in time.
-void showInPanes(imaging::GpImage* sourcePicture, imaging::GpImage* targetPicture);
+void drawPanesUnderLock(imaging::GpImage* sourcePicture, imaging::GpImage* targetPicture);
 
 // The paint handler's part: frames, and previewArea of the canvas blended over them. When the
 // lock cannot be had in time nothing is drawn and previewArea is marked for another paint.

@@ -65,7 +65,7 @@ std::optional<FileIdentity> identifyFile(const char* path)
                         combined(attributes.ftLastWriteTime.dwHighDateTime, attributes.ftLastWriteTime.dwLowDateTime)};
 }
 
-void previewInPanes(std::optional<PreviewSource>& cache, const char* sourcePath, const WatermarkSettings& settings)
+void previewFileInPanes(std::optional<PreviewSource>& cache, const char* sourcePath, const WatermarkSettings& settings)
 {
     std::optional<FileIdentity> file = identifyFile(sourcePath);
     if (cache && !(file && cache->file == *file)) cache.reset();
@@ -77,7 +77,7 @@ void previewInPanes(std::optional<PreviewSource>& cache, const char* sourcePath,
             if (cache) cache->file = std::move(*file);
         }
     }
-    showReducedInPanes(cache ? &*cache : nullptr, settings);
+    renderIntoPanes(cache ? &*cache : nullptr, settings);
 }
 
 std::optional<PreviewSource> reduceForPanes(GpBitmap* decoded, ImageSize size)
@@ -94,7 +94,7 @@ std::optional<PreviewSource> reduceForPanes(GpBitmap* decoded, ImageSize size)
     return reduced;
 }
 
-void showReducedInPanes(const PreviewSource* source, const WatermarkSettings& settings)
+void renderIntoPanes(const PreviewSource* source, const WatermarkSettings& settings)
 {
     const ImageSize size = source != nullptr ? source->size : ImageSize{};
     GpBitmap* working = source != nullptr ? source->working.get() : nullptr;
@@ -106,5 +106,5 @@ void showReducedInPanes(const PreviewSource* source, const WatermarkSettings& se
         target.track(createBitmap(render.width, render.height, PixelFormat32bppARGB, target));
     drawAdjustedSource(working, render.regionWidth, render.regionHeight, target.get(), settings);
     drawWatermarkText(target.get(), settings, render.textScale);
-    showInPanes(source != nullptr ? source->sourcePicture.get() : nullptr, target.get());
+    drawPanesUnderLock(source != nullptr ? source->sourcePicture.get() : nullptr, target.get());
 }

@@ -48,10 +48,10 @@ struct PreviewSource {
     imaging::GdiBitmap sourcePicture;
 };
 
-// Shows `sourcePath` and its watermarked result in the panes, rendered at the panes' scale.
-// Reuses `cache` when it holds that very file, else decodes it into `cache`; a file that
-// cannot be queried or decoded leaves `cache` empty and is shown as undecodable.
-void previewInPanes(std::optional<PreviewSource>& cache, const char* sourcePath,
+// Shows `sourcePath` and its watermarked result in the panes, rendered at the panes' scale
+// (renderIntoPanes). Reuses `cache` when it holds that very file, else decodes it into `cache`; a
+// file that cannot be queried or decoded leaves `cache` empty and is shown as undecodable.
+void previewFileInPanes(std::optional<PreviewSource>& cache, const char* sourcePath,
                     const WatermarkSettings& settings);
 
 // What the panes need of a decoded picture whose full size is `size` (`decoded` may be a
@@ -59,6 +59,6 @@ void previewInPanes(std::optional<PreviewSource>& cache, const char* sourcePath,
 // be made. Needs no settings, so a conversion makes it while decoding.
 std::optional<PreviewSource> reduceForPanes(imaging::GpBitmap* decoded, imaging::ImageSize size);
 
-// Both panes from a reduced source (null: one that could not be decoded), the target
-// rendered at the panes' scale with `settings`.
-void showReducedInPanes(const PreviewSource* source, const WatermarkSettings& settings);
+// Renders the target of a reduced source (null: one that could not be decoded) at the panes'
+// scale with `settings`, outside canvasLock, then draws both through drawPanesUnderLock.
+void renderIntoPanes(const PreviewSource* source, const WatermarkSettings& settings);

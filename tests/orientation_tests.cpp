@@ -158,7 +158,7 @@ TEST(Orientation, ConversionsComeOutUprightForEveryValue)
 
     // The source pane shows it upright too: 32 x 64 at its own size, centred.
     std::optional<PreviewSource> cache;
-    previewInPanes(cache, directory.file("photo.jpg").c_str(), settings);
+    previewFileInPanes(cache, directory.file("photo.jpg").c_str(), settings);
     {
         CanvasLock lock;
         const int left = sourcePane.x + (paneWidth - 32) / 2, top = sourcePane.y + (paneHeight - 64) / 2;
@@ -171,7 +171,7 @@ TEST(Orientation, ConversionsComeOutUprightForEveryValue)
     block.orientation = 8;
     writeFile(directory.file("photo.jpg"), withApp1(quadrantJpeg(directory, 2048, 1024), exifContents(block)));
     cache.reset();
-    previewInPanes(cache, directory.file("photo.jpg").c_str(), settings);
+    previewFileInPanes(cache, directory.file("photo.jpg").c_str(), settings);
     ASSERT_TRUE(cache);
     EXPECT_EQ(cache->size.width, 1024);
     EXPECT_EQ(cache->size.height, 2048);

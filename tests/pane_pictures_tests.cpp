@@ -143,7 +143,7 @@ TEST_F(PanePictures, LookLikeTheFullSizeRenderFittedIntoThePanes)
         settings.fontSize = row.fontSize;
         settings.textAlignment = row.alignment;
         std::optional<PreviewSource> cache;
-        previewInPanes(cache, photo.c_str(), settings);
+        previewFileInPanes(cache, photo.c_str(), settings);
 
         const TargetGeometry geometry = computeTargetGeometry(decoded.get(), settings);
         GdiBitmap target;
@@ -172,22 +172,22 @@ TEST_F(PanePictures, TheKeptSourceServesUntilItsFileChanges)
     std::optional<PreviewSource> cache;
 
     writePicture(100, 80, 0xFFC00000);
-    previewInPanes(cache, path.c_str(), settings);
+    previewFileInPanes(cache, path.c_str(), settings);
     ASSERT_TRUE(cache);
     GpBitmap* kept = cache->working.get();
-    previewInPanes(cache, path.c_str(), settings);
+    previewFileInPanes(cache, path.c_str(), settings);
     ASSERT_TRUE(cache);
     EXPECT_EQ(cache->working.get(), kept) << "the same file was decoded again";
     EXPECT_TRUE(nearColour(sourcePaneCentre(), 0xFFC00000, 2));
 
     writePicture(90, 60, 0xFF0000C0);
-    previewInPanes(cache, path.c_str(), settings);
+    previewFileInPanes(cache, path.c_str(), settings);
     ASSERT_TRUE(cache);
     EXPECT_EQ(cache->size.width, 90);
     EXPECT_TRUE(nearColour(sourcePaneCentre(), 0xFF0000C0, 2));
 
     writeFile(path, {'n', 'o', 't'});
-    previewInPanes(cache, path.c_str(), settings);
+    previewFileInPanes(cache, path.c_str(), settings);
     EXPECT_FALSE(cache);
     EXPECT_EQ(sourcePaneCentre(), white);
 }

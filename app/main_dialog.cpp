@@ -2,6 +2,7 @@
 
 #include "app/dialog_helpers.h"
 #include "app/resource.h"
+#include "app/startup.h"
 #include "batch/worker.h"
 #include "common/text.h"
 #include "preview/canvas.h"
@@ -13,11 +14,11 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace {
 
-HINSTANCE instance;
 char browseBuffer[MAX_PATH];
 
 struct AlignmentName {
@@ -93,21 +94,57 @@ const char* alignmentNameFor(int value)
     return alignmentNames[0].text;
 }
 
+// What the dialog starts and must stop again, ended in the reverse of the order the members are
+// declared: the worker first (a running conversion finishes its file, and its status updates are
+// still answered), then the settings are saved, and the imaging library goes last.
+class DialogSession {
+public:
+    explicit DialogSession(HWND dialog) : imaging_(dialog) {}
+    // Once the controls hold their ranges and lists: the worker's first preview may come at once.
+    void startWorking() { worker_.emplace(); }
+
+private:
+    struct Imaging {
+        explicit Imaging(HWND dialog) { startImaging(dialog); }
+        ~Imaging() { stopImaging(); }
+        Imaging(const Imaging&) = delete;
+        Imaging& operator=(const Imaging&) = delete;
+    };
+    struct SettingsKept {
+        SettingsKept() = default;
+        ~SettingsKept() { saveSettings(); }
+        SettingsKept(const SettingsKept&) = delete;
+        SettingsKept& operator=(const SettingsKept&) = delete;
+    };
+    struct Worker {
+        Worker() { startWorker(); }
+        ~Worker() { stopWorker(); }
+        Worker(const Worker&) = delete;
+        Worker& operator=(const Worker&) = delete;
+    };
+
+    Imaging imaging_;
+    SettingsKept settings_;
+    std::optional<Worker> worker_;
+};
+
+std::optional<DialogSession> session;
+
 void initialise(HWND dialog)
 {
     setDialogWindow(dialog);
     loadSettings();
-    startImaging(dialog);
+    session.emplace(dialog);
     centreWindow(dialog, GetDesktopWindow());
-    SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAIN))));
-    SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAIN))));
+    SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(LoadIconA(programInstance(), MAKEINTRESOURCEA(IDI_MAIN))));
+    SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(LoadIconA(programInstance(), MAKEINTRESOURCEA(IDI_MAIN))));
     for (const Slider& slider : sliders)
         sendItem(dialog, slider.id, TBM_SETRANGE, TRUE, MAKELPARAM(slider.minimum, slider.maximum));
     fillList(dialog, IDC_FORMAT, outputFormatNames, std::size(outputFormatNames));
     const char* alignmentTexts[std::size(alignmentNames)];
     for (std::size_t index = 0; index < std::size(alignmentNames); ++index) alignmentTexts[index] = alignmentNames[index].text;
     fillList(dialog, IDC_ALIGNMENT, alignmentTexts, std::size(alignmentTexts));
-    startWorker();
+    session->startWorking();
     settingsToControls(dialog);
     DragAcceptFiles(dialog, TRUE);
 }
@@ -155,14 +192,10 @@ void chooseAlignment(HWND dialog)
     requestJob(1, 0);
 }
 
-// Ends the worker before the imaging library goes: a running conversion stops after its
-// current file, and the worker's status updates are still answered while it finishes.
 void close(HWND dialog)
 {
     EndDialog(dialog, 0);
-    stopWorker();
-    saveSettings();
-    stopImaging();
+    session.reset();
 }
 
 void command(HWND dialog, int id)
@@ -238,8 +271,6 @@ void paint(HWND dialog)
 
 }  // namespace
 
-HINSTANCE programInstance() { return instance; }
-void setProgramInstance(HINSTANCE value) { instance = value; }
 
 int sizeFromEdit(int stored, const char* text, int signedValue)
 {

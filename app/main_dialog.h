@@ -3,10 +3,6 @@
 // right. Its procedure turns every user action into a settings change and a job request.
 #include <windows.h>
 
-// The module whose resources (dialog template, icon, sample picture) the program uses.
-HINSTANCE programInstance();
-void setProgramInstance(HINSTANCE instance);
-
 INT_PTR CALLBACK mainDialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Shows the whole settings record in the controls.

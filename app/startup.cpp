@@ -1,11 +1,20 @@
 #include "app/startup.h"
 
-#include "app/main_dialog.h"
 #include "app/resource.h"
 #include "common/handles.h"
 #include "pipeline/output.h"
 
 #include <windows.h>
+
+namespace {
+
+HINSTANCE instance = nullptr;
+
+}  // namespace
+
+HINSTANCE programInstance() { return instance; }
+
+void setProgramInstance(HINSTANCE value) { instance = value; }
 
 void extractSampleImage()
 {

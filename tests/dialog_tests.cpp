@@ -1,5 +1,6 @@
 #include "app/dialog_helpers.h"
 #include "app/main_dialog.h"
+#include "app/startup.h"
 #include "app/resource.h"
 #include "batch/worker.h"
 #include "settings/settings.h"

@@ -345,3 +345,23 @@ TEST_F(MainDialog, CancellingTheBrowserRescansTheUnchangedSource)
     EXPECT_EQ(std::string(sourcePath()), directory.path());
     EXPECT_TRUE(waitFor([&] { return text(IDC_STATUS) == "找到0个待转换文件"; }));
 }
+
+TEST(SampleImage, IsWrittenWholeOrNotAtAll)
+{
+    setProgramInstance(GetModuleHandleA(nullptr));
+    TempDir directory;
+    const CurrentDirectory inside(directory.path());
+    extractSampleImage();
+    const HRSRC sample = FindResourceA(programInstance(), MAKEINTRESOURCEA(IDR_SAMPLE), IDR_SAMPLE_TYPE);
+    ASSERT_NE(sample, nullptr);
+    EXPECT_EQ(readFile(directory.file("Demo.jpg")).size(), SizeofResource(programInstance(), sample));
+    EXPECT_EQ(filesIn(directory.path()), std::vector<std::string>{"Demo.jpg"});
+
+    // A name that cannot be written (a folder holds it): no sample, and no part of one left behind.
+    TempDir blocked;
+    const CurrentDirectory insideBlocked(blocked.path());
+    ASSERT_TRUE(CreateDirectoryA(blocked.file("Demo.jpg").c_str(), nullptr));
+    extractSampleImage();
+    EXPECT_EQ(filesIn(blocked.path()), std::vector<std::string>{"Demo.jpg"});
+    RemoveDirectoryA(blocked.file("Demo.jpg").c_str());
+}

@@ -45,6 +45,10 @@ std::atomic<int> jobRequests{0};
 // The first source as the last preview read it; only the worker thread touches it.
 std::optional<PreviewSource> previewSource;
 
+// What the pool may keep between previews: a photo's file and reduced decoding, so that the
+// next new source costs no fresh pages; a conversion's blocks all go when it ends.
+constexpr std::size_t keptAfterPreview = std::size_t{32} << 20;
+
 constexpr const char* warningTitle = "警告";
 constexpr const char* doneTitle = "完成";
 
@@ -395,12 +399,13 @@ DWORD WINAPI workerLoop(void*)
 {
     // Checked before each wait too: a job may have taken the close's wake-up for itself.
     while (!quitting && WaitForSingleObject(wakeEvent.get(), INFINITE) == WAIT_OBJECT_0 && !quitting) {
-        if (previewMode)
+        if (previewMode) {
             runPreview();
-        else
+            releaseKeptMemory(keptAfterPreview);
+        } else {
             runConversion(conversionTicket.load());
-        // Between jobs the program holds only what it shows.
-        releaseKeptMemory();
+            releaseKeptMemory();
+        }
     }
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -101,13 +102,13 @@ void PooledMemory::giveBack()
     freeBlock(block);
 }
 
-void releaseKeptMemory()
+void releaseKeptMemory(std::size_t bytesToKeep)
 {
-    std::vector<Block> released;
-    {
-        const std::lock_guard<std::mutex> hold(poolLock);
-        released.swap(keptBlocks);
-        keptBytes = 0;
+    const std::lock_guard<std::mutex> hold(poolLock);
+    std::sort(keptBlocks.begin(), keptBlocks.end(), [](const Block& a, const Block& b) { return a.capacity < b.capacity; });
+    while (keptBytes > bytesToKeep) {
+        freeBlock(keptBlocks.back());
+        keptBytes -= keptBlocks.back().capacity;
+        keptBlocks.pop_back();
     }
-    for (const Block& block : released) freeBlock(block);
 }

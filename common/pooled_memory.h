@@ -30,6 +30,5 @@ private:
     std::size_t capacity_ = 0;
 };
 
-// Returns every kept block to the system: when a batch ends, so that an idle program holds
-// no more than it shows.
-void releaseKeptMemory();
+// Returns kept blocks to the system, the largest first, until at most `keptBytes` stay kept.
+void releaseKeptMemory(std::size_t keptBytes = 0);

@@ -238,11 +238,11 @@ public:
     BackgroundPanes(const BackgroundPanes&) = delete;
     BackgroundPanes& operator=(const BackgroundPanes&) = delete;
 
-    void show(std::unique_ptr<GdiBitmap> paneCopy, ImageSize size, const WatermarkSettings& settings)
+    void show(GdiBitmap paneCopy, ImageSize size, const WatermarkSettings& settings)
     {
         finish();
         try {
-            thread_ = std::thread([copy = std::move(paneCopy), size, settings] { showStreamed(copy->get(), size, settings); });
+            thread_ = std::thread([copy = std::move(paneCopy), size, settings] { showStreamed(copy.get(), size, settings); });
         } catch (const std::system_error&) {
             // No thread to be had: this file is not shown.
         }
@@ -274,13 +274,12 @@ std::optional<bool> convertByStreaming(const char* sourcePath, const char* outpu
                                        const WatermarkSettings& settings, BackgroundPanes* panes)
 {
     try {
-        auto paneCopy = std::make_unique<GdiBitmap>();
-        const StreamedConversion streamed = convertStreamed(sourcePath, outputPath, subtype, settings, workingSize, *paneCopy);
+        StreamedConversion streamed = convertStreamed(sourcePath, outputPath, subtype, settings, workingSize);
         if (streamed.outcome == StreamOutcome::notStreamed) return std::nullopt;
         if (panes != nullptr)
-            panes->show(std::move(paneCopy), streamed.size, settings);
+            panes->show(std::move(streamed.paneCopy), streamed.size, settings);
         else
-            BackgroundPanes::showStreamed(paneCopy->get(), streamed.size, settings);
+            BackgroundPanes::showStreamed(streamed.paneCopy.get(), streamed.size, settings);
         return streamed.outcome == StreamOutcome::written;
     } catch (const std::exception&) {
         return false;

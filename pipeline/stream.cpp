@@ -160,19 +160,20 @@ public:
         if (++rowsInBox_ == factor_) emitRow();
     }
 
-    // The reduction as a new 24-bit bitmap into `result` (empty when it cannot be made).
-    void finish(GdiBitmap& result)
+    // The reduction as a new 24-bit bitmap (empty when it cannot be made).
+    GdiBitmap finish()
     {
         if (rowsInBox_ > 0) emitRow();
-        result.reset();
-        if (!result.track(createBitmap(size_.width, size_.height, PixelFormat24bppRGB, result))) return;
+        GdiBitmap result;
+        if (!result.track(createBitmap(size_.width, size_.height, PixelFormat24bppRGB, result))) return result;
         const BitmapLock written(result.get(), Rect(0, 0, size_.width, size_.height), ImageLockModeWrite,
                                  PixelFormat24bppRGB);
-        if (!written) return;
+        if (!written) return result;
         const std::size_t rowBytes = static_cast<std::size_t>(size_.width) * 3;
         for (int y = 0; y < size_.height; ++y)
             std::memcpy(static_cast<uint8_t*>(written.data().Scan0) + static_cast<std::ptrdiff_t>(y) * written.data().Stride,
                         pixels_.data() + rowBytes * y, rowBytes);
+        return result;
     }
 
 private:
@@ -285,10 +286,8 @@ bool runBands(BandQueue& bands, BandSink& sink, ImageSize size, BoxReduction& pa
 }  // namespace
 
 StreamedConversion convertStreamed(const char* sourcePath, const char* outputPath, const char* subtype,
-                                   const WatermarkSettings& settings, ImageSize (*paneSize)(ImageSize picture),
-                                   GdiBitmap& paneCopy)
+                                   const WatermarkSettings& settings, ImageSize (*paneSize)(ImageSize picture))
 {
-    paneCopy.reset();
     if (settings.keepSourceSize == 0) return {};
     const PooledMemory jpeg = readJpegFile(sourcePath);
     if (!jpeg || jpegOrientation(jpeg) >= 2) return {};
@@ -326,6 +325,5 @@ StreamedConversion convertStreamed(const char* sourcePath, const char* outputPat
         return saveImage(target.get(), outputPath, subtype, colourProfile);
     }();
     if (decodingFailed) return {};
-    paneReduction.finish(paneCopy);
-    return {written ? StreamOutcome::written : StreamOutcome::failed, size};
+    return {written ? StreamOutcome::written : StreamOutcome::failed, size, paneReduction.finish()};
 }

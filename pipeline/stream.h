@@ -12,17 +12,17 @@
 // refuses or fails to decode it.
 enum class StreamOutcome { notStreamed, written, failed };
 
-// What a streamed conversion did, and the picture's size.
+// What a streamed conversion did, the picture's size, and unless notStreamed its `paneCopy`: the
+// picture averaged over square boxes of whole pixels, as large as they can be while each side
+// keeps at least paneSize(picture size) pixels (24-bit; empty when it cannot be made).
 struct StreamedConversion {
     StreamOutcome outcome = StreamOutcome::notStreamed;
     imaging::ImageSize size;
+    imaging::GdiBitmap paneCopy;
 };
 
 // Converts the JPEG at sourcePath into outputPath as image/<subtype>, replacing a file there only
-// once the new one is whole. Unless notStreamed, `paneCopy` becomes the picture averaged over
-// square boxes of whole pixels, as large as they can be while each side keeps at least
-// paneSize(picture size) pixels (24-bit; empty when it cannot be made).
+// once the new one is whole.
 StreamedConversion convertStreamed(const char* sourcePath, const char* outputPath, const char* subtype,
                                    const WatermarkSettings& settings,
-                                   imaging::ImageSize (*paneSize)(imaging::ImageSize picture),
-                                   imaging::GdiBitmap& paneCopy);
+                                   imaging::ImageSize (*paneSize)(imaging::ImageSize picture));

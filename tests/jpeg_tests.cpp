@@ -274,10 +274,9 @@ TEST(Jpeg, StreamedConversionsComeOutAsTheWholePictureOnes)
         SCOPED_TRACE(subtype);
         const std::string streamed = directory.file(std::string("streamed.") + subtype);
         const std::string whole = directory.file(std::string("whole.") + subtype);
-        GdiBitmap paneCopy;
         const auto atLeast = [](ImageSize) { return ImageSize{40, 30}; };
-        const StreamedConversion conversion =
-            convertStreamed(source.c_str(), streamed.c_str(), subtype, settings, atLeast, paneCopy);
+        const StreamedConversion conversion = convertStreamed(source.c_str(), streamed.c_str(), subtype, settings, atLeast);
+        const GdiBitmap& paneCopy = conversion.paneCopy;
         ASSERT_EQ(conversion.outcome, StreamOutcome::written);
         EXPECT_EQ(imageSize(paneCopy.get()).width, 50) << "boxes of 3 pixels";
         EXPECT_EQ(imageSize(paneCopy.get()).height, 34);
@@ -300,11 +299,10 @@ TEST(Jpeg, StreamedConversionsComeOutAsTheWholePictureOnes)
         EXPECT_EQ(differenceOf(ours.get(), theirs.get()).largest, 0);
     }
 
-    GdiBitmap paneCopy;
     WatermarkSettings fixedSize = settings;
     fixedSize.keepSourceSize = 0;
     fixedSize.targetWidth = fixedSize.targetHeight = 50;
-    EXPECT_EQ(convertStreamed(source.c_str(), directory.file("fixed.jpg").c_str(), "jpeg", fixedSize, [](ImageSize picture) { return picture; }, paneCopy).outcome,
+    EXPECT_EQ(convertStreamed(source.c_str(), directory.file("fixed.jpg").c_str(), "jpeg", fixedSize, [](ImageSize picture) { return picture; }).outcome,
               StreamOutcome::notStreamed);
     EXPECT_FALSE(fileExists(directory.file("fixed.jpg")));
 }

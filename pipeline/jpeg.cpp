@@ -259,40 +259,49 @@ bool finishEncoding(JpegWriter& writer)
 
 }  // namespace
 
-bool opensAsJpeg(const char* path)
+namespace {
+
+constexpr std::string_view jpegOpening("\xFF\xD8", 2);
+
+KernelHandle openForReading(const char* path)
 {
-    const KernelHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::vector<uint8_t> start(2);
-    DWORD read = 0;
-    return file && ReadFile(file.get(), start.data(), 2, &read, nullptr) && read == 2 && isJpeg(start);
+    return KernelHandle(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
+
+// Whether the next bytes of `file` are `opening`; they are read past either way.
+bool readsAs(const KernelHandle& file, std::string_view opening)
+{
+    std::vector<uint8_t> start(opening.size());
+    const DWORD startSize = static_cast<DWORD>(start.size());
+    DWORD read = 0;
+    return file && ReadFile(file.get(), start.data(), startSize, &read, nullptr) && read == startSize &&
+           std::memcmp(start.data(), opening.data(), opening.size()) == 0;
+}
+
+}  // namespace
+
+bool opensAsJpeg(const char* path) { return readsAs(openForReading(path), jpegOpening); }
 
 PooledMemory readWholeFile(const char* path, std::string_view opening)
 {
-    const KernelHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    const KernelHandle file = openForReading(path);
     LARGE_INTEGER size{};
     if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 ||
         static_cast<unsigned long long>(size.QuadPart) < opening.size() ||
         size.QuadPart > std::numeric_limits<DWORD>::max() ||
-        static_cast<unsigned long long>(size.QuadPart) > std::numeric_limits<std::size_t>::max() / 2)
-        return {};
-    std::vector<uint8_t> start(opening.size());
-    const DWORD startSize = static_cast<DWORD>(start.size());
-    DWORD read = 0;
-    if (!ReadFile(file.get(), start.data(), startSize, &read, nullptr) || read != startSize ||
-        std::memcmp(start.data(), opening.data(), opening.size()) != 0)
+        static_cast<unsigned long long>(size.QuadPart) > std::numeric_limits<std::size_t>::max() / 2 ||
+        !readsAs(file, opening))
         return {};
     PooledMemory bytes(static_cast<std::size_t>(size.QuadPart), PooledMemory::Contents::unspecified);
     if (!bytes) return {};
-    std::memcpy(bytes.data(), start.data(), start.size());
-    const DWORD rest = static_cast<DWORD>(bytes.size() - start.size());
-    if (!ReadFile(file.get(), bytes.data() + start.size(), rest, &read, nullptr) || read != rest) return {};
+    std::memcpy(bytes.data(), opening.data(), opening.size());
+    const DWORD rest = static_cast<DWORD>(bytes.size() - opening.size());
+    DWORD read = 0;
+    if (!ReadFile(file.get(), bytes.data() + opening.size(), rest, &read, nullptr) || read != rest) return {};
     return bytes;
 }
 
-PooledMemory readJpegFile(const char* path) { return readWholeFile(path, "\xFF\xD8"); }
+PooledMemory readJpegFile(const char* path) { return readWholeFile(path, jpegOpening); }
 
 std::vector<ByteRange> applicationSegments(ByteSpan file, uint8_t marker, std::string_view signature)
 {

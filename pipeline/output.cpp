@@ -198,19 +198,6 @@ bool saveThroughTemporary(const char* outputPath, const std::function<bool(const
     return saved;
 }
 
-namespace {
-
-// The PNG written at `path` again with the profile in it; false when it could not be.
-bool addProfileToPng(const char* path, const ColourProfile& profile)
-{
-    const std::vector<uint8_t> withProfile = pngWithColourProfile(readWholeFile(path, "\x89PNG"), profile);
-    if (withProfile.empty() || withProfile.size() > MAXDWORD) return false;
-    const KernelHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file && writeWhole(file.get(), withProfile.data(), static_cast<DWORD>(withProfile.size()));
-}
-
-}  // namespace
-
 bool saveImage(GpBitmap* target, const char* outputPath, const char* subtype, const ColourProfile& colourProfile)
 {
     char mimeType[sizeof "image/" + subtypeSize];
@@ -234,6 +221,6 @@ bool saveImage(GpBitmap* target, const char* outputPath, const char* subtype, co
     const EncoderParameters parameters = saveParameters();
     return saveThroughTemporary(outputPath, [&](const char* temporary) {
         if (GdipSaveImageToFile(encodable, toWide(temporary), &encoder, &parameters) != Ok) return false;
-        return format != "png" || colourProfile.empty() || addProfileToPng(temporary, colourProfile);
+        return format != "png" || colourProfile.empty() || addColourProfileToPng(temporary, colourProfile);
     });
 }

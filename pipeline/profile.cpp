@@ -1,5 +1,8 @@
 #include "pipeline/profile.h"
 
+#include "common/handles.h"
+
+#include <windows.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -85,6 +88,36 @@ ColourProfile inflated(const uint8_t* data, std::size_t size)
     return profile;
 }
 
+// `png` with an iCCP chunk of `profile` right after its header chunk, and without the iCCP and
+// sRGB chunks it held; empty when `png` is no well-formed PNG or compression fails.
+std::vector<uint8_t> pngWithColourProfile(ByteSpan png, const ColourProfile& profile)
+{
+    std::vector<PngChunk> chunks;
+    if (!pngChunks(png, chunks) || chunks.front().type != "IHDR") return {};
+    std::vector<uint8_t> data(profileName.begin(), profileName.end());
+    data.push_back(0);
+    data.push_back(0);  // deflate
+    uLongf compressedSize = compressBound(static_cast<uLong>(profile.size()));
+    const std::size_t compressedStart = data.size();
+    data.resize(compressedStart + compressedSize);
+    if (compress2(data.data() + compressedStart, &compressedSize, profile.data(), static_cast<uLong>(profile.size()),
+                  Z_BEST_COMPRESSION) != Z_OK)
+        return {};
+    data.resize(compressedStart + compressedSize);
+
+    std::vector<uint8_t> out(png.data(), png.data() + chunks.front().end);
+    appendBigEndian(out, static_cast<uint32_t>(data.size()));
+    const std::size_t typeStart = out.size();
+    out.insert(out.end(), {'i', 'C', 'C', 'P'});
+    out.insert(out.end(), data.begin(), data.end());
+    appendBigEndian(out, static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), out.data() + typeStart,
+                                                      static_cast<uInt>(out.size() - typeStart))));
+    for (auto chunk = chunks.begin() + 1; chunk != chunks.end(); ++chunk)
+        if (chunk->type != "iCCP" && chunk->type != "sRGB")
+            out.insert(out.end(), png.data() + chunk->begin, png.data() + chunk->end);
+    return out;
+}
+
 }  // namespace
 
 ColourProfile jpegColourProfile(ByteSpan file)
@@ -142,30 +175,10 @@ ColourProfile readColourProfile(const char* path)
     return {};
 }
 
-std::vector<uint8_t> pngWithColourProfile(ByteSpan png, const ColourProfile& profile)
+bool addColourProfileToPng(const char* path, const ColourProfile& profile)
 {
-    std::vector<PngChunk> chunks;
-    if (!pngChunks(png, chunks) || chunks.front().type != "IHDR") return {};
-    std::vector<uint8_t> data(profileName.begin(), profileName.end());
-    data.push_back(0);
-    data.push_back(0);  // deflate
-    uLongf compressedSize = compressBound(static_cast<uLong>(profile.size()));
-    const std::size_t compressedStart = data.size();
-    data.resize(compressedStart + compressedSize);
-    if (compress2(data.data() + compressedStart, &compressedSize, profile.data(), static_cast<uLong>(profile.size()),
-                  Z_BEST_COMPRESSION) != Z_OK)
-        return {};
-    data.resize(compressedStart + compressedSize);
-
-    std::vector<uint8_t> out(png.data(), png.data() + chunks.front().end);
-    appendBigEndian(out, static_cast<uint32_t>(data.size()));
-    const std::size_t typeStart = out.size();
-    out.insert(out.end(), {'i', 'C', 'C', 'P'});
-    out.insert(out.end(), data.begin(), data.end());
-    appendBigEndian(out, static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), out.data() + typeStart,
-                                                      static_cast<uInt>(out.size() - typeStart))));
-    for (auto chunk = chunks.begin() + 1; chunk != chunks.end(); ++chunk)
-        if (chunk->type != "iCCP" && chunk->type != "sRGB")
-            out.insert(out.end(), png.data() + chunk->begin, png.data() + chunk->end);
-    return out;
+    const std::vector<uint8_t> withProfile = pngWithColourProfile(readWholeFile(path, pngSignature), profile);
+    if (withProfile.empty() || withProfile.size() > MAXDWORD) return false;
+    const KernelHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && writeWhole(file.get(), withProfile.data(), static_cast<DWORD>(withProfile.size()));
 }

@@ -30,6 +30,7 @@ ColourProfile forRgbOutputs(ColourProfile profile);
 // for any other file.
 ColourProfile readColourProfile(const char* path);
 
-// The PNG `png` with an iCCP chunk of `profile` right after its header chunk, and without the
-// iCCP and sRGB chunks it held; empty when `png` is no well-formed PNG or compression fails.
-std::vector<uint8_t> pngWithColourProfile(ByteSpan png, const ColourProfile& profile);
+// Rewrites the PNG at `path` with an iCCP chunk of `profile` right after its header chunk, and
+// without the iCCP and sRGB chunks it held; false when it is no well-formed PNG, compression
+// fails or the file cannot be written.
+bool addColourProfileToPng(const char* path, const ColourProfile& profile);

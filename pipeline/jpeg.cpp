@@ -303,9 +303,9 @@ PooledMemory readWholeFile(const char* path, std::string_view opening)
 
 PooledMemory readJpegFile(const char* path) { return readWholeFile(path, jpegOpening); }
 
-std::vector<ByteRange> applicationSegments(ByteSpan file, uint8_t marker, std::string_view signature)
+std::vector<ByteSpan> applicationSegments(ByteSpan file, uint8_t marker, std::string_view signature)
 {
-    std::vector<ByteRange> found;
+    std::vector<ByteSpan> found;
     if (!isJpeg(file)) return found;
     std::size_t at = 2;
     while (file.size() - at >= 4) {
@@ -317,19 +317,19 @@ std::vector<ByteRange> applicationSegments(ByteSpan file, uint8_t marker, std::s
         }
         const std::size_t length = static_cast<std::size_t>(file[at + 2]) << 8 | file[at + 3];
         if (endsHeader(kind) || length < 2 || file.size() - at - 2 < length) break;
-        const ByteRange contents{file.data() + at + 4, length - 2};
-        if (kind == marker && contents.size >= signature.size() &&
-            std::memcmp(contents.data, signature.data(), signature.size()) == 0)
+        const ByteSpan contents(file.data() + at + 4, length - 2);
+        if (kind == marker && contents.size() >= signature.size() &&
+            std::memcmp(contents.data(), signature.data(), signature.size()) == 0)
             found.push_back(contents);
         at += 2 + length;
     }
     return found;
 }
 
-ByteRange applicationSegment(ByteSpan file, uint8_t marker, std::string_view signature)
+ByteSpan applicationSegment(ByteSpan file, uint8_t marker, std::string_view signature)
 {
-    const std::vector<ByteRange> found = applicationSegments(file, marker, signature);
-    return found.empty() ? ByteRange{} : found.front();
+    const std::vector<ByteSpan> found = applicationSegments(file, marker, signature);
+    return found.empty() ? ByteSpan() : found.front();
 }
 
 ImageSize jpegSize(ByteSpan file)

@@ -26,9 +26,12 @@ PooledMemory readJpegFile(const char* path);
 // The whole file when its first bytes are `opening`; empty otherwise, or when it cannot be read.
 PooledMemory readWholeFile(const char* path, std::string_view opening);
 
-// Bytes of a file held in memory by someone else, who keeps them while the span is used.
+// Bytes of a file held in memory by someone else, who keeps them while the span is used; or a
+// part of them. Empty by default.
 class ByteSpan {
 public:
+    ByteSpan() = default;
+    ByteSpan(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
     ByteSpan(const std::vector<uint8_t>& bytes) : data_(bytes.data()), size_(bytes.size()) {}
     ByteSpan(const PooledMemory& bytes) : data_(bytes.data()), size_(bytes.size()) {}
     const uint8_t* data() const { return data_; }
@@ -36,24 +39,18 @@ public:
     uint8_t operator[](std::size_t at) const { return data_[at]; }
 
 private:
-    const uint8_t* data_;
-    std::size_t size_;
-};
-
-// Bytes inside a file held in memory.
-struct ByteRange {
-    const uint8_t* data = nullptr;
-    std::size_t size = 0;
+    const uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
 };
 
 // The contents (after its length) of the first application segment of that marker (0xE0 to
 // 0xEF) whose contents begin with `signature`, among all the segments before the JPEG's frame
 // header; empty when there is none, or the file does not hold it whole.
-ByteRange applicationSegment(ByteSpan file, uint8_t marker, std::string_view signature);
+ByteSpan applicationSegment(ByteSpan file, uint8_t marker, std::string_view signature);
 
 // Every such segment before the frame header, in the file's order, up to any that the file does
 // not hold whole.
-std::vector<ByteRange> applicationSegments(ByteSpan file, uint8_t marker, std::string_view signature);
+std::vector<ByteSpan> applicationSegments(ByteSpan file, uint8_t marker, std::string_view signature);
 
 // The picture's size as its frame header gives it; 0 x 0 for a file that is no JPEG.
 imaging::ImageSize jpegSize(ByteSpan file);

@@ -99,8 +99,8 @@ int exifOrientation(const uint8_t* contents, std::size_t size)
 int jpegOrientation(ByteSpan file)
 {
     const std::string_view signature(reinterpret_cast<const char*>(exifHeader), sizeof exifHeader);
-    const ByteRange exif = applicationSegment(file, 0xE1, signature);
-    return exif.data != nullptr ? exifOrientation(exif.data, exif.size) : 0;
+    const ByteSpan exif = applicationSegment(file, 0xE1, signature);
+    return exif.data() != nullptr ? exifOrientation(exif.data(), exif.size()) : 0;
 }
 
 UprightDecoding decodeUprightReduced(const char* path, const std::function<ReducedView(ImageSize upright)>& view)

@@ -122,21 +122,21 @@ std::vector<uint8_t> pngWithColourProfile(ByteSpan png, const ColourProfile& pro
 
 ColourProfile jpegColourProfile(ByteSpan file)
 {
-    const std::vector<ByteRange> segments = applicationSegments(file, 0xE2, iccSignature);
+    const std::vector<ByteSpan> segments = applicationSegments(file, 0xE2, iccSignature);
     // After the signature: the chunk's sequence number and the count of chunks.
     constexpr std::size_t chunkStart = iccSignature.size() + 2;
-    if (segments.empty() || segments.front().size < chunkStart) return {};
-    const int count = segments.front().data[iccSignature.size() + 1];
+    if (segments.empty() || segments.front().size() < chunkStart) return {};
+    const int count = segments.front()[iccSignature.size() + 1];
     if (count == 0 || segments.size() != static_cast<std::size_t>(count)) return {};
-    std::vector<const ByteRange*> inOrder(static_cast<std::size_t>(count), nullptr);
-    for (const ByteRange& segment : segments) {
-        if (segment.size < chunkStart || segment.data[iccSignature.size() + 1] != count) return {};
-        const int number = segment.data[iccSignature.size()];
+    std::vector<const ByteSpan*> inOrder(static_cast<std::size_t>(count), nullptr);
+    for (const ByteSpan& segment : segments) {
+        if (segment.size() < chunkStart || segment[iccSignature.size() + 1] != count) return {};
+        const int number = segment[iccSignature.size()];
         if (number < 1 || number > count || inOrder[static_cast<std::size_t>(number - 1)] != nullptr) return {};
         inOrder[static_cast<std::size_t>(number - 1)] = &segment;
     }
     ColourProfile profile;
-    for (const ByteRange* chunk : inOrder) profile.insert(profile.end(), chunk->data + chunkStart, chunk->data + chunk->size);
+    for (const ByteSpan* chunk : inOrder) profile.insert(profile.end(), chunk->data() + chunkStart, chunk->data() + chunk->size());
     return profile;
 }
 

@@ -16,8 +16,10 @@
 #include <thread>
 
 #include <jpeglib.h>
-// After jpeglib.h: the message codes and ERREXIT.
+// After jpeglib.h: the message codes and ERREXIT, and what reads libjpeg's own structures.
 #include <jerror.h>
+
+#include "pipeline/cut_blocks.h"
 
 using namespace imaging;
 
@@ -133,6 +135,13 @@ bool skipDecoding(JpegReader& reader, int rows)
 {
     if (setjmp(reader.errors.fatal)) return false;
     return jpeg_skip_scanlines(&reader.info, static_cast<JDIMENSION>(rows)) == static_cast<JDIMENSION>(rows);
+}
+
+bool keepEveryCoefficient(JpegReader& reader)
+{
+    if (setjmp(reader.errors.fatal)) return false;
+    keepAllCoefficients(reader.info);
+    return true;
 }
 
 bool finishDecoding(JpegReader& reader)
@@ -387,6 +396,14 @@ bool JpegRowReader::crop(int& first, int& width)
     return !reader_->failed;
 }
 
+bool JpegRowReader::keepCutBlocks(CutBlocks& blocks, const Rect& columns, const Rect& rows)
+{
+    if (!started_ || reader_->failed || reader_->info.output_scanline > 0) return false;
+    if (!::keepCutBlocks(reader_->info, blocks, columns, rows)) return false;
+    reader_->failed = !keepEveryCoefficient(*reader_);
+    return !reader_->failed;
+}
+
 bool JpegRowReader::skip(int rows)
 {
     if (!started_ || reader_->failed) return false;
@@ -448,16 +465,6 @@ bool JpegRowWriter::finish()
 
 namespace {
 
-// Full-resolution pixels of a strip of the picture: 3 bytes each, `width` to a row, the first
-// at (firstColumn, firstRow) of the picture.
-struct Strip {
-    std::vector<uint8_t> pixels;
-    int firstColumn = 0;
-    int firstRow = 0;
-    int width = 0;
-    int height = 0;
-};
-
 // The columns [first, end) of the rows [0, rows), or the rows [first, end) of every column;
 // each pixel from its own blocks alone.
 bool decodeStrip(ByteSpan file, bool columns, int first, int end, int rows, Strip& strip)
@@ -503,7 +510,7 @@ void averageStripInto(const Strip& strip, int scale, ImageSize kept, const Rect&
 }
 
 // Where a region's edge cuts through the picture along one axis: the blocks from `first` on
-// straddle `edge`. None when the region reaches the picture's own edge.
+// straddle `edge`. None when the region reaches the picture's own edge, or ends where a block does.
 struct Cut {
     int first = 0;
     int edge = 0;
@@ -511,7 +518,7 @@ struct Cut {
 };
 Cut cutAt(int kept, int picture, int block)
 {
-    if (kept <= 0 || kept >= picture) return {};
+    if (kept <= 0 || kept >= picture || kept % block == 0) return {};
     return {kept / block * block, kept};
 }
 
@@ -520,6 +527,7 @@ Cut cutAt(int kept, int picture, int block)
 DecodeOutcome decodeJpeg(ByteSpan file, GdiBitmap& result, int scaleDenominator, ImageSize kept)
 {
     result.reset();
+    CutBlocks cutBlocks;
     const ImageSize header = jpegSize(file);
     const bool cut = scaleDenominator > 1 && ((kept.width > 0 && kept.width < header.width) ||
                                               (kept.height > 0 && kept.height < header.height));
@@ -531,8 +539,17 @@ DecodeOutcome decodeJpeg(ByteSpan file, GdiBitmap& result, int scaleDenominator,
     const Cut across = cut ? cutAt(kept.width, picture.width, block.width) : Cut{};
     const Cut down = cut ? cutAt(kept.height, picture.height, block.height) : Cut{};
 
-    // The blocks the region's edge cuts through, decoded whole beside the reduced decoding.
+    // The blocks the region's edge cuts through, decoded whole from the same coefficients, or
+    // where that cannot be, by decodings of their own beside the reduced one.
     const int keptHeight = down ? down.edge : picture.height, keptWidth = across ? across.edge : picture.width;
+    const Rect columnArea = across ? Rect(across.first, 0, across.edge - across.first, keptHeight) : Rect();
+    const Rect rowArea = down ? Rect(0, down.first, keptWidth, down.edge - down.first) : Rect();
+    bool blocksKept = false;
+    try {
+        blocksKept = (across || down) && reader.keepCutBlocks(cutBlocks, columnArea, rowArea);
+    } catch (const std::bad_alloc&) {
+        return DecodeOutcome::outOfMemory;
+    }
     Strip columns, rows;
     bool stripsDecoded = true;
     std::thread strips;
@@ -544,7 +561,7 @@ DecodeOutcome decodeJpeg(ByteSpan file, GdiBitmap& result, int scaleDenominator,
             stripsDecoded = false;
         }
     };
-    if (across || down) {
+    if ((across || down) && !blocksKept) {
         try {
             strips = std::thread(decodeStrips);
         } catch (const std::system_error&) {
@@ -562,6 +579,10 @@ DecodeOutcome decodeJpeg(ByteSpan file, GdiBitmap& result, int scaleDenominator,
                   reader.finish();
         if (strips.joinable()) strips.join();
         decoded = decoded && stripsDecoded;
+        if (decoded && blocksKept) {
+            columns = cutPixels(cutBlocks, 0);
+            rows = cutPixels(cutBlocks, 1);
+        }
         if (decoded && reader.inks()) inksToColours(pixels.data(), reader.adobeInks());
         const ImageSize inside{keptWidth, keptHeight};
         const auto reducedSide = [scaleDenominator](int full) { return (full + scaleDenominator - 1) / scaleDenominator; };

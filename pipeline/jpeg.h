@@ -61,6 +61,7 @@ int reducedScaleFor(imaging::ImageSize picture, imaging::ImageSize needed);
 
 struct JpegReader;
 struct JpegWriter;
+struct CutBlocks;
 
 // A JPEG decoded in order, a band of rows at a time, at 1/scaleDenominator (1, 2, 4 or 8) of
 // its size: 3 bytes a pixel (blue, green, red) for colour and grey pictures, 4 (inks) for CMYK
@@ -82,6 +83,9 @@ public:
     // Before the first row: only the columns from `first` on, `width` of them, which libjpeg
     // widens to whole blocks (both are updated).
     bool crop(int& first, int& width);
+    // Before the first row of a blockLocal reader: also decode at full size, into `blocks`, the
+    // blocks holding the pixels of `columns` and `rows`, as keepCutBlocks (cut_blocks.h) says.
+    bool keepCutBlocks(CutBlocks& blocks, const imaging::Rect& columns, const imaging::Rect& rows);
     // Passes over rows without making their pixels.
     bool skip(int rows);
     bool inks() const;

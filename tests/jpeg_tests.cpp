@@ -307,6 +307,58 @@ TEST(Jpeg, StreamedConversionsComeOutAsTheWholePictureOnes)
     EXPECT_FALSE(fileExists(directory.file("fixed.jpg")));
 }
 
+// Where the kept region's edges cut through blocks, a reduced decoding's pixels are the means of
+// the full-size block-local pixels inside the region: for every kind of file and reduction.
+TEST(Jpeg, CutBlocksBecomeTheMeansOfTheirFullSizePixels)
+{
+    struct Row {
+        const char* name;
+        Encoding encoding;
+        int scale;
+        ImageSize kept;
+    };
+    Encoding halfChroma, grey, progressive, arithmetic;
+    halfChroma.halfChroma = progressive.halfChroma = true;
+    grey.input = grey.stored = JCS_GRAYSCALE;
+    progressive.progressive = arithmetic.arithmetic = true;
+    const Row rows[] = {{"4:2:0 at 1/2, right edge", halfChroma, 2, {91, 0}},
+                        {"4:2:0 at 1/4, bottom edge", halfChroma, 4, {0, 57}},
+                        {"4:2:0 at 1/8, both edges", halfChroma, 8, {93, 61}},
+                        {"4:4:4 at 1/8, both edges", Encoding{}, 8, {85, 45}},
+                        {"grey at 1/8, both edges", grey, 8, {99, 51}},
+                        {"progressive at 1/4, both edges", progressive, 4, {91, 61}},
+                        {"arithmetic at 1/8, right edge", arithmetic, 8, {93, 0}}};
+    constexpr int width = 120, height = 80;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Bytes file = encodePicture(width, height, row.encoding);
+        JpegRowReader full(file, 1, true);
+        ASSERT_TRUE(full.started());
+        std::vector<uint8_t> whole(width * 3 * height);
+        ASSERT_TRUE(full.read(whole.data(), width * 3, height));
+        GdiBitmap reduced;
+        ASSERT_EQ(decodeJpeg(file, reduced, row.scale, row.kept), DecodeOutcome::decoded);
+        const int keptWidth = row.kept.width > 0 ? row.kept.width : width;
+        const int keptHeight = row.kept.height > 0 ? row.kept.height : height;
+        const int block = row.encoding.halfChroma ? 16 : 8;
+        for (int y = 0; y * row.scale < keptHeight; ++y)
+            for (int x = 0; x * row.scale < keptWidth; ++x) {
+                const bool cut = (row.kept.width > 0 && x * row.scale >= keptWidth / block * block) ||
+                                 (row.kept.height > 0 && y * row.scale >= keptHeight / block * block);
+                if (!cut) continue;
+                int sum[3] = {}, count = 0;
+                for (int v = y * row.scale; v < std::min((y + 1) * row.scale, keptHeight); ++v)
+                    for (int u = x * row.scale; u < std::min((x + 1) * row.scale, keptWidth); ++u, ++count)
+                        for (int c = 0; c < 3; ++c) sum[c] += whole[(v * width + u) * 3 + c];
+                const Channels got = channels(pixelAt(reduced.get(), x, y));
+                const int expected[] = {sum[0] / count, sum[1] / count, sum[2] / count};
+                ASSERT_NEAR(got.blue, expected[0], 1) << "at " << x << ", " << y;
+                ASSERT_NEAR(got.green, expected[1], 1) << "at " << x << ", " << y;
+                ASSERT_NEAR(got.red, expected[2], 1) << "at " << x << ", " << y;
+            }
+    }
+}
+
 TEST(Jpeg, ReducedDecodingsShowNothingBeyondTheCropEdge)
 {
     struct Row {
@@ -314,9 +366,15 @@ TEST(Jpeg, ReducedDecodingsShowNothingBeyondTheCropEdge)
         int width, height;
         bool bottomEdge;  // else the right edge
         int edge;         // the crop's extent across that edge, inside a block
+        int scale;
+        int band;  // of yellow, inside the edge
     };
-    // 160 x 120 from 1000 x 1000 keeps 1000 x 750; from 1000 x 500, 666 x 500: both at 1/4.
-    const Row rows[] = {{"the crop's bottom edge", 1000, 1000, true, 750}, {"the crop's right edge", 1000, 500, false, 666}};
+    // 160 x 120 from 1000 x 1000 keeps 1000 x 750; from 1000 x 500, 666 x 500; from 2000 x 2000,
+    // 2000 x 1500; from 2000 x 1005, 1340 x 1005.
+    const Row rows[] = {{"the crop's bottom edge", 1000, 1000, true, 750, 4, 6},
+                        {"the crop's right edge", 1000, 500, false, 666, 4, 6},
+                        {"the bottom edge at 1/8", 2000, 2000, true, 1500, 8, 12},
+                        {"the right edge at 1/8", 2000, 1005, false, 1340, 8, 12}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         // A band of yellow just inside the edge, blue beyond it.
@@ -330,7 +388,7 @@ TEST(Jpeg, ReducedDecodingsShowNothingBeyondTheCropEdge)
                     const int across = row.bottomEdge ? y : x;
                     const uint8_t blue[] = {250, 0, 0}, yellow[] = {0, 230, 250}, green[] = {0, 200, 0};
                     std::memcpy(static_cast<uint8_t*>(pixels.data().Scan0) + y * pixels.data().Stride + x * 3,
-                                across >= row.edge ? blue : across >= row.edge - 6 ? yellow : green, 3);
+                                across >= row.edge ? blue : across >= row.edge - row.band ? yellow : green, 3);
                 }
         }
         TempDir directory;
@@ -342,7 +400,7 @@ TEST(Jpeg, ReducedDecodingsShowNothingBeyondTheCropEdge)
         const TargetGeometry geometry = targetGeometryFor(row.width, row.height, settings);
         ASSERT_EQ(row.bottomEdge ? geometry.cropHeight : geometry.cropWidth, row.edge);
         const int scale = shrinkOnLoadScale(geometry);
-        ASSERT_EQ(scale, 4);
+        ASSERT_EQ(scale, row.scale);
 
         GdiBitmap decoded, target;
         ASSERT_EQ(decodeJpeg(readJpegFile(path.c_str()), decoded, scale, {geometry.cropWidth, geometry.cropHeight}),

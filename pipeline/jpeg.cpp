@@ -291,26 +291,14 @@ bool readsAs(const KernelHandle& file, std::string_view opening)
 
 bool opensAsJpeg(const char* path) { return readsAs(openForReading(path), jpegOpening); }
 
-PooledMemory readWholeFile(const char* path, std::string_view opening)
+FileView readWholeFile(const char* path, std::string_view opening)
 {
-    const KernelHandle file = openForReading(path);
-    LARGE_INTEGER size{};
-    if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 ||
-        static_cast<unsigned long long>(size.QuadPart) < opening.size() ||
-        size.QuadPart > std::numeric_limits<DWORD>::max() ||
-        static_cast<unsigned long long>(size.QuadPart) > std::numeric_limits<std::size_t>::max() / 2 ||
-        !readsAs(file, opening))
-        return {};
-    PooledMemory bytes(static_cast<std::size_t>(size.QuadPart), PooledMemory::Contents::unspecified);
-    if (!bytes) return {};
-    std::memcpy(bytes.data(), opening.data(), opening.size());
-    const DWORD rest = static_cast<DWORD>(bytes.size() - opening.size());
-    DWORD read = 0;
-    if (!ReadFile(file.get(), bytes.data() + opening.size(), rest, &read, nullptr) || read != rest) return {};
-    return bytes;
+    FileView file(path);
+    if (!file || file.size() < opening.size() || std::memcmp(file.data(), opening.data(), opening.size()) != 0) return {};
+    return file;
 }
 
-PooledMemory readJpegFile(const char* path) { return readWholeFile(path, jpegOpening); }
+FileView readJpegFile(const char* path) { return readWholeFile(path, jpegOpening); }
 
 std::vector<ByteSpan> applicationSegments(ByteSpan file, uint8_t marker, std::string_view signature)
 {

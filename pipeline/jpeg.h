@@ -2,6 +2,7 @@
 // JPEG files through libjpeg-turbo, several times faster than the imaging library's codec:
 // decoding straight into a bitmap's pixels, and encoding at quality 100, which Wine's GDI+
 // encoder ignores. Every other format stays with GDI+.
+#include "common/file_view.h"
 #include "common/handles.h"
 #include "common/imaging.h"
 #include "common/pooled_memory.h"
@@ -21,10 +22,10 @@ bool opensAsJpeg(const char* path);
 
 // The whole file when it opens as a JPEG (its start-of-image marker); empty for any other
 // file, or one that cannot be read.
-PooledMemory readJpegFile(const char* path);
+FileView readJpegFile(const char* path);
 
 // The whole file when its first bytes are `opening`; empty otherwise, or when it cannot be read.
-PooledMemory readWholeFile(const char* path, std::string_view opening);
+FileView readWholeFile(const char* path, std::string_view opening);
 
 // Bytes of a file held in memory by someone else, who keeps them while the span is used; or a
 // part of them. Empty by default.
@@ -34,6 +35,7 @@ public:
     ByteSpan(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
     ByteSpan(const std::vector<uint8_t>& bytes) : data_(bytes.data()), size_(bytes.size()) {}
     ByteSpan(const PooledMemory& bytes) : data_(bytes.data()), size_(bytes.size()) {}
+    ByteSpan(const FileView& bytes) : data_(bytes.data()), size_(bytes.size()) {}
     const uint8_t* data() const { return data_; }
     std::size_t size() const { return size_; }
     uint8_t operator[](std::size_t at) const { return data_[at]; }

@@ -105,7 +105,7 @@ int jpegOrientation(ByteSpan file)
 
 UprightDecoding decodeUprightReduced(const char* path, const std::function<ReducedView(ImageSize upright)>& view)
 {
-    const PooledMemory jpeg = readJpegFile(path);
+    const FileView jpeg = readJpegFile(path);
     const int orientation = jpegOrientation(jpeg);
     ImageSize upright = jpegSize(jpeg);
     if (orientation >= 5) std::swap(upright.width, upright.height);

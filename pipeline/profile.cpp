@@ -167,8 +167,8 @@ ColourProfile forRgbOutputs(ColourProfile profile)
 ColourProfile readColourProfile(const char* path)
 {
     try {
-        if (const PooledMemory jpeg = readJpegFile(path)) return forRgbOutputs(jpegColourProfile(jpeg));
-        if (const PooledMemory png = readWholeFile(path, pngSignature)) return forRgbOutputs(pngColourProfile(png));
+        if (const FileView jpeg = readJpegFile(path)) return forRgbOutputs(jpegColourProfile(jpeg));
+        if (const FileView png = readWholeFile(path, pngSignature)) return forRgbOutputs(pngColourProfile(png));
     } catch (const std::bad_alloc&) {
         // Short of memory for the profile: the picture goes without one.
     }

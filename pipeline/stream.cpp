@@ -289,7 +289,7 @@ StreamedConversion convertStreamed(const char* sourcePath, const char* outputPat
                                    const WatermarkSettings& settings, ImageSize (*paneSize)(ImageSize picture))
 {
     if (settings.keepSourceSize == 0) return {};
-    const PooledMemory jpeg = readJpegFile(sourcePath);
+    const FileView jpeg = readJpegFile(sourcePath);
     if (!jpeg || jpegOrientation(jpeg) >= 2) return {};
     JpegRowReader reader(jpeg);
     const ImageSize size = reader.size();

@@ -3,7 +3,10 @@
 #include "common/handles.h"
 
 #include <atomic>
+#include <cstring>
 #include <initializer_list>
+#include <optional>
+#include <vector>
 
 using namespace imaging;
 
@@ -15,6 +18,11 @@ constexpr ARGB paneColour = 0xFFFFFFFF;
 GdiBitmap canvas;
 ULONG_PTR imagingToken = 0;
 std::atomic<bool> started{false};  // changed under canvasLock
+// previewArea of the canvas as drawPaneFrames first drew it, which later jobs copy back: the
+// imaging library takes longer to draw the frames than a job takes to draw its pictures.
+std::vector<uint8_t> blankPanes;  // under canvasLock
+
+const Rect previewRect(previewArea.x, previewArea.y, previewArea.width, previewArea.height);
 
 // Made on first use, by startImaging at the latest, and never remade.
 HANDLE canvasLock()
@@ -47,6 +55,7 @@ void startImaging(HWND dialog)
     GetWindowRect(dialog, &window);
     CanvasLock lock(INFINITE);
     canvas.track(createBitmap(window.right - window.left, window.bottom - window.top, PixelFormat32bppARGB, canvas));
+    blankPanes.clear();
     started = true;
 }
 
@@ -56,6 +65,7 @@ void stopImaging()
     CanvasLock lock(INFINITE);
     if (!lock || !started) return;
     canvas.reset();
+    blankPanes.clear();
     GdiplusShutdown(imagingToken);
     started = false;
 }
@@ -102,14 +112,52 @@ void fitIntoPane(GpGraphics* surface, GpImage* image, int32_t x, int32_t y, int3
     GdipDrawImageRectI(surface, image, placed.x, placed.y, placed.width, placed.height);
 }
 
+namespace {
+
+// previewArea of the canvas, 4 bytes a pixel; empty when it cannot be read.
+std::vector<uint8_t> previewPixels()
+{
+    const BitmapLock pixels(canvas.get(), previewRect, ImageLockModeRead, PixelFormat32bppARGB);
+    if (!pixels) return {};
+    const std::size_t row = static_cast<std::size_t>(previewArea.width) * 4;
+    std::vector<uint8_t> copy(row * previewArea.height);
+    for (int y = 0; y < previewArea.height; ++y)
+        std::memcpy(copy.data() + row * y, static_cast<const uint8_t*>(pixels.data().Scan0) + pixels.data().Stride * y, row);
+    return copy;
+}
+
+bool putPreviewPixels(const std::vector<uint8_t>& copy)
+{
+    const BitmapLock pixels(canvas.get(), previewRect, ImageLockModeWrite, PixelFormat32bppARGB);
+    if (!pixels) return false;
+    const std::size_t row = static_cast<std::size_t>(previewArea.width) * 4;
+    for (int y = 0; y < previewArea.height; ++y)
+        std::memcpy(static_cast<uint8_t*>(pixels.data().Scan0) + pixels.data().Stride * y, copy.data() + row * y, row);
+    return true;
+}
+
+// The frames and white panes onto the canvas, under canvasLock.
+void blankCanvasPanes()
+{
+    if (!blankPanes.empty() && putPreviewPixels(blankPanes)) return;
+    {
+        GdiGraphics surface;
+        surface.track(GdipGetImageGraphicsContext(canvas.get(), surface.receive()));
+        drawPaneFrames(surface.get());
+    }
+    blankPanes = previewPixels();
+}
+
+}  // namespace
+
 void drawPanesUnderLock(GpImage* sourcePicture, GpImage* targetPicture)
 {
     CanvasLock lock;
     if (!lock || !started || !canvas) return;
+    blankCanvasPanes();
     // Declared after the lock, so released before it.
     GdiGraphics surface;
     surface.track(GdipGetImageGraphicsContext(canvas.get(), surface.receive()));
-    drawPaneFrames(surface.get());
     fitIntoPane(surface.get(), sourcePicture, sourcePane.x, sourcePane.y, paneWidth, paneHeight);
     fitIntoPane(surface.get(), targetPicture, targetPane.x, targetPane.y, paneWidth, paneHeight);
 }
@@ -131,7 +179,8 @@ void paintPreview(HWND dialog, HDC deviceContext, DWORD waitMilliseconds)
     if (!started) return;
     GdiGraphics window;
     window.track(GdipCreateFromHDC(deviceContext, window.receive()));
-    drawPaneFrames(window.get());
+    // Once the canvas holds the frames and panes, opaque, its copy covers what these would draw.
+    if (blankPanes.empty()) drawPaneFrames(window.get());
     if (!canvas) return;
     window.track(GdipDrawImageRectRectI(window.get(), canvas.get(), previewArea.x, previewArea.y,
                                         previewArea.width, previewArea.height, previewArea.x,

@@ -318,6 +318,8 @@ ConversionCounts convertEach(int ticket)
         std::optional<bool> written;
         if (!decodedAhead && named)
             written = convertByStreaming(sourcePath, target.outputPath, target.subtype, settings, &panes);
+        // A streamed file's panes invalidate the window once they are drawn.
+        const bool shownInBackground = written.has_value();
         if (!written) {
             // The panes show the files in order.
             panes.finish();
@@ -342,7 +344,7 @@ ConversionCounts convertEach(int ticket)
             ++counts.written;
         else
             ++counts.failed;
-        invalidateDialog();
+        if (!shownInBackground) invalidateDialog();
     }
     counts.left = sourceCount() - counts.written - counts.failed;
     return counts;

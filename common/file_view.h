@@ -18,17 +18,7 @@ public:
           data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0))
     {
     }
-    FileView& operator=(FileView&& other) noexcept
-    {
-        if (this != &other) {
-            release();
-            file_ = std::exchange(other.file_, INVALID_HANDLE_VALUE);
-            mapping_ = std::exchange(other.mapping_, nullptr);
-            data_ = std::exchange(other.data_, nullptr);
-            size_ = std::exchange(other.size_, 0);
-        }
-        return *this;
-    }
+    FileView& operator=(FileView&&) = delete;
 
     const uint8_t* data() const { return data_; }
     std::size_t size() const { return size_; }

@@ -114,38 +114,33 @@ void fitIntoPane(GpGraphics* surface, GpImage* image, int32_t x, int32_t y, int3
 
 namespace {
 
-// previewArea of the canvas, 4 bytes a pixel; empty when it cannot be read.
-std::vector<uint8_t> previewPixels()
+// Copies previewArea of the canvas into `pixels` (4 bytes each, rows one after another), or
+// `pixels` into it; false when the canvas cannot be locked.
+bool copyPreviewArea(uint8_t* pixels, bool intoCanvas)
 {
-    const BitmapLock pixels(canvas.get(), previewRect, ImageLockModeRead, PixelFormat32bppARGB);
-    if (!pixels) return {};
+    const BitmapLock canvasPixels(canvas.get(), previewRect, intoCanvas ? ImageLockModeWrite : ImageLockModeRead,
+                                  PixelFormat32bppARGB);
+    if (!canvasPixels) return false;
     const std::size_t row = static_cast<std::size_t>(previewArea.width) * 4;
-    std::vector<uint8_t> copy(row * previewArea.height);
-    for (int y = 0; y < previewArea.height; ++y)
-        std::memcpy(copy.data() + row * y, static_cast<const uint8_t*>(pixels.data().Scan0) + pixels.data().Stride * y, row);
-    return copy;
-}
-
-bool putPreviewPixels(const std::vector<uint8_t>& copy)
-{
-    const BitmapLock pixels(canvas.get(), previewRect, ImageLockModeWrite, PixelFormat32bppARGB);
-    if (!pixels) return false;
-    const std::size_t row = static_cast<std::size_t>(previewArea.width) * 4;
-    for (int y = 0; y < previewArea.height; ++y)
-        std::memcpy(static_cast<uint8_t*>(pixels.data().Scan0) + pixels.data().Stride * y, copy.data() + row * y, row);
+    for (int y = 0; y < previewArea.height; ++y) {
+        uint8_t* canvasRow = static_cast<uint8_t*>(canvasPixels.data().Scan0) + canvasPixels.data().Stride * y;
+        uint8_t* copyRow = pixels + row * y;
+        std::memcpy(intoCanvas ? canvasRow : copyRow, intoCanvas ? copyRow : canvasRow, row);
+    }
     return true;
 }
 
 // The frames and white panes onto the canvas, under canvasLock.
 void blankCanvasPanes()
 {
-    if (!blankPanes.empty() && putPreviewPixels(blankPanes)) return;
+    if (!blankPanes.empty() && copyPreviewArea(blankPanes.data(), true)) return;
     {
         GdiGraphics surface;
         surface.track(GdipGetImageGraphicsContext(canvas.get(), surface.receive()));
         drawPaneFrames(surface.get());
     }
-    blankPanes = previewPixels();
+    blankPanes.resize(static_cast<std::size_t>(previewArea.width) * 4 * previewArea.height);
+    if (!copyPreviewArea(blankPanes.data(), false)) blankPanes.clear();
 }
 
 }  // namespace

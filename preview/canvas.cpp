@@ -143,6 +143,28 @@ void blankCanvasPanes()
     if (!copyPreviewArea(blankPanes.data(), false)) blankPanes.clear();
 }
 
+// Once the canvas holds the frames and panes they are opaque, and a plain copy of each framed
+// pane shows what blending the canvas over the window would, at a fraction of its cost; the
+// transparent gap between them is the window's own. False when the canvas cannot be read.
+bool copyFramedPanes(HDC deviceContext)
+{
+    for (const PixelPoint pane : {sourcePane, targetPane}) {
+        const Rect framed(pane.x - 1, pane.y - 1, paneWidth + 2, paneHeight + 2);
+        const BitmapLock pixels(canvas.get(), framed, ImageLockModeRead, PixelFormat32bppARGB);
+        if (!pixels) return false;
+        BITMAPINFO layout{};
+        layout.bmiHeader.biSize = sizeof(layout.bmiHeader);
+        layout.bmiHeader.biWidth = pixels.data().Stride / 4;
+        layout.bmiHeader.biHeight = -framed.Height;
+        layout.bmiHeader.biPlanes = 1;
+        layout.bmiHeader.biBitCount = 32;
+        layout.bmiHeader.biCompression = BI_RGB;
+        StretchDIBits(deviceContext, framed.X, framed.Y, framed.Width, framed.Height, 0, 0, framed.Width,
+                      framed.Height, pixels.data().Scan0, &layout, DIB_RGB_COLORS, SRCCOPY);
+    }
+    return true;
+}
+
 }  // namespace
 
 void drawPanesUnderLock(GpImage* sourcePicture, GpImage* targetPicture)
@@ -172,10 +194,10 @@ void paintPreview(HWND dialog, HDC deviceContext, DWORD waitMilliseconds)
     }
     // A paint that comes after the imaging library was shut down draws nothing.
     if (!started) return;
+    if (!blankPanes.empty() && copyFramedPanes(deviceContext)) return;
     GdiGraphics window;
     window.track(GdipCreateFromHDC(deviceContext, window.receive()));
-    // Once the canvas holds the frames and panes, opaque, its copy covers what these would draw.
-    if (blankPanes.empty()) drawPaneFrames(window.get());
+    drawPaneFrames(window.get());
     if (!canvas) return;
     window.track(GdipDrawImageRectRectI(window.get(), canvas.get(), previewArea.x, previewArea.y,
                                         previewArea.width, previewArea.height, previewArea.x,

@@ -79,6 +79,7 @@ void fitIntoPane(imaging::GpGraphics* surface, imaging::GpImage* image, int32_t 
 // only for that drawing; draws nothing when the lock cannot be had in time.
 void drawPanesUnderLock(imaging::GpImage* sourcePicture, imaging::GpImage* targetPicture);
 
-// The paint handler's part: frames, and previewArea of the canvas blended over them. When the
-// lock cannot be had in time nothing is drawn and previewArea is marked for another paint.
+// The paint handler's part: frames, and previewArea of the canvas blended over them (copied once
+// the canvas holds the panes). When the lock cannot be had in time nothing is drawn and
+// previewArea is marked for another paint.
 void paintPreview(HWND dialog, HDC deviceContext, DWORD waitMilliseconds = canvasWaitMilliseconds);

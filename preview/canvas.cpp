@@ -151,7 +151,8 @@ bool copyFramedPanes(HDC deviceContext)
     for (const PixelPoint pane : {sourcePane, targetPane}) {
         const Rect framed(pane.x - 1, pane.y - 1, paneWidth + 2, paneHeight + 2);
         const BitmapLock pixels(canvas.get(), framed, ImageLockModeRead, PixelFormat32bppARGB);
-        if (!pixels) return false;
+        // A bottom-up lock would need its rows the other way round.
+        if (!pixels || pixels.data().Stride <= 0) return false;
         BITMAPINFO layout{};
         layout.bmiHeader.biSize = sizeof(layout.bmiHeader);
         layout.bmiHeader.biWidth = pixels.data().Stride / 4;

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstring>
 #include <initializer_list>
-#include <optional>
 #include <vector>
 
 using namespace imaging;

@@ -73,11 +73,7 @@ void decodeBlock(j_decompress_ptr info, jpeg_component_info* component, JCOEFPTR
     const int row = static_cast<int>(info->input_iMCU_row) * component->v_samp_factor +
                     static_cast<int>(output - own.firstOutputRow) / reducedHeight(*component);
     const int column = static_cast<int>(outputColumn) / reducedWidth(*component);
-    for (BlockPlane& plane : own.planes) {
-        if (!plane.holds(column, row)) continue;
-        jpeg_idct_islow(info, component, coefficients, plane.rowStarts.data() + (row - plane.firstRow) * DCTSIZE,
-                        static_cast<JDIMENSION>((column - plane.firstColumn) * DCTSIZE));
-    }
+    decodeCutBlock(blocks, info, component, coefficients, column, row);
     own.reduced(info, component, coefficients, output, outputColumn);
 }
 
@@ -92,13 +88,17 @@ void blocksAlong(int first, int count, int factor, int largest, int& firstBlock,
     blocks = (first + count - 1) * factor / largest / DCTSIZE + 1 - firstBlock;
 }
 
-// libjpeg's YCbCr to RGB conversion, in its fixed-point steps.
-struct YccTables {
-    int redFromCr[256];
-    int blueFromCb[256];
-    int32_t greenFromCr[256];
-    int32_t greenFromCb[256];
-};
+}  // namespace
+
+void decodeCutBlock(CutBlocks& blocks, j_decompress_ptr info, jpeg_component_info* component, JCOEFPTR coefficients,
+                    int column, int row)
+{
+    for (BlockPlane& plane : blocks.components[component->component_index].planes) {
+        if (!plane.holds(column, row)) continue;
+        jpeg_idct_islow(info, component, coefficients, plane.rowStarts.data() + (row - plane.firstRow) * DCTSIZE,
+                        static_cast<JDIMENSION>((column - plane.firstColumn) * DCTSIZE));
+    }
+}
 
 const YccTables& yccTables()
 {
@@ -118,10 +118,6 @@ const YccTables& yccTables()
     }();
     return tables;
 }
-
-uint8_t clampSample(int value) { return static_cast<uint8_t>(std::clamp(value, 0, 255)); }
-
-}  // namespace
 
 bool keepCutBlocks(jpeg_decompress_struct& info, CutBlocks& blocks, const Rect& columns, const Rect& rows)
 {
@@ -185,10 +181,7 @@ Strip cutPixels(const CutBlocks& blocks, int area)
                 out[0] = out[1] = out[2] = static_cast<uint8_t>(luma);
                 continue;
             }
-            const int cb = sample(1), cr = sample(2);
-            out[0] = clampSample(luma + ycc.blueFromCb[cb]);
-            out[1] = clampSample(luma + static_cast<int>((ycc.greenFromCb[cb] + ycc.greenFromCr[cr]) >> 16));
-            out[2] = clampSample(luma + ycc.redFromCr[cr]);
+            yccToBgr(ycc, luma, sample(1), sample(2), out);
         }
     }
     return strip;

@@ -59,6 +59,29 @@ struct CutBlocks {
 bool keepCutBlocks(jpeg_decompress_struct& info, CutBlocks& blocks, const imaging::Rect& columns,
                    const imaging::Rect& rows);
 
+// Decodes one block at full size into whichever of its component's planes hold it (column and
+// row counted in the component's blocks); `coefficients` are dequantized as libjpeg does.
+void decodeCutBlock(CutBlocks& blocks, j_decompress_ptr info, jpeg_component_info* component,
+                    JCOEFPTR coefficients, int column, int row);
+
+// libjpeg's YCbCr to RGB conversion, in its fixed-point steps.
+struct YccTables {
+    int redFromCr[256];
+    int blueFromCb[256];
+    int32_t greenFromCr[256];
+    int32_t greenFromCb[256];
+};
+const YccTables& yccTables();
+
+// One pixel through it, as blue, green, red.
+inline void yccToBgr(const YccTables& ycc, int luma, int cb, int cr, uint8_t* out)
+{
+    const auto clamp = [](int value) { return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value); };
+    out[0] = clamp(luma + ycc.blueFromCb[cb]);
+    out[1] = clamp(luma + static_cast<int>((ycc.greenFromCb[cb] + ycc.greenFromCr[cr]) >> 16));
+    out[2] = clamp(luma + ycc.redFromCr[cr]);
+}
+
 // Once the decoding has read every row: the pixels of the columns (0) or rows (1) area, as a
 // full-size block-local decoding of the file gives them.
 Strip cutPixels(const CutBlocks& blocks, int area);

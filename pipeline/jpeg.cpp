@@ -20,6 +20,7 @@
 #include <jerror.h>
 
 #include "pipeline/cut_blocks.h"
+#include "pipeline/split_scan.h"
 
 using namespace imaging;
 
@@ -412,6 +413,17 @@ bool JpegRowReader::read(uint8_t* pixels, int stride, int count)
     return false;
 }
 
+bool JpegRowReader::readSplit(uint8_t* pixels, int stride, CutBlocks* blocks)
+{
+    if (!started_ || reader_->failed || reader_->info.output_scanline > 0 || reader_->info.src == nullptr) return false;
+    const ByteSpan data(reader_->info.src->next_input_byte, reader_->info.src->bytes_in_buffer);
+    try {
+        return decodeScanSplit(reader_->info, data, pixels, stride, blocks);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 bool JpegRowReader::finish()
 {
     if (!started_ || reader_->failed) return false;
@@ -563,8 +575,9 @@ DecodeOutcome decodeJpeg(ByteSpan file, GdiBitmap& result, int scaleDenominator,
     bool decoded = false;
     if (result.track(created)) {
         const BitmapLock pixels(result.get(), Rect(0, 0, size.width, size.height), ImageLockModeWrite, format);
-        decoded = pixels && reader.read(static_cast<uint8_t*>(pixels.data().Scan0), pixels.data().Stride, size.height) &&
-                  reader.finish();
+        uint8_t* const scan0 = pixels ? static_cast<uint8_t*>(pixels.data().Scan0) : nullptr;
+        decoded = pixels && (reader.readSplit(scan0, pixels.data().Stride, blocksKept ? &cutBlocks : nullptr) ||
+                             (reader.read(scan0, pixels.data().Stride, size.height) && reader.finish()));
         if (strips.joinable()) strips.join();
         decoded = decoded && stripsDecoded;
         if (decoded && blocksKept) {

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "pipeline/cut_blocks.h"
+
 using namespace imaging;
 
 namespace {
@@ -34,6 +36,9 @@ struct Encoding {
     bool arithmetic = false;
     bool halfChroma = false;       // 4:2:0, upsampled by every decoder in its own way
     bool lumaBelowChroma = false;  // legal, but of no subsampling TurboJPEG knows
+    int quality = 90;
+    bool noisy = false;   // every sample off its shading by up to 40
+    int restartRows = 0;  // MCU rows between restart markers; 0 for none
 };
 
 // Smooth shading with a sharp-edged disc, in 1, 3 or 4 components a pixel.
@@ -44,6 +49,13 @@ uint8_t sample(int x, int y, int component)
                               140 + 40 * std::sin((x + y) / 11.0), 40 + 30 * std::cos(x / 13.0)};
     const int discColour[] = {40, 200, 230, 20};
     return static_cast<uint8_t>(disc ? discColour[component] : shading[component]);
+}
+
+uint8_t noisySample(int x, int y, int component)
+{
+    const uint32_t hash = (static_cast<uint32_t>(x) * 7919u + static_cast<uint32_t>(y) * 104729u +
+                           static_cast<uint32_t>(component) * 31u) * 2654435761u;
+    return static_cast<uint8_t>(std::clamp(sample(x, y, component) + static_cast<int>(hash >> 25) % 81 - 40, 0, 255));
 }
 
 Bytes encodePicture(int width, int height, const Encoding& encoding)
@@ -61,7 +73,8 @@ Bytes encodePicture(int width, int height, const Encoding& encoding)
     info.in_color_space = encoding.input;
     jpeg_set_defaults(&info);
     jpeg_set_colorspace(&info, encoding.stored);
-    jpeg_set_quality(&info, 90, TRUE);
+    jpeg_set_quality(&info, encoding.quality, TRUE);
+    info.restart_in_rows = encoding.restartRows;
     if (encoding.progressive) jpeg_simple_progression(&info);
     info.arith_code = encoding.arithmetic ? TRUE : FALSE;
     for (int c = 0; c < info.num_components; ++c) {
@@ -74,7 +87,8 @@ Bytes encodePicture(int width, int height, const Encoding& encoding)
         const int y = static_cast<int>(info.next_scanline);
         for (int x = 0; x < width; ++x)
             for (int c = 0; c < info.input_components; ++c)
-                row[static_cast<std::size_t>(x) * info.input_components + c] = sample(x, y, c);
+                row[static_cast<std::size_t>(x) * info.input_components + c] =
+                    encoding.noisy ? noisySample(x, y, c) : sample(x, y, c);
         JSAMPROW rows[] = {row.data()};
         jpeg_write_scanlines(&info, rows, 1);
     }
@@ -356,6 +370,59 @@ TEST(Jpeg, CutBlocksBecomeTheMeansOfTheirFullSizePixels)
                 ASSERT_NEAR(got.green, expected[1], 1) << "at " << x << ", " << y;
                 ASSERT_NEAR(got.red, expected[2], 1) << "at " << x << ", " << y;
             }
+    }
+}
+
+// Decoded on two threads, a scan comes out exactly as libjpeg decodes it, cut blocks included;
+// a file that does not allow it is left to libjpeg, which still decodes it whole.
+TEST(Jpeg, SplitDecodingsMatchLibjpeg)
+{
+    struct Row {
+        const char* name;
+        Encoding encoding;
+        int width, height;
+        std::size_t cutShort;  // bytes cut off the file's end
+        bool splits;
+    };
+    Encoding halfChroma, full, grey, restarts, progressive;
+    for (Encoding* encoding : {&halfChroma, &full, &grey, &restarts, &progressive}) {
+        encoding->quality = 100;
+        encoding->noisy = true;
+    }
+    halfChroma.halfChroma = true;
+    grey.input = grey.stored = JCS_GRAYSCALE;
+    restarts.restartRows = 4;
+    progressive.progressive = true;
+    const Row rows[] = {{"4:2:0", halfChroma, 2056, 1036, 0, true},
+                        {"4:4:4", full, 1024, 1030, 0, true},
+                        {"grey", grey, 1030, 1024, 0, true},
+                        {"cut short", full, 1024, 1024, 5000, false},
+                        {"restart markers", restarts, 1024, 1024, 0, false},
+                        {"progressive", progressive, 1024, 1024, 0, false},
+                        {"too few MCUs to pay", full, 512, 512, 0, false}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bytes file = encodePicture(row.width, row.height, row.encoding);
+        file.resize(file.size() - row.cutShort);
+        const Rect columns(row.width * 3 / 4 - 5, 0, 10, row.height - 20), cutRows(0, row.height * 3 / 4 - 5, row.width - 20, 10);
+        JpegRowReader reference(file, 8, true), split(file, 8, true);
+        CutBlocks referenceBlocks, splitBlocks;
+        const bool blocksKept = reference.keepCutBlocks(referenceBlocks, columns, cutRows);
+        ASSERT_EQ(split.keepCutBlocks(splitBlocks, columns, cutRows), blocksKept);
+        const ImageSize size = reference.size();
+        const int stride = size.width * 3;
+        std::vector<uint8_t> expected(static_cast<std::size_t>(stride) * size.height), got(expected.size());
+        ASSERT_TRUE(reference.read(expected.data(), stride, size.height));
+        reference.finish();
+        ASSERT_EQ(split.readSplit(got.data(), stride, blocksKept ? &splitBlocks : nullptr), row.splits);
+        if (!row.splits) {
+            ASSERT_TRUE(split.read(got.data(), stride, size.height));
+        }
+        EXPECT_TRUE(got == expected);
+        if (!blocksKept) continue;
+        for (const int area : {0, 1}) {
+            EXPECT_TRUE(cutPixels(splitBlocks, area).pixels == cutPixels(referenceBlocks, area).pixels);
+        }
     }
 }
 

@@ -243,14 +243,14 @@ struct ScanComponent {
     int down = 1;
     int side = 1;        // of a block's reduced samples: 1 or 2
     int firstBlock = 0;  // in the MCU
-    int firstSum = 0;    // in an MCU's record, for a block of side 2
+    int firstSum = 0;    // in an MCU's sums, for a block of side 2
 };
 
 struct Layout {
     std::array<ScanComponent, 3> components;
     int componentCount = 0;
     int blocksInMcu = 0;
-    int recordSize = 0;  // the DC of each block, then 4 sums for a block of side 2
+    int sumCount = 0;    // of an MCU: 4 for each block of side 2
     int mcusAcross = 0;
     int mcusDown = 0;
     int mcuWidth = 0;  // in output pixels
@@ -328,12 +328,11 @@ std::optional<Layout> layoutOf(jpeg_decompress_struct& info)
         own.firstBlock = layout.blocksInMcu;
         layout.blocksInMcu += own.across * own.down;
     }
-    layout.recordSize = layout.blocksInMcu;
     for (int i = 0; i < layout.componentCount; ++i) {
         ScanComponent& own = layout.components[i];
         if (own.side != 2) continue;
-        own.firstSum = layout.recordSize;
-        layout.recordSize += 4;
+        own.firstSum = layout.sumCount;
+        layout.sumCount += 4;
     }
     if (layout.blocksInMcu > D_MAX_BLOCKS_IN_MCU || layout.mcusAcross <= 0 || layout.mcusDown <= 0) return std::nullopt;
     return layout;
@@ -429,9 +428,16 @@ bool twoByTwoSums(const Coefficients& block, const UINT16* quantization, int32_t
     return true;
 }
 
+// What an MCU's reduced samples are made from: each block's DC value, as libjpeg keeps it in 16
+// bits, and the sums of the blocks of side 2.
+struct McuRecord {
+    JCOEF* dcs;
+    int32_t* sums;
+};
+
 // Decodes one MCU into `record`, its DC values from `predictors`, which it moves on; with every
 // block's coefficients in `whole` when given, DC included. False on anything out of the ordinary.
-bool decodeMcu(BitReader& reader, const Layout& layout, Predictors& predictors, int32_t* record,
+bool decodeMcu(BitReader& reader, const Layout& layout, Predictors& predictors, McuRecord record,
                std::array<Coefficients, D_MAX_BLOCKS_IN_MCU>* whole)
 {
     Coefficients scratch;
@@ -445,19 +451,26 @@ bool decodeMcu(BitReader& reader, const Layout& layout, Predictors& predictors, 
             if (!decoded || !(block != nullptr ? decodeAc(reader, component, block->data()) : skipAc(reader, component)))
                 return false;
             predictors[i] = static_cast<int32_t>(static_cast<uint32_t>(predictors[i]) + static_cast<uint32_t>(difference));
-            record[b] = predictors[i];
+            record.dcs[b] = static_cast<JCOEF>(predictors[i]);
             // The sums leave the DC term out, which is still zero in the block.
-            if (component.side == 2 && !twoByTwoSums(*block, component.quantization, record + component.firstSum))
+            if (component.side == 2 && !twoByTwoSums(*block, component.quantization, record.sums + component.firstSum))
                 return false;
-            if (whole != nullptr) (*block)[0] = static_cast<JCOEF>(predictors[i]);
+            if (whole != nullptr) (*block)[0] = record.dcs[b];
         }
     }
     return true;
 }
 
+// A DC value decoded from other predictors moved by their difference, in libjpeg's 16 bits,
+// where the sum wraps as it does.
+JCOEF movedDc(JCOEF dc, int32_t offset)
+{
+    return static_cast<JCOEF>(static_cast<uint32_t>(dc) + static_cast<uint32_t>(offset));
+}
+
 // The reduced samples of a decoded MCU to pixels, its DC values moved by `offsets`; false where a
 // DC value is out of the ordinary.
-bool putMcu(const Layout& layout, const int32_t* record, const Predictors& offsets, int mcu, uint8_t* pixels,
+bool putMcu(const Layout& layout, McuRecord record, const Predictors& offsets, int mcu, uint8_t* pixels,
             int stride)
 {
     uint8_t samples[3][2][2];
@@ -467,14 +480,14 @@ bool putMcu(const Layout& layout, const int32_t* record, const Predictors& offse
         for (int by = 0; by < component.down; ++by) {
             for (int bx = 0; bx < component.across; ++bx) {
                 const int b = component.firstBlock + by * component.across + bx;
-                const auto dc = static_cast<JCOEF>(static_cast<uint32_t>(record[b]) + static_cast<uint32_t>(offsets[i]));
+                const JCOEF dc = movedDc(record.dcs[b], offsets[i]);
                 const int dequantized = dc * component.quantization[0];
                 if (dequantized <= -largestDequantized || dequantized >= largestDequantized) return false;
                 if (component.side == 1) {
                     samples[channel][by][bx] = layout.rangeLimit[((dequantized + 4) >> 3) & rangeMask];
                     continue;
                 }
-                const int32_t* sums = record + component.firstSum;
+                const int32_t* sums = record.sums + component.firstSum;
                 for (int s = 0; s < 4; ++s) {
                     const int64_t sum = sums[s] + (static_cast<int64_t>(dequantized) << 17);
                     if (!fitsJlong(sum + (1 << 19))) return false;
@@ -542,6 +555,29 @@ void putCutBlocks(const Layout& layout, CutBlocks& blocks, jpeg_decompress_struc
     }
 }
 
+// MCUs from one mark of the second thread's position to the next.
+constexpr std::size_t markSpacing = 16;
+
+// The MCUs the second thread decoded, and BitReader::mark() at the start of every
+// markSpacing-th.
+struct RecordedMcus {
+    std::size_t count = 0;
+    std::vector<JCOEF> dcs;
+    std::vector<int32_t> sums;
+    std::vector<uint64_t> marks;
+
+    McuRecord at(const Layout& layout, std::size_t mcu)
+    {
+        return {dcs.data() + mcu * static_cast<std::size_t>(layout.blocksInMcu),
+                sums.data() + mcu * static_cast<std::size_t>(layout.sumCount)};
+    }
+    void makeRoom(const Layout& layout, std::size_t mcus)
+    {
+        dcs.resize(mcus * static_cast<std::size_t>(layout.blocksInMcu));
+        sums.resize(mcus * static_cast<std::size_t>(layout.sumCount));
+    }
+};
+
 // What the second thread found, handed over under the lock.
 struct Meeting {
     std::mutex mutex;
@@ -553,10 +589,8 @@ struct Meeting {
     // The MCUs of the window: their positions, and the predictors each began with.
     std::vector<uint64_t> windowPositions;
     std::vector<Predictors> windowPredictors;
-    // Every MCU from the window's first to the end of the data (when `decodedToEnd`).
-    std::vector<int32_t> records;
-    std::vector<uint64_t> marks;  // BitReader::mark() at each MCU's start
-    bool decodedToEnd = false;
+    RecordedMcus recorded;  // from the window's first MCU
+    bool decodedToEnd = false;  // and recorded every MCU to there
 };
 
 // The second thread: from `start` to the end of the data, recording each MCU.
@@ -565,14 +599,13 @@ void decodeSecondPart(const Layout& layout, const uint8_t* begin, const uint8_t*
 {
     BitReader reader(begin, end, start);
     Predictors predictors{};
-    std::vector<int32_t> records;
-    std::vector<uint64_t> marks;
+    RecordedMcus found;  // handed over at the end
+    std::vector<uint64_t> windowMarks;
     std::vector<Predictors> windowPredictors;
     const auto publishWindow = [&] {
         const std::lock_guard<std::mutex> lock(meeting.mutex);
         try {
-            meeting.windowPositions.clear();
-            for (const uint64_t mark : marks) meeting.windowPositions.push_back(BitReader::position(begin, mark));
+            for (const uint64_t mark : windowMarks) meeting.windowPositions.push_back(BitReader::position(begin, mark));
             meeting.windowPredictors = windowPredictors;
         } catch (const std::bad_alloc&) {
             // No window: the first thread decodes it all.
@@ -581,36 +614,38 @@ void decodeSecondPart(const Layout& layout, const uint8_t* begin, const uint8_t*
         meeting.windowReady = true;
         meeting.changed.notify_all();
     };
-    const auto recordSize = static_cast<std::size_t>(layout.recordSize);
     bool windowPublished = false, decodedToEnd = false;
     try {
-        records.reserve(expectedMcus * recordSize);
-        marks.reserve(expectedMcus);
-        for (std::size_t mcu = 0;; ++mcu) {
+        found.makeRoom(layout, expectedMcus);
+        found.marks.reserve(expectedMcus / markSpacing + 1);
+        for (std::size_t attempt = 0;; ++attempt) {
             reader.fill();
             if (reader.atEnd()) {
                 decodedToEnd = reader.endsAtImageEnd();
                 break;
             }
-            if (mcu % 1024 == 0 && meeting.cancelled.load(std::memory_order_relaxed)) break;
+            if (attempt % 1024 == 0 && meeting.cancelled.load(std::memory_order_relaxed)) break;
+            if (found.count == expectedMcus) {
+                expectedMcus += expectedMcus / 4;
+                found.makeRoom(layout, expectedMcus);
+            }
             const uint64_t mark = reader.mark();
             const Predictors before = predictors;
-            const std::size_t used = records.size();
-            records.resize(used + recordSize);
-            const bool decoded = decodeMcu(reader, layout, predictors, records.data() + used, nullptr) && !reader.overran();
-            if (!decoded && windowPublished) break;
-            if (!decoded) {
+            if (!decodeMcu(reader, layout, predictors, found.at(layout, found.count), nullptr) || reader.overran()) {
+                if (windowPublished) break;
                 // Not yet in step with the MCUs: start afresh from here.
-                records.clear();
-                marks.clear();
+                found.count = 0;
+                found.marks.clear();
+                windowMarks.clear();
                 windowPredictors.clear();
                 predictors = {};
                 continue;
             }
-            marks.push_back(mark);
+            if (found.count++ % markSpacing == 0) found.marks.push_back(mark);
             if (windowPublished) continue;
+            windowMarks.push_back(mark);
             windowPredictors.push_back(before);
-            if (marks.size() == meetingWindow) {
+            if (windowMarks.size() == meetingWindow) {
                 publishWindow();
                 windowPublished = true;
             }
@@ -620,8 +655,7 @@ void decodeSecondPart(const Layout& layout, const uint8_t* begin, const uint8_t*
     }
     if (!windowPublished) publishWindow();
     const std::lock_guard<std::mutex> lock(meeting.mutex);
-    meeting.records = std::move(records);
-    meeting.marks = std::move(marks);
+    meeting.recorded = std::move(found);
     meeting.decodedToEnd = decodedToEnd;
     meeting.finished = true;
     meeting.changed.notify_all();
@@ -658,10 +692,32 @@ private:
 
 // Where the second part's MCUs begin to be the true ones.
 struct MeetingPoint {
-    int mcu = -1;                // the true MCU
-    std::size_t recorded = 0;    // the second thread's index of it
-    Predictors offsets{};        // true predictors less the second thread's there
+    int mcu = -1;              // the true MCU
+    std::size_t recorded = 0;  // the second thread's index of it
+    Predictors offsets{};      // true predictors less the second thread's there
 };
+
+// The whole blocks of the second thread's MCU `recorded`, decoded again from its nearest mark,
+// their DC values moved to the true ones.
+bool decodeAgain(const Layout& layout, const uint8_t* begin, const uint8_t* end, RecordedMcus& mcus,
+                 const MeetingPoint& point, std::size_t recorded, std::array<Coefficients, D_MAX_BLOCKS_IN_MCU>& whole)
+{
+    const std::size_t markIndex = recorded / markSpacing;
+    if (markIndex >= mcus.marks.size()) return false;
+    BitReader reader = BitReader::at(begin, end, BitReader::position(begin, mcus.marks[markIndex]));
+    Predictors unused{};
+    std::array<JCOEF, D_MAX_BLOCKS_IN_MCU> dcs;
+    std::array<int32_t, 12> sums;
+    for (std::size_t mcu = markIndex * markSpacing; mcu <= recorded; ++mcu)
+        if (!decodeMcu(reader, layout, unused, {dcs.data(), sums.data()}, mcu == recorded ? &whole : nullptr)) return false;
+    const McuRecord record = mcus.at(layout, recorded);
+    for (int i = 0; i < layout.componentCount; ++i) {
+        const ScanComponent& component = layout.components[i];
+        for (int b = component.firstBlock; b < component.firstBlock + component.across * component.down; ++b)
+            whole[b][0] = movedDc(record.dcs[b], point.offsets[i]);
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -683,16 +739,17 @@ bool decodeScanSplit(jpeg_decompress_struct& info, ByteSpan data, uint8_t* pixel
 
     BitReader reader(begin, end, begin);
     Predictors predictors{};
-    std::vector<int32_t> record(static_cast<std::size_t>(layout.recordSize));
+    std::array<JCOEF, D_MAX_BLOCKS_IN_MCU> dcs;
+    std::array<int32_t, 12> sums;
+    const McuRecord record{dcs.data(), sums.data()};
     std::array<Coefficients, D_MAX_BLOCKS_IN_MCU> whole;
     MeetingPoint point;
     std::size_t nextRecorded = 0;
-    const auto decodeAt = [&](BitReader& from, int mcu, Predictors& fromPredictors) {
+    const auto decodeNext = [&](int mcu) {
         const bool isCut = cut.holds(layout, mcu);
-        if (!decodeMcu(from, layout, fromPredictors, record.data(), isCut ? &whole : nullptr) || from.overran())
-            return false;
+        if (!decodeMcu(reader, layout, predictors, record, isCut ? &whole : nullptr) || reader.overran()) return false;
         if (isCut) putCutBlocks(layout, *blocks, info, mcu, whole);
-        return putMcu(layout, record.data(), Predictors{}, mcu, pixels, stride);
+        return putMcu(layout, record, Predictors{}, mcu, pixels, stride);
     };
     int mcu = 0;
     for (; mcu < layout.total(); ++mcu) {
@@ -715,36 +772,25 @@ bool decodeScanSplit(jpeg_decompress_struct& info, ByteSpan data, uint8_t* pixel
                 break;
             }
         }
-        if (!decodeAt(reader, mcu, predictors)) return false;
+        if (!decodeNext(mcu)) return false;
     }
     if (point.mcu >= 0) {
         Meeting& met = second.meeting();
         std::unique_lock<std::mutex> lock(met.mutex);
         met.changed.wait(lock, [&] { return met.finished; });
-        const std::size_t recordSize = static_cast<std::size_t>(layout.recordSize);
-        const bool complete = met.decodedToEnd &&
-                            met.marks.size() - point.recorded == static_cast<std::size_t>(layout.total() - point.mcu);
-        bool put = complete;
+        bool put = met.decodedToEnd && met.recorded.count - point.recorded == static_cast<std::size_t>(layout.total() - point.mcu);
         for (int m = point.mcu; put && m < layout.total(); ++m) {
-            const std::size_t index = point.recorded + static_cast<std::size_t>(m - point.mcu);
+            const std::size_t recorded = point.recorded + static_cast<std::size_t>(m - point.mcu);
             if (cut.holds(layout, m)) {
-                BitReader again = BitReader::at(begin, end, BitReader::position(begin, met.marks[index]));
-                Predictors unused{};
-                if (!decodeMcu(again, layout, unused, record.data(), &whole)) return false;
-                for (int i = 0; i < layout.componentCount; ++i) {
-                    const ScanComponent& component = layout.components[i];
-                    for (int b = component.firstBlock; b < component.firstBlock + component.across * component.down; ++b)
-                        whole[b][0] = static_cast<JCOEF>(static_cast<uint32_t>(met.records[index * recordSize + b]) +
-                                                         static_cast<uint32_t>(point.offsets[i]));
-                }
+                if (!decodeAgain(layout, begin, end, met.recorded, point, recorded, whole)) return false;
                 putCutBlocks(layout, *blocks, info, m, whole);
             }
-            put = putMcu(layout, met.records.data() + index * recordSize, point.offsets, m, pixels, stride);
+            put = putMcu(layout, met.recorded.at(layout, recorded), point.offsets, m, pixels, stride);
         }
         if (put) return true;
         // The second part is not to be had: the first thread goes on from where they met.
         for (mcu = point.mcu; mcu < layout.total(); ++mcu)
-            if (!decodeAt(reader, mcu, predictors)) return false;
+            if (!decodeNext(mcu)) return false;
     }
     reader.fill();
     return reader.atEnd() && reader.endsAtImageEnd();

@@ -381,6 +381,7 @@ TEST(Jpeg, SplitDecodingsMatchLibjpeg)
         const char* name;
         Encoding encoding;
         int width, height;
+        int scale;
         std::size_t cutShort;  // bytes cut off the file's end
         bool splits;
     };
@@ -393,19 +394,21 @@ TEST(Jpeg, SplitDecodingsMatchLibjpeg)
     grey.input = grey.stored = JCS_GRAYSCALE;
     restarts.restartRows = 4;
     progressive.progressive = true;
-    const Row rows[] = {{"4:2:0", halfChroma, 2056, 1036, 0, true},
-                        {"4:4:4", full, 1024, 1030, 0, true},
-                        {"grey", grey, 1030, 1024, 0, true},
-                        {"cut short", full, 1024, 1024, 5000, false},
-                        {"restart markers", restarts, 1024, 1024, 0, false},
-                        {"progressive", progressive, 1024, 1024, 0, false},
-                        {"too few MCUs to pay", full, 512, 512, 0, false}};
+    const Row rows[] = {{"4:2:0", halfChroma, 2056, 1036, 8, 0, true},
+                        {"4:4:4", full, 1024, 1030, 8, 0, true},
+                        {"4:4:4 at 1/4", full, 1030, 1024, 4, 0, true},
+                        {"grey", grey, 1030, 1024, 8, 0, true},
+                        {"4:2:0 at 1/4", halfChroma, 2056, 1036, 4, 0, false},
+                        {"cut short", full, 1024, 1024, 8, 5000, false},
+                        {"restart markers", restarts, 1024, 1024, 8, 0, false},
+                        {"progressive", progressive, 1024, 1024, 8, 0, false},
+                        {"too few MCUs to pay", full, 512, 512, 8, 0, false}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         Bytes file = encodePicture(row.width, row.height, row.encoding);
         file.resize(file.size() - row.cutShort);
         const Rect columns(row.width * 3 / 4 - 5, 0, 10, row.height - 20), cutRows(0, row.height * 3 / 4 - 5, row.width - 20, 10);
-        JpegRowReader reference(file, 8, true), split(file, 8, true);
+        JpegRowReader reference(file, row.scale, true), split(file, row.scale, true);
         CutBlocks referenceBlocks, splitBlocks;
         const bool blocksKept = reference.keepCutBlocks(referenceBlocks, columns, cutRows);
         ASSERT_EQ(split.keepCutBlocks(splitBlocks, columns, cutRows), blocksKept);

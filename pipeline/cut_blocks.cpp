@@ -30,26 +30,6 @@ extern "C" void jpeg_idct_islow(j_decompress_ptr, jpeg_component_info*, JCOEFPTR
 
 namespace {
 
-// The sides of a component's blocks in the reduced decoding, which scales chroma less than luma
-// where that spares upsampling.
-int reducedWidth(const jpeg_component_info& component)
-{
-#if JPEG_LIB_VERSION >= 70
-    return component.DCT_h_scaled_size;
-#else
-    return component.DCT_scaled_size;
-#endif
-}
-
-int reducedHeight(const jpeg_component_info& component)
-{
-#if JPEG_LIB_VERSION >= 70
-    return component.DCT_v_scaled_size;
-#else
-    return component.DCT_scaled_size;
-#endif
-}
-
 void setReducedSide(jpeg_component_info& component, int side)
 {
 #if JPEG_LIB_VERSION >= 70

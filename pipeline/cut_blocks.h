@@ -8,6 +8,26 @@
 #include <cstdint>
 #include <vector>
 
+// The sides of a component's blocks in a reduced decoding, which scales chroma less than luma
+// where that spares upsampling.
+inline int reducedWidth(const jpeg_component_info& component)
+{
+#if JPEG_LIB_VERSION >= 70
+    return component.DCT_h_scaled_size;
+#else
+    return component.DCT_scaled_size;
+#endif
+}
+
+inline int reducedHeight(const jpeg_component_info& component)
+{
+#if JPEG_LIB_VERSION >= 70
+    return component.DCT_v_scaled_size;
+#else
+    return component.DCT_scaled_size;
+#endif
+}
+
 // Full-size pixels of a strip of the picture: 3 bytes each (blue, green, red), `width` to a row,
 // the first at (firstColumn, firstRow) of the picture.
 struct Strip {

@@ -263,23 +263,6 @@ struct Layout {
     int total() const { return mcusAcross * mcusDown; }
 };
 
-int reducedWidth(const jpeg_component_info& component)
-{
-#if JPEG_LIB_VERSION >= 70
-    return component.DCT_h_scaled_size;
-#else
-    return component.DCT_scaled_size;
-#endif
-}
-
-int reducedHeight(const jpeg_component_info& component)
-{
-#if JPEG_LIB_VERSION >= 70
-    return component.DCT_v_scaled_size;
-#else
-    return component.DCT_scaled_size;
-#endif
-}
 
 std::optional<Layout> layoutOf(jpeg_decompress_struct& info)
 {

@@ -263,7 +263,6 @@ struct Layout {
     int total() const { return mcusAcross * mcusDown; }
 };
 
-
 std::optional<Layout> layoutOf(jpeg_decompress_struct& info)
 {
     const bool colour = info.jpeg_color_space == JCS_YCbCr && info.num_components == 3 &&

@@ -615,7 +615,9 @@ void decodeSecondPart(const Layout& layout, const uint8_t* begin, const uint8_t*
             const Predictors before = predictors;
             if (!decodeMcu(reader, layout, predictors, found.at(layout, found.count), nullptr) || reader.overran()) {
                 if (windowPublished) break;
-                // Not yet in step with the MCUs: start afresh from here.
+                // Not yet in step with the MCUs: start afresh from here, or from the next bit
+                // where no code begins here.
+                if (reader.position() == BitReader::position(begin, mark)) reader.drop(1);
                 found.count = 0;
                 found.marks.clear();
                 windowMarks.clear();

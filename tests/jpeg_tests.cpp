@@ -384,6 +384,7 @@ TEST(Jpeg, SplitDecodingsMatchLibjpeg)
         int scale;
         std::size_t cutShort;  // bytes cut off the file's end
         bool splits;
+        bool codelessMiddle = false;  // 48 one bits, where no code can start, just past the data's middle
     };
     Encoding halfChroma, full, grey, restarts, progressive;
     for (Encoding* encoding : {&halfChroma, &full, &grey, &restarts, &progressive}) {
@@ -402,12 +403,21 @@ TEST(Jpeg, SplitDecodingsMatchLibjpeg)
                         {"cut short", full, 1024, 1024, 8, 5000, false},
                         {"restart markers", restarts, 1024, 1024, 8, 0, false},
                         {"progressive", progressive, 1024, 1024, 8, 0, false},
-                        {"too few MCUs to pay", full, 512, 512, 8, 0, false}};
+                        {"too few MCUs to pay", full, 512, 512, 8, 0, false},
+                        {"no code halfway", full, 1024, 1024, 8, 0, false, true}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         Bytes file = encodePicture(row.width, row.height, row.encoding);
         file.resize(file.size() - row.cutShort);
-        const Rect columns(row.width * 3 / 4 - 5, 0, 10, row.height - 20), cutRows(0, row.height * 3 / 4 - 5, row.width - 20, 10);
+        if (row.codelessMiddle) {
+            const std::size_t scan = scanStarts(file).at(0);
+            const std::size_t data = scan + 2 + (static_cast<std::size_t>(file[scan + 2]) << 8 | file[scan + 3]);
+            const std::size_t damage = data + (file.size() - data) / 2 + 200;
+            for (std::size_t at = damage - 1; at < damage + 12; ++at) file[at] = at % 2 == damage % 2 ? 0xFF : 0x00;
+        }
+        const ImageSize picture = jpegSize(file);
+        const Rect columns(picture.width * 3 / 4 - 5, 0, 10, picture.height - 20),
+            cutRows(0, picture.height * 3 / 4 - 5, picture.width - 20, 10);
         JpegRowReader reference(file, row.scale, true), split(file, row.scale, true);
         CutBlocks referenceBlocks, splitBlocks;
         const bool blocksKept = reference.keepCutBlocks(referenceBlocks, columns, cutRows);

@@ -25,8 +25,10 @@ constexpr int zigzagToNatural[DCTSIZE2] = {
     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
-// libjpeg's mask for indexing its inverse DCT's range-limit table.
+// libjpeg's mask for indexing its inverse DCT's range-limit table, which clamps the values
+// within largestUnwrapped either side of zero and wraps those beyond.
 constexpr int rangeMask = MAXJSAMPLE * 4 + 3;
+constexpr int largestUnwrapped = (MAXJSAMPLE + 1) * 2;
 
 // The largest magnitudes a well-formed 8-bit file holds: DC differences of 11 bits, AC values
 // of 10, dequantized coefficients well within 12. Beyond them libjpeg's 16-bit SIMD and 32-bit C
@@ -473,7 +475,10 @@ bool putMcu(const Layout& layout, McuRecord record, const Predictors& offsets, i
                 for (int s = 0; s < 4; ++s) {
                     const int64_t sum = sums[s] + (static_cast<int64_t>(dequantized) << 17);
                     if (!fitsJlong(sum + (1 << 19))) return false;
-                    samples[channel][s / 2][s % 2] = layout.rangeLimit[((sum + (1 << 19)) >> 20) & rangeMask];
+                    const int64_t value = (sum + (1 << 19)) >> 20;
+                    // Where libjpeg's table wraps, its SIMD version saturates instead.
+                    if (value < -largestUnwrapped || value >= largestUnwrapped) return false;
+                    samples[channel][s / 2][s % 2] = layout.rangeLimit[value & rangeMask];
                 }
             }
         }
@@ -715,7 +720,7 @@ bool decodeScanSplit(jpeg_decompress_struct& info, ByteSpan data, uint8_t* pixel
     const CutMcus cut(layout, blocks);
 
     const uint8_t* middle = begin + data.size() / 2;
-    while (middle < end && middle[-1] == 0xFF) ++middle;
+    while (middle > begin && middle < end && middle[-1] == 0xFF) ++middle;
     const auto expected = static_cast<std::size_t>(static_cast<double>(end - middle) / static_cast<double>(data.size()) *
                                                    layout.total() * 1.05) + meetingWindow;
     SecondPart second(layout, begin, end, middle, expected);

@@ -373,6 +373,50 @@ TEST(Jpeg, CutBlocksBecomeTheMeansOfTheirFullSizePixels)
     }
 }
 
+// A 4:2:0 file of flat grey but for one Cr block whose 2 x 2 reduction lies past libjpeg's
+// clamping table: DC 1023 at a quantization of 4.
+Bytes extremeChromaFile()
+{
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = 2048;
+    info.image_height = 1024;
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    info.comp_info[0].h_samp_factor = info.comp_info[0].v_samp_factor = 2;
+    unsigned int chromaTable[DCTSIZE2];
+    std::fill(std::begin(chromaTable), std::end(chromaTable), 1u);
+    chromaTable[0] = 4;
+    jpeg_add_quant_table(&info, 1, chromaTable, 100, TRUE);
+    jvirt_barray_ptr arrays[3];
+    for (int c = 0; c < 3; ++c) {
+        const jpeg_component_info& component = info.comp_info[c];
+        const JDIMENSION across = (info.image_width * component.h_samp_factor + 15) / 16;
+        const JDIMENSION down = (info.image_height * component.v_samp_factor + 15) / 16;
+        arrays[c] = info.mem->request_virt_barray(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE, TRUE, across, down,
+                                                   static_cast<JDIMENSION>(component.v_samp_factor));
+    }
+    jpeg_write_coefficients(&info, arrays);
+    for (int c = 0; c < 3; ++c)
+        for (JDIMENSION row = 0; row < info.comp_info[c].height_in_blocks; ++row) {
+            JBLOCKARRAY blocks = info.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&info), arrays[c], row, 1, TRUE);
+            for (JDIMENSION column = 0; column < info.comp_info[c].width_in_blocks; ++column)
+                std::fill_n(blocks[0][column], DCTSIZE2, JCOEF{0});
+            if (c == 2 && row == 40) blocks[0][100][0] = 1023;
+        }
+    jpeg_finish_compress(&info);
+    Bytes bytes(buffer, buffer + size);
+    std::free(buffer);
+    jpeg_destroy_compress(&info);
+    return bytes;
+}
+
 // Decoded on two threads, a scan comes out exactly as libjpeg decodes it, cut blocks included;
 // a file that does not allow it is left to libjpeg, which still decodes it whole.
 TEST(Jpeg, SplitDecodingsMatchLibjpeg)
@@ -404,10 +448,11 @@ TEST(Jpeg, SplitDecodingsMatchLibjpeg)
                         {"restart markers", restarts, 1024, 1024, 8, 0, false},
                         {"progressive", progressive, 1024, 1024, 8, 0, false},
                         {"too few MCUs to pay", full, 512, 512, 8, 0, false},
-                        {"no code halfway", full, 1024, 1024, 8, 0, false, true}};
+                        {"no code halfway", full, 1024, 1024, 8, 0, false, true},
+                        {"reduced past the clamping table", Encoding{}, 0, 0, 8, 0, false}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        Bytes file = encodePicture(row.width, row.height, row.encoding);
+        Bytes file = row.width > 0 ? encodePicture(row.width, row.height, row.encoding) : extremeChromaFile();
         file.resize(file.size() - row.cutShort);
         if (row.codelessMiddle) {
             const std::size_t scan = scanStarts(file).at(0);

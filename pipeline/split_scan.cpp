@@ -333,37 +333,24 @@ int decodeDcDifference(BitReader& reader, const ScanComponent& component, bool& 
     return size > 0 ? reader.receive(size) : 0;
 }
 
-// A block's AC values into `coefficients` in natural order (the caller zeroes it); false on a
-// code of no table, a value out of the ordinary or a run past the block's end.
-bool decodeAc(BitReader& reader, const ScanComponent& component, JCOEF* coefficients)
+// A block's AC values into `coefficients` in natural order (the caller zeroes it), or only passed
+// over, most codes in one step with their values; false on a code of no table, a value out of
+// the ordinary or a run past the block's end.
+template <bool keepValues>
+bool readAc(BitReader& reader, const ScanComponent& component, JCOEF* coefficients)
 {
     for (int k = 1; k < DCTSIZE2;) {
         reader.fill();
-        const int symbol = decodeSymbol(reader, component.ac);
-        if (symbol < 0) return false;
-        const int run = symbol >> 4, valueSize = symbol & 15;
-        if (valueSize == 0 && run != 15) break;
-        k += run;
-        if (k >= DCTSIZE2 || valueSize > largestAcSize) return false;
-        if (valueSize > 0) coefficients[zigzagToNatural[k]] = static_cast<JCOEF>(reader.receive(valueSize));
-        ++k;
-    }
-    return true;
-}
-
-// Passes over a block's AC values as decodeAc reads them.
-bool skipAc(BitReader& reader, const ScanComponent& component)
-{
-    for (int k = 1; k < DCTSIZE2;) {
-        reader.fill();
-        const uint16_t step = component.acSteps[reader.peek(stepBits)];
-        if (step != 0) {
-            reader.drop(step & 31);
-            const int advance = step >> 5;
-            if (advance == 0) break;
-            k += advance;
-            if (k > DCTSIZE2) return false;
-            continue;
+        if constexpr (!keepValues) {
+            const uint16_t step = component.acSteps[reader.peek(stepBits)];
+            if (step != 0) {
+                reader.drop(step & 31);
+                const int advance = step >> 5;
+                if (advance == 0) break;
+                k += advance;
+                if (k > DCTSIZE2) return false;
+                continue;
+            }
         }
         const int symbol = decodeSymbol(reader, component.ac);
         if (symbol < 0) return false;
@@ -371,7 +358,11 @@ bool skipAc(BitReader& reader, const ScanComponent& component)
         if (valueSize == 0 && run != 15) break;
         k += run;
         if (k >= DCTSIZE2 || valueSize > largestAcSize) return false;
-        reader.drop(valueSize);
+        if constexpr (keepValues) {
+            if (valueSize > 0) coefficients[zigzagToNatural[k]] = static_cast<JCOEF>(reader.receive(valueSize));
+        } else {
+            reader.drop(valueSize);
+        }
         ++k;
     }
     return true;
@@ -432,7 +423,7 @@ bool decodeMcu(BitReader& reader, const Layout& layout, Predictors& predictors, 
             if (block != nullptr) block->fill(0);
             bool decoded = false;
             const int32_t difference = decodeDcDifference(reader, component, decoded);
-            if (!decoded || !(block != nullptr ? decodeAc(reader, component, block->data()) : skipAc(reader, component)))
+            if (!decoded || !(block != nullptr ? readAc<true>(reader, component, block->data()) : readAc<false>(reader, component, nullptr)))
                 return false;
             predictors[i] = static_cast<int32_t>(static_cast<uint32_t>(predictors[i]) + static_cast<uint32_t>(difference));
             record.dcs[b] = static_cast<JCOEF>(predictors[i]);

@@ -288,14 +288,7 @@ std::optional<Layout> layoutOf(jpeg_decompress_struct& info)
     for (int i = 0; i < layout.componentCount; ++i) {
         jpeg_component_info* component = info.cur_comp_info[i];
         ScanComponent& own = layout.components[i];
-        const auto dc = canonicalTable(info.dc_huff_tbl_ptrs[component->dc_tbl_no], true);
-        const auto ac = canonicalTable(info.ac_huff_tbl_ptrs[component->ac_tbl_no], false);
-        if (!dc || !ac || component->quant_table == nullptr) return std::nullopt;
         own.info = component;
-        own.dc = *dc;
-        own.ac = *ac;
-        own.acSteps = acStepsOf(own.ac);
-        own.quantization = component->quant_table->quantval;
         own.across = component->MCU_width;
         own.down = component->MCU_height;
         own.side = reducedWidth(*component);
@@ -309,6 +302,13 @@ std::optional<Layout> layoutOf(jpeg_decompress_struct& info)
             layout.mcuHeight = height;
         }
         if (width != layout.mcuWidth || height != layout.mcuHeight || width > 2 || height > 2) return std::nullopt;
+        const auto dc = canonicalTable(info.dc_huff_tbl_ptrs[component->dc_tbl_no], true);
+        const auto ac = canonicalTable(info.ac_huff_tbl_ptrs[component->ac_tbl_no], false);
+        if (!dc || !ac || component->quant_table == nullptr) return std::nullopt;
+        own.dc = *dc;
+        own.ac = *ac;
+        own.acSteps = acStepsOf(own.ac);
+        own.quantization = component->quant_table->quantval;
         own.firstBlock = layout.blocksInMcu;
         layout.blocksInMcu += own.across * own.down;
     }

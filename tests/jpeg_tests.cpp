@@ -58,20 +58,44 @@ uint8_t noisySample(int x, int y, int component)
     return static_cast<uint8_t>(std::clamp(sample(x, y, component) + static_cast<int>(hash >> 25) % 81 - 40, 0, 255));
 }
 
-Bytes encodePicture(int width, int height, const Encoding& encoding)
-{
+// A libjpeg compressor into memory, with its defaults for pictures of `components` in `space`.
+struct MemoryCompressor {
     jpeg_compress_struct info{};
     jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = static_cast<JDIMENSION>(width);
-    info.image_height = static_cast<JDIMENSION>(height);
-    info.input_components = encoding.input == JCS_GRAYSCALE ? 1 : encoding.input == JCS_CMYK ? 4 : 3;
-    info.in_color_space = encoding.input;
-    jpeg_set_defaults(&info);
+
+    MemoryCompressor(int width, int height, int components, J_COLOR_SPACE space)
+    {
+        info.err = jpeg_std_error(&errors);
+        jpeg_create_compress(&info);
+        jpeg_mem_dest(&info, &buffer, &size);
+        info.image_width = static_cast<JDIMENSION>(width);
+        info.image_height = static_cast<JDIMENSION>(height);
+        info.input_components = components;
+        info.in_color_space = space;
+        jpeg_set_defaults(&info);
+    }
+    ~MemoryCompressor()
+    {
+        jpeg_destroy_compress(&info);
+        std::free(buffer);
+    }
+    MemoryCompressor(const MemoryCompressor&) = delete;
+    MemoryCompressor& operator=(const MemoryCompressor&) = delete;
+
+    Bytes finish()
+    {
+        jpeg_finish_compress(&info);
+        return Bytes(buffer, buffer + size);
+    }
+};
+
+Bytes encodePicture(int width, int height, const Encoding& encoding)
+{
+    MemoryCompressor compressor(width, height, encoding.input == JCS_GRAYSCALE ? 1 : encoding.input == JCS_CMYK ? 4 : 3,
+                                encoding.input);
+    jpeg_compress_struct& info = compressor.info;
     jpeg_set_colorspace(&info, encoding.stored);
     jpeg_set_quality(&info, encoding.quality, TRUE);
     info.restart_in_rows = encoding.restartRows;
@@ -92,11 +116,7 @@ Bytes encodePicture(int width, int height, const Encoding& encoding)
         JSAMPROW rows[] = {row.data()};
         jpeg_write_scanlines(&info, rows, 1);
     }
-    jpeg_finish_compress(&info);
-    Bytes bytes(buffer, buffer + size);
-    std::free(buffer);
-    jpeg_destroy_compress(&info);
-    return bytes;
+    return compressor.finish();
 }
 
 // `count` application segments of filler (APP2) put right after the start-of-image marker.
@@ -377,18 +397,8 @@ TEST(Jpeg, CutBlocksBecomeTheMeansOfTheirFullSizePixels)
 // clamping table: DC 1023 at a quantization of 4.
 Bytes extremeChromaFile()
 {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = 2048;
-    info.image_height = 1024;
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
+    MemoryCompressor compressor(2048, 1024, 3, JCS_RGB);
+    jpeg_compress_struct& info = compressor.info;
     info.comp_info[0].h_samp_factor = info.comp_info[0].v_samp_factor = 2;
     unsigned int chromaTable[DCTSIZE2];
     std::fill(std::begin(chromaTable), std::end(chromaTable), 1u);
@@ -410,11 +420,7 @@ Bytes extremeChromaFile()
                 std::fill_n(blocks[0][column], DCTSIZE2, JCOEF{0});
             if (c == 2 && row == 40) blocks[0][100][0] = 1023;
         }
-    jpeg_finish_compress(&info);
-    Bytes bytes(buffer, buffer + size);
-    std::free(buffer);
-    jpeg_destroy_compress(&info);
-    return bytes;
+    return compressor.finish();
 }
 
 // Decoded on two threads, a scan comes out exactly as libjpeg decodes it, cut blocks included;

@@ -96,8 +96,9 @@ public:
     // every call after one; damage libjpeg decodes past is no error.
     bool read(uint8_t* pixels, int stride, int count);
     // Every row at once, on two threads, into rows of `stride` bytes, with the blocks kept by
-    // keepCutBlocks when given: as read() and finish() would decode them. False, with nothing
-    // read, when the file is not of the kind that allows it (split_scan.h), or is damaged.
+    // keepCutBlocks when given: as read() and finish() would decode them. False, with the
+    // reader where it was and what it wrote to be read over, when the file is not of the kind
+    // that allows it (split_scan.h), or is damaged.
     bool readSplit(uint8_t* pixels, int stride, CutBlocks* blocks);
     // Once every row is read: whether the rest of the file decoded too.
     bool finish();

@@ -273,8 +273,7 @@ std::optional<Layout> layoutOf(jpeg_decompress_struct& info)
                       info.out_color_space == JCS_EXT_BGR;
     if (!(colour || grey) || info.progressive_mode || info.arith_code || jpeg_has_multiple_scans(&info) ||
         info.comps_in_scan != info.num_components || info.restart_interval != 0 || info.data_precision != 8 ||
-        info.Ss != 0 || info.Se != DCTSIZE2 - 1 || info.Ah != 0 || info.Al != 0 || info.sample_range_limit == nullptr ||
-        info.output_scanline != 0)
+        info.Ss != 0 || info.Se != DCTSIZE2 - 1 || info.Ah != 0 || info.Al != 0 || info.sample_range_limit == nullptr)
         return std::nullopt;
     Layout layout;
     layout.colour = colour;

@@ -16,27 +16,7 @@ namespace {
 // Smaller pixels come from GDI+ itself: a fresh block of this size costs little.
 constexpr long long pooledPixelBytes = 1 << 20;
 
-// The bitmaps made on pooled memory, each with its pixels.
-std::mutex pixelsLock;
-std::vector<std::pair<GpBitmap*, PooledMemory>> pooledPixels;
-
 }  // namespace
-
-GpStatus WINGDIPAPI disposeBitmap(GpBitmap* bitmap)
-{
-    const GpStatus disposed = GdipDisposeImage(bitmap);
-    PooledMemory pixels;
-    {
-        const std::lock_guard<std::mutex> hold(pixelsLock);
-        const auto held = std::find_if(pooledPixels.begin(), pooledPixels.end(),
-                                       [bitmap](const auto& entry) { return entry.first == bitmap; });
-        if (held != pooledPixels.end()) {
-            pixels = std::move(held->second);
-            pooledPixels.erase(held);
-        }
-    }
-    return disposed;
-}
 
 ImageSize imageSize(GpImage* image)
 {
@@ -65,14 +45,9 @@ GpStatus createBitmap(int width, int height, PixelFormat format, GdiBitmap& resu
         return GdipCreateBitmapFromScan0(width, height, 0, format, nullptr, result.receive());
     PooledMemory pixels(static_cast<std::size_t>(bytes), PooledMemory::Contents::zeroed);
     if (!pixels) return OutOfMemory;
-    const std::lock_guard<std::mutex> hold(pixelsLock);
-    try {
-        pooledPixels.reserve(pooledPixels.size() + 1);
-    } catch (const std::bad_alloc&) {
-        return OutOfMemory;
-    }
-    const GpStatus created = GdipCreateBitmapFromScan0(width, height, stride, format, pixels.data(), result.receive());
-    if (created == Ok) pooledPixels.emplace_back(result.get(), std::move(pixels));
+    GpBitmap* made = nullptr;
+    const GpStatus created = GdipCreateBitmapFromScan0(width, height, stride, format, pixels.data(), &made);
+    if (created == Ok) result.adopt(made, std::move(pixels));
     return created;
 }
 

@@ -5,6 +5,8 @@
 
 #include <gdiplus.h>
 
+#include "common/pooled_memory.h"
+
 #include <utility>
 
 namespace imaging {
@@ -60,9 +62,54 @@ private:
     GpStatus lastFailure_ = Ok;
 };
 
-GpStatus WINGDIPAPI disposeBitmap(GpBitmap* bitmap);
+inline GpStatus WINGDIPAPI disposeBitmap(GpBitmap* bitmap) { return GdipDisposeImage(bitmap); }
 
-using GdiBitmap = Owned<GpBitmap, disposeBitmap>;
+// A bitmap, and the pooled pixels it was made on when it was: they go back to the pool only
+// once the bitmap that draws on them is disposed.
+class GdiBitmap {
+public:
+    GdiBitmap() = default;
+    explicit GdiBitmap(GpBitmap* handle) : handle_(handle) {}
+    ~GdiBitmap() { reset(); }
+    GdiBitmap(GdiBitmap&& other) noexcept = default;
+    GdiBitmap& operator=(GdiBitmap&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            handle_ = std::move(other.handle_);
+            pixels_ = std::move(other.pixels_);
+        }
+        return *this;
+    }
+
+    GpBitmap* get() const { return handle_.get(); }
+    explicit operator bool() const { return static_cast<bool>(handle_); }
+    GpBitmap** receive()
+    {
+        reset();
+        return handle_.receive();
+    }
+    bool track(GpStatus status) { return handle_.track(status); }
+    GpStatus lastFailure() const { return handle_.lastFailure(); }
+    void reset()
+    {
+        handle_.reset();
+        pixels_ = PooledMemory();
+    }
+
+    // Only createBitmap: the bitmap it made on `pixels`.
+    void adopt(GpBitmap* handle, PooledMemory pixels)
+    {
+        reset();
+        *handle_.receive() = handle;
+        pixels_ = std::move(pixels);
+    }
+
+private:
+    using Handle = Owned<GpBitmap, disposeBitmap>;
+    Handle handle_;
+    PooledMemory pixels_;
+};
 using GdiGraphics = Owned<GpGraphics, GdipDeleteGraphics>;
 using GdiBrush = Owned<GpBrush, GdipDeleteBrush>;
 using GdiPen = Owned<GpPen, GdipDeletePen>;

@@ -3,6 +3,7 @@
 #include "app/dialog_helpers.h"
 #include "common/handles.h"
 #include "common/imaging.h"
+#include "common/joined_thread.h"
 #include "common/pooled_memory.h"
 #include "common/text.h"
 #include "pipeline/geometry.h"
@@ -24,16 +25,14 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <system_error>
-#include <thread>
 
 using namespace imaging;
 
 namespace {
 
 KernelHandle wakeEvent;
-KernelHandle workerThread;
-DWORD workerThreadId = 0;
+std::optional<JoinedThread> workerThread;
+std::atomic<DWORD> workerThreadId{0};
 std::atomic<bool> previewMode{true};
 std::atomic<bool> rescanPending{true};
 std::atomic<bool> quitting{false};
@@ -144,21 +143,22 @@ ReducedView conversionView(ImageSize upright, const WatermarkSettings& settings)
 // saved.
 class DecodedFile {
 public:
-    DecodedFile(const char* path, const WatermarkSettings& settings) : path_(path), settings_(settings)
+    DecodedFile(const char* path, const WatermarkSettings& settings)
+        : path_(path), settings_(settings), thread_([this] { decode(); })
     {
-        try {
-            thread_ = std::thread([this] { decode(); });
-        } catch (const std::system_error&) {
-            decode();
-        }
     }
-    ~DecodedFile() { wait(); }
     DecodedFile(const DecodedFile&) = delete;
     DecodedFile& operator=(const DecodedFile&) = delete;
 
     void wait()
     {
-        if (thread_.joinable()) thread_.join();
+        try {
+            thread_.join();
+        } catch (const std::bad_alloc&) {
+            failWith(DecodeOutcome::outOfMemory);
+        } catch (const std::exception&) {
+            failWith(DecodeOutcome::failed);
+        }
     }
     // Empty unless the outcome is `decoded`. Only after wait().
     GdiBitmap& picture() { return decoding_.picture; }
@@ -180,17 +180,14 @@ public:
 private:
     void decode()
     {
-        try {
-            decoding_ = decodeUprightReduced(path_.c_str(),
-                                             [this](ImageSize upright) { return conversionView(upright, settings_); });
-            reduced_ = reduceForPanes(decoding_.picture.get(), decoding_.uprightSize);
-            if (decoding_.outcome == DecodeOutcome::decoded) colourProfile_ = readColourProfile(path_.c_str());
-            return;
-        } catch (const std::bad_alloc&) {
-            decoding_ = {DecodeOutcome::outOfMemory, {}, {}, 1};
-        } catch (const std::exception&) {
-            decoding_ = {};
-        }
+        decoding_ = decodeUprightReduced(path_.c_str(),
+                                         [this](ImageSize upright) { return conversionView(upright, settings_); });
+        reduced_ = reduceForPanes(decoding_.picture.get(), decoding_.uprightSize);
+        if (decoding_.outcome == DecodeOutcome::decoded) colourProfile_ = readColourProfile(path_.c_str());
+    }
+    void failWith(DecodeOutcome outcome)
+    {
+        decoding_ = {outcome, {}, {}, 1};
         reduced_.reset();
     }
 
@@ -199,7 +196,8 @@ private:
     UprightDecoding decoding_;
     std::optional<PreviewSource> reduced_;
     ColourProfile colourProfile_;
-    std::thread thread_;
+    // Last: the decoding starts once everything it writes is there.
+    JoinedThread thread_;
 };
 
 // Shows the file in the panes, renders it with `settings` and, unless previewOnly, saves it;
@@ -241,15 +239,20 @@ public:
     void show(GdiBitmap paneCopy, ImageSize size, const WatermarkSettings& settings)
     {
         finish();
-        try {
-            thread_ = std::thread([copy = std::move(paneCopy), size, settings] { showStreamed(copy.get(), size, settings); });
-        } catch (const std::system_error&) {
-            // No thread to be had: this file is not shown.
-        }
+        // Without a thread this file is not shown.
+        thread_.emplace([copy = std::make_shared<GdiBitmap>(std::move(paneCopy)), size, settings] {
+            showStreamed(copy->get(), size, settings);
+        }, JoinedThread::WithoutThread::skip);
     }
     void finish()
     {
-        if (thread_.joinable()) thread_.join();
+        if (!thread_) return;
+        try {
+            thread_->join();
+        } catch (const std::exception&) {
+            // Short of memory for the panes: they keep what they showed.
+        }
+        thread_.reset();
     }
 
     // Both panes from a streamed file's copy (null: none could be made).
@@ -265,7 +268,7 @@ public:
     }
 
 private:
-    std::thread thread_;
+    std::optional<JoinedThread> thread_;
 };
 
 // The file converted band by band when it can be, then shown in the panes, by `panes` or, without
@@ -396,8 +399,9 @@ void runConversion(int ticket)
     if (!quitting) requestJob(1, 0);
 }
 
-DWORD WINAPI workerLoop(void*)
+void workerLoop()
 {
+    workerThreadId = GetCurrentThreadId();
     // Checked before each wait too: a job may have taken the close's wake-up for itself.
     while (!quitting && WaitForSingleObject(wakeEvent.get(), INFINITE) == WAIT_OBJECT_0 && !quitting) {
         if (previewMode) {
@@ -408,7 +412,6 @@ DWORD WINAPI workerLoop(void*)
             releaseKeptMemory();
         }
     }
-    return 0;
 }
 
 }  // namespace
@@ -425,7 +428,7 @@ void rescanSources()
 void startWorker()
 {
     wakeEvent.reset(CreateEventA(nullptr, FALSE, TRUE, nullptr));
-    workerThread.reset(CreateThread(nullptr, 0, workerLoop, nullptr, 0, &workerThreadId));
+    workerThread.emplace(workerLoop);
 }
 
 void requestJob(int mode, int rescan)
@@ -447,17 +450,19 @@ void stopWorker()
     quitting = true;
     requestStop();
     SetEvent(wakeEvent.get());
-    HANDLE thread = workerThread.get();
-    for (;;) {
-        const DWORD woken = MsgWaitForMultipleObjects(1, &thread, FALSE, 100, QS_SENDMESSAGE);
-        if (woken == WAIT_TIMEOUT) {
+    while (!workerThread->finished()) {
+        // Woken by a status text the worker hands over and waits on, or to answer its question.
+        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE) == WAIT_TIMEOUT) {
             EnumThreadWindows(workerThreadId, dismissMessageBox, 0);
-        } else if (woken == WAIT_OBJECT_0 + 1) {
+        } else {
             MSG message;
             PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        } else {
-            break;
         }
+    }
+    try {
+        workerThread->join();
+    } catch (const std::exception&) {
+        // Its job failed: nothing is left of it to show.
     }
     // The worker is gone: the end it announced is shown now, and nothing of it arrives later.
     MSG ended;

@@ -1,6 +1,7 @@
 #include "pipeline/jpeg.h"
 
 #include "common/handles.h"
+#include "common/joined_thread.h"
 #include "pipeline/resample.h"
 
 #include <windows.h>
@@ -12,8 +13,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <system_error>
-#include <thread>
+#include <optional>
 
 #include <jpeglib.h>
 // After jpeglib.h: the message codes and ERREXIT, and what reads libjpeg's own structures.
@@ -330,12 +330,12 @@ ByteSpan applicationSegment(ByteSpan file, uint8_t marker, std::string_view sign
     return found.empty() ? ByteSpan() : found.front();
 }
 
-ImageSize jpegSize(ByteSpan file)
+JpegHeader jpegHeader(ByteSpan file)
 {
     if (!isJpeg(file) || file.size() > std::numeric_limits<unsigned long>::max()) return {};
     JpegReader reader;
     if (!readHeader(reader, file, 1, false)) return {};
-    return {side(reader.info.image_width), side(reader.info.image_height)};
+    return {{side(reader.info.image_width), side(reader.info.image_height)}, reader.info.out_color_space == JCS_CMYK};
 }
 
 int reducedScaleFor(ImageSize picture, ImageSize needed)
@@ -528,13 +528,13 @@ DecodeOutcome decodeJpeg(ByteSpan file, GdiBitmap& result, int scaleDenominator,
 {
     result.reset();
     CutBlocks cutBlocks;
-    const ImageSize header = jpegSize(file);
-    const bool cut = scaleDenominator > 1 && ((kept.width > 0 && kept.width < header.width) ||
-                                              (kept.height > 0 && kept.height < header.height));
+    const JpegHeader header = jpegHeader(file);
+    const bool cut = scaleDenominator > 1 && !header.inks &&
+                     ((kept.width > 0 && kept.width < header.size.width) ||
+                      (kept.height > 0 && kept.height < header.size.height));
     JpegRowReader reader(file, scaleDenominator, cut);
     const auto unsuccessful = [&reader] { return reader.outOfMemory() ? DecodeOutcome::outOfMemory : DecodeOutcome::failed; };
     if (!reader.started()) return unsuccessful();
-    if (cut && reader.inks()) return decodeJpeg(file, result, 1);
     const ImageSize picture = reader.pictureSize(), block = reader.blockSize();
     const Cut across = cut ? cutAt(kept.width, picture.width, block.width) : Cut{};
     const Cut down = cut ? cutAt(kept.height, picture.height, block.height) : Cut{};
@@ -552,22 +552,22 @@ DecodeOutcome decodeJpeg(ByteSpan file, GdiBitmap& result, int scaleDenominator,
     }
     Strip columns, rows;
     bool stripsDecoded = true;
-    std::thread strips;
-    const auto decodeStrips = [&] {
-        try {
+    std::optional<JoinedThread> strips;
+    if ((across || down) && !blocksKept) {
+        strips.emplace([&] {
             stripsDecoded = (!across || decodeStrip(file, true, across.first, across.edge, keptHeight, columns)) &&
                             (!down || decodeStrip(file, false, down.first, down.edge, 0, rows));
+        });
+    }
+    const auto joinStrips = [&] {
+        if (!strips) return;
+        try {
+            strips->join();
         } catch (const std::exception&) {
             stripsDecoded = false;
         }
+        strips.reset();
     };
-    if ((across || down) && !blocksKept) {
-        try {
-            strips = std::thread(decodeStrips);
-        } catch (const std::system_error&) {
-            decodeStrips();
-        }
-    }
 
     const PixelFormat format = reader.inks() ? PixelFormat32bppRGB : PixelFormat24bppRGB;
     const ImageSize size = reader.size();
@@ -578,7 +578,7 @@ DecodeOutcome decodeJpeg(ByteSpan file, GdiBitmap& result, int scaleDenominator,
         uint8_t* const scan0 = pixels ? static_cast<uint8_t*>(pixels.data().Scan0) : nullptr;
         decoded = pixels && (reader.readSplit(scan0, pixels.data().Stride, blocksKept ? &cutBlocks : nullptr) ||
                              (reader.read(scan0, pixels.data().Stride, size.height) && reader.finish()));
-        if (strips.joinable()) strips.join();
+        joinStrips();
         decoded = decoded && stripsDecoded;
         if (decoded && blocksKept) {
             columns = cutPixels(cutBlocks, 0);
@@ -598,7 +598,7 @@ DecodeOutcome decodeJpeg(ByteSpan file, GdiBitmap& result, int scaleDenominator,
                              Rect(0, first, reducedSide(keptWidth), reducedSide(down.edge) - first), pixels.data());
         }
     }
-    if (strips.joinable()) strips.join();
+    joinStrips();
     if (decoded) return DecodeOutcome::decoded;
     // Only once the pixels are unlocked.
     result.reset();

@@ -1,9 +1,12 @@
 #include "pipeline/resample.h"
 
+#include "common/joined_thread.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <thread>
@@ -194,32 +197,26 @@ void inBands(int rowCount, double sourcePixels, const Work& work)
         const int processors = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
         threads = std::max(1, std::min(processors, rowCount));
     }
-    std::vector<std::exception_ptr> failures(static_cast<std::size_t>(threads));
-    const auto band = [&](int part, int begin, int end) {
-        try {
-            work(begin, end);
-        } catch (...) {
-            failures[static_cast<std::size_t>(part)] = std::current_exception();
-        }
+    const auto rowAt = [rowCount, threads](int part) {
+        return static_cast<int>(static_cast<long long>(rowCount) * part / threads);
     };
-    std::vector<std::thread> helpers;
-    helpers.reserve(static_cast<std::size_t>(threads));
-    for (int part = 0; part < threads; ++part) {
-        const int begin = static_cast<int>(static_cast<long long>(rowCount) * part / threads);
-        const int end = static_cast<int>(static_cast<long long>(rowCount) * (part + 1) / threads);
-        if (part + 1 < threads) {
-            try {
-                helpers.emplace_back(band, part, begin, end);
-                continue;
-            } catch (...) {
-                // No thread to be had: this band runs here.
-            }
-        }
-        band(part, begin, end);
+    std::deque<JoinedThread> helpers;
+    for (int part = 0; part + 1 < threads; ++part)
+        helpers.emplace_back([&work, begin = rowAt(part), end = rowAt(part + 1)] { work(begin, end); });
+    std::exception_ptr failure;
+    try {
+        work(rowAt(threads - 1), rowCount);
+    } catch (...) {
+        failure = std::current_exception();
     }
-    for (std::thread& helper : helpers) helper.join();
-    for (const std::exception_ptr& failure : failures)
-        if (failure) std::rethrow_exception(failure);
+    for (JoinedThread& helper : helpers) {
+        try {
+            helper.join();
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+        }
+    }
+    if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <jpeglib.h>
 
+#include "common/joined_thread.h"
 #include "pipeline/cut_blocks.h"
 #include "pipeline/split_scan.h"
 
@@ -14,8 +15,6 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -574,6 +573,8 @@ struct Meeting {
 void decodeSecondPart(const Layout& layout, const uint8_t* begin, const uint8_t* end, const uint8_t* start,
                       Meeting& meeting, std::size_t expectedMcus)
 {
+    const auto totalMcus = static_cast<std::size_t>(layout.total());
+    expectedMcus = std::min(expectedMcus, totalMcus);
     BitReader reader(begin, end, start);
     Predictors predictors{};
     RecordedMcus found;  // handed over at the end
@@ -582,11 +583,14 @@ void decodeSecondPart(const Layout& layout, const uint8_t* begin, const uint8_t*
     const auto publishWindow = [&] {
         const std::lock_guard<std::mutex> lock(meeting.mutex);
         try {
+            // A mark whose predictors were not recorded is left out with them.
+            windowMarks.resize(std::min(windowMarks.size(), windowPredictors.size()));
             for (const uint64_t mark : windowMarks) meeting.windowPositions.push_back(BitReader::position(begin, mark));
             meeting.windowPredictors = windowPredictors;
-        } catch (const std::bad_alloc&) {
+        } catch (const std::exception&) {
             // No window: the first thread decodes it all.
             meeting.windowPositions.clear();
+            meeting.windowPredictors.clear();
         }
         meeting.windowReady = true;
         meeting.changed.notify_all();
@@ -602,14 +606,17 @@ void decodeSecondPart(const Layout& layout, const uint8_t* begin, const uint8_t*
                 break;
             }
             if (attempt % 1024 == 0 && meeting.cancelled.load(std::memory_order_relaxed)) break;
+            // More MCUs than the picture holds: not the scan's own.
+            if (found.count == totalMcus) break;
             if (found.count == expectedMcus) {
-                expectedMcus += expectedMcus / 4;
+                expectedMcus = std::min(totalMcus, expectedMcus + expectedMcus / 4);
                 found.makeRoom(layout, expectedMcus);
             }
             const uint64_t mark = reader.mark();
             const Predictors before = predictors;
             if (!decodeMcu(reader, layout, predictors, found.at(layout, found.count), nullptr) || reader.overran()) {
-                if (windowPublished) break;
+                // Past the data there is no position to start afresh from.
+                if (windowPublished || reader.overran()) break;
                 // Not yet in step with the MCUs: start afresh from here, or from the next bit
                 // where no code begins here.
                 if (reader.position() == BitReader::position(begin, mark)) reader.drop(1);
@@ -629,7 +636,8 @@ void decodeSecondPart(const Layout& layout, const uint8_t* begin, const uint8_t*
                 windowPublished = true;
             }
         }
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
+        // Whatever went wrong, the first thread decodes the rest alone.
         decodedToEnd = false;
     }
     if (!windowPublished) publishWindow();
@@ -645,28 +653,22 @@ class SecondPart {
 public:
     SecondPart(const Layout& layout, const uint8_t* begin, const uint8_t* end, const uint8_t* start,
                std::size_t expectedMcus)
+        : thread_([this, &layout, begin, end, start, expectedMcus] {
+              decodeSecondPart(layout, begin, end, start, meeting_, expectedMcus);
+          })
     {
-        try {
-            thread_ = std::thread(decodeSecondPart, std::cref(layout), begin, end, start, std::ref(meeting_), expectedMcus);
-        } catch (const std::system_error&) {
-            // The first thread decodes it all.
-        }
     }
-    ~SecondPart()
-    {
-        meeting_.cancelled = true;
-        if (thread_.joinable()) thread_.join();
-    }
+    ~SecondPart() { meeting_.cancelled = true; }
     SecondPart(const SecondPart&) = delete;
     SecondPart& operator=(const SecondPart&) = delete;
 
-    bool running() const { return thread_.joinable(); }
     Meeting& meeting() { return meeting_; }
     void cancel() { meeting_.cancelled = true; }
 
 private:
     Meeting meeting_;
-    std::thread thread_;
+    // Last: joined before the meeting goes.
+    JoinedThread thread_;
 };
 
 // Where the second part's MCUs begin to be the true ones.
@@ -707,6 +709,7 @@ bool decodeScanSplit(jpeg_decompress_struct& info, ByteSpan data, uint8_t* pixel
     const Layout& layout = *found;
     const uint8_t* begin = data.data();
     const uint8_t* end = begin + data.size();
+    if (data.size() < 2) return false;
     const CutMcus cut(layout, blocks);
 
     const uint8_t* middle = begin + data.size() / 2;
@@ -714,7 +717,7 @@ bool decodeScanSplit(jpeg_decompress_struct& info, ByteSpan data, uint8_t* pixel
     const auto expected = static_cast<std::size_t>(static_cast<double>(end - middle) / static_cast<double>(data.size()) *
                                                    layout.total() * 1.05) + meetingWindow;
     SecondPart second(layout, begin, end, middle, expected);
-    bool meeting = second.running();
+    bool meeting = true;
 
     BitReader reader(begin, end, begin);
     Predictors predictors{};

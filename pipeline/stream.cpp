@@ -1,5 +1,6 @@
 #include "pipeline/stream.h"
 
+#include "common/joined_thread.h"
 #include "pipeline/jpeg.h"
 #include "pipeline/orientation.h"
 #include "pipeline/output.h"
@@ -13,8 +14,8 @@
 #include <exception>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 using namespace imaging;
@@ -37,11 +38,8 @@ public:
             slots_.emplace_back(stride_ * bandRows, PooledMemory::Contents::unspecified);
             if (!slots_.back()) throw std::bad_alloc();
         }
-        try {
-            decoder_ = std::thread([this] { decodeAll(); });
-        } catch (const std::system_error&) {
-            // Decoded band by band as next() asks.
-        }
+        // Without a thread, decoded band by band as next() asks.
+        decoder_.emplace([this] { decodeAll(); }, JoinedThread::WithoutThread::skip);
     }
     ~BandQueue() { stop(); }
     BandQueue(const BandQueue&) = delete;
@@ -56,7 +54,7 @@ public:
     uint8_t* next(int band)
     {
         uint8_t* slot = slots_[static_cast<std::size_t>(band % bandsInFlight)].data();
-        if (!decoder_.joinable()) {
+        if (!decoder_->separate()) {
             failed_ = failed_ || !decodeBand(band);
             return failed_ ? nullptr : slot;
         }
@@ -82,7 +80,12 @@ private:
             cancelled_ = true;
         }
         changed_.notify_all();
-        if (decoder_.joinable()) decoder_.join();
+        if (!decoder_) return;
+        try {
+            decoder_->join();
+        } catch (const std::exception&) {
+            failed_ = true;
+        }
     }
 
     // The last band also ends the file, whose rest must decode too.
@@ -125,7 +128,7 @@ private:
     int consumed_ = 0;  // the band the writer holds; those before it may be decoded over
     bool failed_ = false;
     bool cancelled_ = false;
-    std::thread decoder_;
+    std::optional<JoinedThread> decoder_;
 };
 
 // The picture averaged over square boxes of `factor` pixels a side (those at the right and

@@ -54,8 +54,13 @@ ByteSpan applicationSegment(ByteSpan file, uint8_t marker, std::string_view sign
 // not hold whole.
 std::vector<ByteSpan> applicationSegments(ByteSpan file, uint8_t marker, std::string_view signature);
 
-// The picture's size as its frame header gives it; 0 x 0 for a file that is no JPEG.
-imaging::ImageSize jpegSize(ByteSpan file);
+// What a JPEG's header tells before any decoding: the picture's size as its frame header gives
+// it (0 x 0 for a file that is no JPEG), and whether it holds inks (CMYK or YCCK).
+struct JpegHeader {
+    imaging::ImageSize size;
+    bool inks = false;
+};
+JpegHeader jpegHeader(ByteSpan file);
 
 // The largest of libjpeg's reductions (8, 4 or 2; else 1) whose picture, each side divided and
 // rounded up as libjpeg does, still has at least `needed` pixels on each side.
@@ -140,7 +145,8 @@ private:
 // means of their part inside. The pixels are 24-bit RGB for colour and grey pictures, 32-bit
 // RGB for CMYK and YCCK ones, whose inks become the colours GDI+ shows for them. Damaged data that
 // libjpeg decodes past with a warning counts as decoded, as with GDI+; a fatal error anywhere,
-// a size GDI+ cannot hold, or a file libjpeg refuses is `failed`, with `result` empty.
+// a size GDI+ cannot hold, or a file libjpeg refuses is `failed`, with `result` empty. An ink
+// picture has no cut blocks: it is decoded without regard to `kept`.
 DecodeOutcome decodeJpeg(ByteSpan file, imaging::GdiBitmap& result, int scaleDenominator = 1,
                          imaging::ImageSize kept = {});
 

@@ -103,17 +103,25 @@ int jpegOrientation(ByteSpan file)
     return exif.data() != nullptr ? exifOrientation(exif.data(), exif.size()) : 0;
 }
 
+ReducedView plannedView(const JpegHeader& header, int orientation, ReducedView wanted)
+{
+    ImageSize upright = header.size;
+    if (orientation >= 5) std::swap(upright.width, upright.height);
+    const bool keepsAll = (wanted.kept.width <= 0 || wanted.kept.width >= upright.width) &&
+                          (wanted.kept.height <= 0 || wanted.kept.height >= upright.height);
+    if (keepsAll) return {wanted.scaleDenominator, {}};
+    if (orientation >= 2 || header.inks) return {};
+    return wanted;
+}
+
 UprightDecoding decodeUprightReduced(const char* path, const std::function<ReducedView(ImageSize upright)>& view)
 {
     const FileView jpeg = readJpegFile(path);
     const int orientation = jpegOrientation(jpeg);
-    ImageSize upright = jpegSize(jpeg);
+    const JpegHeader header = jpegHeader(jpeg);
+    ImageSize upright = header.size;
     if (orientation >= 5) std::swap(upright.width, upright.height);
-    ReducedView wanted = view && upright.width > 0 ? view(upright) : ReducedView{};
-    const bool keepsAll = (wanted.kept.width <= 0 || wanted.kept.width >= upright.width) &&
-                          (wanted.kept.height <= 0 || wanted.kept.height >= upright.height);
-    // The kept region lies elsewhere in a picture stored turned.
-    if (orientation >= 2 && !keepsAll) wanted = {};
+    const ReducedView wanted = plannedView(header, orientation, view && upright.width > 0 ? view(upright) : ReducedView{});
     UprightDecoding result;
     result.scaleDenominator = wanted.scaleDenominator;
     result.outcome = decodeJpeg(jpeg, result.picture, result.scaleDenominator, wanted.kept);

@@ -26,6 +26,11 @@ struct ReducedView {
     imaging::ImageSize kept;
 };
 
+// The view a JPEG is decoded for when `wanted` is asked of it: a region is kept only where the
+// decoding can keep it (a picture stored turned has it elsewhere; an ink picture has no cut
+// blocks), so those come whole; a region as large as the picture is no region.
+ReducedView plannedView(const JpegHeader& header, int orientation, ReducedView wanted);
+
 // A decoded picture: the outcome, the picture (empty unless the outcome is `decoded`), the
 // upright picture's full size, and the reduction it came at.
 struct UprightDecoding {

@@ -466,7 +466,7 @@ TEST(Jpeg, SplitDecodingsMatchLibjpeg)
             const std::size_t damage = data + (file.size() - data) / 2 + 200;
             for (std::size_t at = damage - 1; at < damage + 12; ++at) file[at] = at % 2 == damage % 2 ? 0xFF : 0x00;
         }
-        const ImageSize picture = jpegSize(file);
+        const ImageSize picture = jpegHeader(file).size;
         const Rect columns(picture.width * 3 / 4 - 5, 0, 10, picture.height - 20),
             cutRows(0, picture.height * 3 / 4 - 5, picture.width - 20, 10);
         JpegRowReader reference(file, row.scale, true), split(file, row.scale, true);
@@ -545,4 +545,83 @@ TEST(Jpeg, ReducedDecodingsShowNothingBeyondTheCropEdge)
         const ARGB lastLine = row.bottomEdge ? pixelAt(target.get(), 80, 119) : pixelAt(target.get(), 159, 60);
         EXPECT_GT(channels(lastLine).red, 180) << "the yellow band at the edge is shown";
     }
+}
+
+// Damage anywhere in a scan that the split decoding would take never ends the decoding badly:
+// the file is decoded past the damage, as libjpeg does, or fails.
+TEST(Jpeg, DamagedScansAtAFixedSizeDecodeOrFail)
+{
+    Encoding full, grey;
+    for (Encoding* encoding : {&full, &grey}) {
+        encoding->quality = 100;
+        encoding->noisy = true;
+    }
+    grey.input = grey.stored = JCS_GRAYSCALE;
+    enum class Damage { cutAfterHeader, cutOneByteIn, cutAtOnePercent, scrambledMiddle };
+    struct Row {
+        const char* name;
+        const Encoding& encoding;
+        Damage damage;
+    };
+    const Row rows[] = {{"4:4:4 cut right after the scan header", full, Damage::cutAfterHeader},
+                        {"grey cut right after the scan header", grey, Damage::cutAfterHeader},
+                        {"4:4:4 cut one byte into the scan", full, Damage::cutOneByteIn},
+                        {"grey cut at 1 % of the scan", grey, Damage::cutAtOnePercent},
+                        {"4:4:4 scrambled in the middle", full, Damage::scrambledMiddle}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bytes file = encodePicture(1030, 1024, row.encoding);
+        const std::size_t scan = scanStarts(file).at(0);
+        const std::size_t data = scan + 2 + (static_cast<std::size_t>(file[scan + 2]) << 8 | file[scan + 3]);
+        switch (row.damage) {
+        case Damage::cutAfterHeader: file.resize(data); break;
+        case Damage::cutOneByteIn: file.resize(data + 1); break;
+        case Damage::cutAtOnePercent: file.resize(data + (file.size() - data) / 100); break;
+        case Damage::scrambledMiddle:
+            for (std::size_t at = data + (file.size() - data) / 2; at < data + (file.size() - data) / 2 + 4000; ++at)
+                file[at] = static_cast<uint8_t>(at * 2654435761u >> 13);
+            break;
+        }
+        GdiBitmap decoded;
+        const DecodeOutcome outcome = decodeJpeg(file, decoded, 8, {1000, 900});
+        EXPECT_NE(outcome, DecodeOutcome::outOfMemory);
+        EXPECT_EQ(static_cast<bool>(decoded), outcome == DecodeOutcome::decoded);
+    }
+}
+
+// A CMYK picture brought to a fixed size shows its whole crop region, as its RGB twin does:
+// left red, right blue.
+TEST(Jpeg, InkPicturesAtAFixedSizeShowTheWholeCrop)
+{
+    constexpr int width = 800, height = 600;
+    TempDir directory;
+    const std::string path = directory.file("inks.jpg");
+    {
+        MemoryCompressor compressor(width, height, 4, JCS_CMYK);
+        jpeg_start_compress(&compressor.info, TRUE);
+        // Stored inverted, as Adobe's files store inks (libjpeg writes their marker).
+        const uint8_t red[] = {255, 0, 0, 255}, blue[] = {0, 0, 255, 255};
+        std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 4);
+        for (int x = 0; x < width; ++x) std::memcpy(&row[static_cast<std::size_t>(x) * 4], x < width / 2 ? red : blue, 4);
+        while (compressor.info.next_scanline < compressor.info.image_height) {
+            JSAMPROW rows[] = {row.data()};
+            jpeg_write_scanlines(&compressor.info, rows, 1);
+        }
+        writeFile(path, compressor.finish());
+    }
+    WatermarkSettings settings = {};
+    settings.targetWidth = 100;
+    settings.targetHeight = 100;
+    const TargetGeometry geometry = targetGeometryFor(width, height, settings);
+    ASSERT_GT(shrinkOnLoadScale(geometry), 1);
+    UprightDecoding decoded = decodeUprightReduced(path.c_str(), [&](ImageSize) {
+        return ReducedView{shrinkOnLoadScale(geometry), {geometry.cropWidth, geometry.cropHeight}};
+    });
+    ASSERT_EQ(decoded.outcome, DecodeOutcome::decoded);
+    GdiBitmap target;
+    ASSERT_EQ(createBitmap(100, 100, PixelFormat32bppARGB, target), Ok);
+    ASSERT_TRUE(renderWatermarked(decoded.picture.get(), target.get(), geometry, settings, watermarkFontFamily,
+                                  decoded.scaleDenominator));
+    EXPECT_TRUE(nearColour(pixelAt(target.get(), 10, 90), 0xFFFF0000, 24));
+    EXPECT_TRUE(nearColour(pixelAt(target.get(), 90, 90), 0xFF0000FF, 24));
 }

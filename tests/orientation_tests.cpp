@@ -226,3 +226,38 @@ TEST(Orientation, MalformedOrMissingBlocksMeanNone)
         EXPECT_EQ(jpegOrientation(row.file), row.expected);
     }
 }
+
+// A picture stored turned and kept whole at a reduction is decoded as one with no region at
+// all: its upright size is not taken for a region of its stored one.
+TEST(Orientation, TurnedPicturesKeptWholeHaveNoCutEdge)
+{
+    TempDir directory;
+    ExifBlock turned;
+    turned.orientation = 6;
+    const std::string path = directory.file("turned.jpg");
+    GdiBitmap picture;
+    ASSERT_EQ(createBitmap(250, 200, PixelFormat24bppRGB, picture), Ok);
+    {
+        const BitmapLock pixels(picture.get(), Rect(0, 0, 250, 200), ImageLockModeWrite, PixelFormat24bppRGB);
+        ASSERT_TRUE(pixels);
+        for (int y = 0; y < 200; ++y)
+            for (int x = 0; x < 250 * 3; ++x)
+                static_cast<uint8_t*>(pixels.data().Scan0)[y * pixels.data().Stride + x] =
+                    static_cast<uint8_t>((x * 7919u + y * 104729u) * 2654435761u >> 24);
+    }
+    ASSERT_TRUE(saveImage(picture.get(), path.c_str(), "jpeg"));
+    writeFile(path, withApp1(readFile(path), exifContents(turned)));
+    const UprightDecoding keptWhole =
+        decodeUprightReduced(path.c_str(), [](ImageSize upright) { return ReducedView{2, upright}; });
+    const UprightDecoding noRegion = decodeUprightReduced(path.c_str(), [](ImageSize) { return ReducedView{2, {}}; });
+    ASSERT_EQ(keptWhole.outcome, DecodeOutcome::decoded);
+    ASSERT_EQ(noRegion.outcome, DecodeOutcome::decoded);
+    const ImageSize size = imageSize(keptWhole.picture.get());
+    ASSERT_EQ(size.width, 100);
+    ASSERT_EQ(size.height, 125);
+    int differing = 0;
+    for (int y = 0; y < size.height; ++y)
+        for (int x = 0; x < size.width; ++x)
+            differing += pixelAt(keptWhole.picture.get(), x, y) != pixelAt(noRegion.picture.get(), x, y);
+    EXPECT_EQ(differing, 0);
+}

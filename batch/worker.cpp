@@ -421,7 +421,7 @@ void rescanSources()
     const ScanReport found = scanSources([](const std::string& directory) {
         setStatusText(("正在目录" + directory + "中查找图片文件...").c_str());
     });
-    const char* verb = found.directory.empty() ? "有" : "找到";
+    const char* verb = found.searchedDirectory ? "找到" : "有";
     setStatusText((verb + std::to_string(found.count) + "个待转换文件").c_str());
 }
 

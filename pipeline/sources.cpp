@@ -46,10 +46,10 @@ ScanReport scanSources(const std::function<void(const std::string& directory)>& 
     if (GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
         if (searching) searching(path);
         searchDirectory(path);
-        return {path, sources.count};
+        return {true, path, sources.count};
     }
     addEntry(path);
-    return {"", sources.count};
+    return {false, "", sources.count};
 }
 
 bool hasExtension(std::string_view name, std::string_view extension)

@@ -15,9 +15,10 @@ struct SourceList {
     int32_t count;
 };
 
-// What a scan found: the directory it searched (empty when the path named one file) and how
-// many files it listed.
+// What a scan found: whether it searched a directory (an empty path, or one that cannot be
+// queried, is searched as one), which one, and how many files it listed.
 struct ScanReport {
+    bool searchedDirectory = false;
     std::string directory;
     int count = 0;
 };

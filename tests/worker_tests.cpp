@@ -367,6 +367,57 @@ TEST_F(Worker, SourcesOfTheSameNameNeverOverwriteEachOther)
     EXPECT_NEAR(channels(firstPixelOf(converted("a.bmp.jpg"))).red, channels(colourOf(2)).red, 6);
 }
 
+TEST_F(Worker, AnEmptySourcePathIsSearchedAsADirectory)
+{
+    setSourcePath("");
+    rescanSources();
+    ASSERT_FALSE(dialog.statusTexts().empty());
+    EXPECT_EQ(dialog.statusTexts().back().rfind("找到", 0), 0u) << dialog.statusTexts().back();
+}
+
+// The same folder converted over and over gives the same files every time: no picture's pixels
+// are ever shared with, or taken by, another's while both threads decode and write.
+TEST_F(Worker, RepeatedConversionsOfAFolderComeOutTheSame)
+{
+    constexpr int files = 8, rounds = 6;
+    for (int index = 0; index < files; ++index) {
+        GdiBitmap picture;
+        ASSERT_EQ(createBitmap(1280, 960, PixelFormat24bppRGB, picture), Ok);
+        {
+            const BitmapLock pixels(picture.get(), Rect(0, 0, 1280, 960), ImageLockModeWrite, PixelFormat24bppRGB);
+            ASSERT_TRUE(pixels);
+            for (int y = 0; y < 960; ++y) {
+                uint8_t* row = static_cast<uint8_t*>(pixels.data().Scan0) + y * pixels.data().Stride;
+                for (int x = 0; x < 1280 * 3; ++x) row[x] = static_cast<uint8_t>((x * (index + 1) + y * (7 - index)) >> 3);
+            }
+        }
+        char name[16];
+        std::snprintf(name, sizeof name, "s%02d.jpg", index);
+        ASSERT_TRUE(saveImage(picture.get(), directory.file(name).c_str(), "jpeg"));
+    }
+    setKeepSourceSize(0);
+    setTargetWidth(400);
+    setTargetHeight(300);
+    setOutputFormat("png");
+    waitForFirstPreview();
+    std::map<std::string, std::vector<unsigned char>> first;
+    for (int round = 0; round < rounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        pressStart();
+        if (round > 0) answer(warningTitle, IDYES);
+        EXPECT_EQ(answer(doneTitle, IDNO), "转换成功完成，是否转到“" + converted() + "”目录查看");
+        ASSERT_TRUE(waitFor([&] { return isRunning() == 0; }));
+        for (const std::string& name : filesIn(converted())) {
+            const std::vector<unsigned char> bytes = readFile(converted(name));
+            if (round == 0)
+                first[name] = bytes;
+            else
+                EXPECT_TRUE(bytes == first[name]) << name;
+        }
+    }
+    EXPECT_EQ(first.size(), static_cast<std::size_t>(files));
+}
+
 TEST(ProcessFile, WithoutTheCanvasLockStillSavesAndLeavesTheCanvas)
 {
     TempDir directory;

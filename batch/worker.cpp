@@ -9,7 +9,7 @@
 #include "pipeline/geometry.h"
 #include "pipeline/orientation.h"
 #include "pipeline/output.h"
-#include "pipeline/profile.h"
+#include "pipeline/source_file.h"
 #include "pipeline/render.h"
 #include "pipeline/sources.h"
 #include "pipeline/stream.h"
@@ -131,11 +131,12 @@ void runPreview()
 
 // What a conversion with these settings needs of a picture: all of it, or for a fixed size, the
 // crop region at the smallest reduction that still has the target's resolution.
-ReducedView conversionView(ImageSize upright, const WatermarkSettings& settings)
+ReducedView conversionView(const SourceFacts& facts, const WatermarkSettings& settings)
 {
     if (settings.keepSourceSize != 0) return {};
+    const ImageSize upright = facts.uprightSize();
     const TargetGeometry geometry = targetGeometryFor(upright.width, upright.height, settings);
-    return {shrinkOnLoadScale(geometry), {geometry.cropWidth, geometry.cropHeight}};
+    return decodingView(facts, {geometry.width, geometry.height}, {geometry.cropWidth, geometry.cropHeight});
 }
 
 // A source decoded for a conversion with `settings`, and reduced for the panes, on a thread of its
@@ -143,8 +144,8 @@ ReducedView conversionView(ImageSize upright, const WatermarkSettings& settings)
 // saved.
 class DecodedFile {
 public:
-    DecodedFile(const char* path, const WatermarkSettings& settings)
-        : path_(path), settings_(settings), thread_([this] { decode(); })
+    DecodedFile(SourceFile source, const WatermarkSettings& settings)
+        : source_(std::move(source)), settings_(settings), thread_([this] { decode(); })
     {
     }
     DecodedFile(const DecodedFile&) = delete;
@@ -166,24 +167,24 @@ public:
     ImageSize uprightSize() const { return decoding_.uprightSize; }
     int reduction() const { return decoding_.scaleDenominator; }
     const PreviewSource* reduced() const { return reduced_ ? &*reduced_ : nullptr; }
-    const ColourProfile& colourProfile() const { return colourProfile_; }
+    const ColourProfile& colourProfile() const { return source_.facts.colourProfile; }
     // Whether a reduced picture was decoded for a view that `settings` do not make.
     bool reducedForOther(const WatermarkSettings& settings) const
     {
         if (decoding_.scaleDenominator == 1) return false;
-        const ReducedView wanted = conversionView(decoding_.uprightSize, settings);
-        const ReducedView made = conversionView(decoding_.uprightSize, settings_);
+        const ReducedView wanted = conversionView(source_.facts, settings);
+        const ReducedView made = conversionView(source_.facts, settings_);
         return wanted.scaleDenominator != made.scaleDenominator || wanted.kept.width != made.kept.width ||
                wanted.kept.height != made.kept.height;
     }
+    // The opened file, for a decoding of its own. Only after wait().
+    SourceFile takeSource() { return std::move(source_); }
 
 private:
     void decode()
     {
-        decoding_ = decodeUprightReduced(path_.c_str(),
-                                         [this](ImageSize upright) { return conversionView(upright, settings_); });
+        decoding_ = decodeUpright(source_, conversionView(source_.facts, settings_));
         reduced_ = reduceForPanes(decoding_.picture.get(), decoding_.uprightSize);
-        if (decoding_.outcome == DecodeOutcome::decoded) colourProfile_ = readColourProfile(path_.c_str());
     }
     void failWith(DecodeOutcome outcome)
     {
@@ -191,11 +192,10 @@ private:
         reduced_.reset();
     }
 
-    std::string path_;
+    SourceFile source_;
     WatermarkSettings settings_;
     UprightDecoding decoding_;
     std::optional<PreviewSource> reduced_;
-    ColourProfile colourProfile_;
     // Last: the decoding starts once everything it writes is there.
     JoinedThread thread_;
 };
@@ -273,11 +273,11 @@ private:
 
 // The file converted band by band when it can be, then shown in the panes, by `panes` or, without
 // them, here: the written outcome, or none when it goes the whole-picture way.
-std::optional<bool> convertByStreaming(const char* sourcePath, const char* outputPath, const char* subtype,
+std::optional<bool> convertByStreaming(const SourceFile& source, const char* outputPath, const char* subtype,
                                        const WatermarkSettings& settings, BackgroundPanes* panes)
 {
     try {
-        StreamedConversion streamed = convertStreamed(sourcePath, outputPath, subtype, settings, workingSize);
+        StreamedConversion streamed = convertStreamed(source, outputPath, subtype, settings, workingSize);
         if (streamed.outcome == StreamOutcome::notStreamed) return std::nullopt;
         if (panes != nullptr)
             panes->show(std::move(streamed.paneCopy), streamed.size, settings);
@@ -291,9 +291,9 @@ std::optional<bool> convertByStreaming(const char* sourcePath, const char* outpu
 
 // Whether a file is worth decoding ahead of its turn: not when it is likely to be streamed,
 // which keeps both processors busy itself.
-bool worthDecodingAhead(const char* path, const WatermarkSettings& settings)
+bool worthDecodingAhead(const SourceFacts& facts, const WatermarkSettings& settings)
 {
-    return settings.keepSourceSize == 0 || !opensAsJpeg(path);
+    return settings.keepSourceSize == 0 || facts.kind != SourceKind::jpeg;
 }
 
 struct ConversionCounts {
@@ -308,6 +308,8 @@ ConversionCounts convertEach(int ticket)
 {
     ConversionCounts counts;
     std::set<std::string> claimed;
+    // The next file, opened early when it was looked at, and decoded ahead when that pays.
+    std::optional<SourceFile> opened;
     std::unique_ptr<DecodedFile> next;
     BackgroundPanes panes;
     for (int index = 0; index < sourceCount() && !stopRequestedFor(ticket); ++index) {
@@ -318,29 +320,34 @@ ConversionCounts convertEach(int ticket)
         const bool named = makeOutputTarget(sourcePath, fieldText(settings.outputFormat), target) &&
                            claimOutputName(target, sourcePath, claimed);
         const bool decodedAhead = next != nullptr;
+        SourceFile source = decodedAhead ? SourceFile{} : opened ? std::move(*opened) : openSource(sourcePath);
+        opened.reset();
         std::optional<bool> written;
-        if (!decodedAhead && named)
-            written = convertByStreaming(sourcePath, target.outputPath, target.subtype, settings, &panes);
+        if (!decodedAhead && named) written = convertByStreaming(source, target.outputPath, target.subtype, settings, &panes);
         // A streamed file's panes invalidate the window once they are drawn.
         const bool shownInBackground = written.has_value();
         if (!written) {
             // The panes show the files in order.
             panes.finish();
             std::unique_ptr<DecodedFile> current =
-                decodedAhead ? std::move(next) : std::make_unique<DecodedFile>(sourcePath, settings);
-            const bool nextAhead = index + 1 < sourceCount() && worthDecodingAhead(sourceEntry(index + 1), settings);
+                decodedAhead ? std::move(next) : std::make_unique<DecodedFile>(std::move(source), settings);
+            if (index + 1 < sourceCount()) opened.emplace(openSource(sourceEntry(index + 1)));
+            const bool nextAhead = opened && worthDecodingAhead(opened->facts, settings);
+            const auto decodeNextAhead = [&] {
+                next = std::make_unique<DecodedFile>(std::move(*opened), settings);
+                opened.reset();
+            };
             // For a fixed size, mostly reduced decodings that the pictures' entropy coding keeps on
             // one processor each: two at a time. Whole pictures, one at a time.
-            if (nextAhead && settings.keepSourceSize == 0)
-                next = std::make_unique<DecodedFile>(sourceEntry(index + 1), settings);
+            if (nextAhead && settings.keepSourceSize == 0) decodeNextAhead();
             current->wait();
             // Decoded while the file before was held, it may have lacked only that file's memory;
             // or decoded reduced for settings changed since.
             if (decodedAhead && (current->outcome() == DecodeOutcome::outOfMemory || current->reducedForOther(settings))) {
-                current = std::make_unique<DecodedFile>(sourcePath, settings);
+                current = std::make_unique<DecodedFile>(current->takeSource(), settings);
                 current->wait();
             }
-            if (nextAhead && !next) next = std::make_unique<DecodedFile>(sourceEntry(index + 1), settings);
+            if (nextAhead && !next) decodeNextAhead();
             written = convertDecoded(*current, target.outputPath, target.subtype, !named, settings);
         }
         if (*written)
@@ -481,10 +488,11 @@ bool processFile(const char* sourcePath, const char* outputPath, const char* sub
                  const WatermarkSettings& settings)
 {
     if (!imagingStarted()) return false;
+    SourceFile source = openSource(sourcePath);
     if (!previewOnly) {
-        const std::optional<bool> written = convertByStreaming(sourcePath, outputPath, subtype, settings, nullptr);
+        const std::optional<bool> written = convertByStreaming(source, outputPath, subtype, settings, nullptr);
         if (written) return *written;
     }
-    DecodedFile file(sourcePath, settings);
+    DecodedFile file(std::move(source), settings);
     return convertDecoded(file, outputPath, subtype, previewOnly, settings);
 }

@@ -15,6 +15,7 @@
 #include "common/text.h"
 #include "pipeline/geometry.h"
 #include "pipeline/jpeg.h"
+#include "pipeline/source_file.h"
 #include "pipeline/output.h"
 #include "pipeline/render.h"
 #include "preview/canvas.h"
@@ -221,7 +222,8 @@ int countFilesIn(const std::string& directory)
 double decodeMilliseconds(const std::string& file, imaging::GdiBitmap& decoded)
 {
     const double start = nowMilliseconds();
-    return decodeJpeg(readJpegFile(file.c_str()), decoded) == DecodeOutcome::decoded ? nowMilliseconds() - start : -1.0;
+    const SourceFile source = openSource(file.c_str());
+    return decodeJpeg(source.bytes, source.facts.header, decoded) == DecodeOutcome::decoded ? nowMilliseconds() - start : -1.0;
 }
 
 int benchConversion(const char* sizeMode, const std::string& directory)

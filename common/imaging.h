@@ -5,6 +5,7 @@
 
 #include <gdiplus.h>
 
+#include "common/pixels.h"
 #include "common/pooled_memory.h"
 
 #include <utility>
@@ -117,11 +118,8 @@ using GdiFont = Owned<GpFont, GdipDeleteFont>;
 using GdiFontFamily = Owned<GpFontFamily, GdipDeleteFontFamily>;
 using GdiStringFormat = Owned<GpStringFormat, GdipDeleteStringFormat>;
 
-// The size of an image in pixels; 0 for a side that cannot be read (also for no image).
-struct ImageSize {
-    int width = 0;
-    int height = 0;
-};
+using ::ImageSize;
+// The size of an image; 0 x 0 for no image.
 ImageSize imageSize(GpImage* image);
 
 // Whether GDI+ can hold width x height pixels of `format`: both sides positive, and the row

@@ -1,6 +1,6 @@
 #include "common/pooled_memory.h"
 
-#include <windows.h>
+#include "common/system_memory.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -26,7 +26,7 @@ std::mutex poolLock;
 std::vector<Block> keptBlocks;
 std::size_t keptBytes = 0;
 
-void freeBlock(const Block& block) { VirtualFree(block.data, 0, MEM_RELEASE); }
+void freeBlock(const Block& block) { freeSystemBlock(block.data, block.capacity); }
 
 // A kept block no smaller than `bytes` and not much larger, taken out of the pool.
 Block takeKept(std::size_t bytes)
@@ -54,8 +54,7 @@ PooledMemory::PooledMemory(std::size_t bytes, Contents contents)
         if (contents == Contents::zeroed) std::memset(block.data, 0, bytes);
     } else {
         const std::size_t capacity = (bytes + granularity - 1) / granularity * granularity;
-        block = {static_cast<uint8_t*>(VirtualAlloc(nullptr, capacity, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)),
-                 capacity};
+        block = {systemBlock(capacity), capacity};
         if (block.data == nullptr) return;
     }
     data_ = block.data;

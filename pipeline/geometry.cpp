@@ -25,13 +25,3 @@ TargetGeometry computeTargetGeometry(imaging::GpImage* source, const WatermarkSe
     const imaging::ImageSize size = imaging::imageSize(source);
     return targetGeometryFor(size.width, size.height, settings);
 }
-
-int shrinkOnLoadScale(const TargetGeometry& geometry)
-{
-    if (geometry.width <= 0 || geometry.height <= 0) return 1;
-    for (const int denominator : {8, 4, 2})
-        if (geometry.cropWidth >= static_cast<long long>(geometry.width) * denominator &&
-            geometry.cropHeight >= static_cast<long long>(geometry.height) * denominator)
-            return denominator;
-    return 1;
-}

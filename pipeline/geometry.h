@@ -17,7 +17,3 @@ TargetGeometry targetGeometryFor(int sourceWidth, int sourceHeight, const Waterm
 
 // The geometry for a decoded picture; a side that cannot be read counts as 0.
 TargetGeometry computeTargetGeometry(imaging::GpImage* source, const WatermarkSettings& settings);
-
-// The largest of libjpeg's reductions (8, 4 or 2; else 1) at which the crop region still has at
-// least the target's pixels on each side.
-int shrinkOnLoadScale(const TargetGeometry& geometry);

@@ -1,34 +1,6 @@
 #pragma once
-// Colour profiles (ICC) carried from a source into its output, so that viewers show the output's
-// values in the colours the source's showed: read from a JPEG's APP2 "ICC_PROFILE" chunks or a
-// PNG's iCCP chunk, written into JPEG and PNG outputs. The pixels are never converted. A
-// malformed profile is no profile: every reader returns empty rather than fail.
-#include "pipeline/jpeg.h"
-
-#include <cstddef>
-#include <cstdint>
-#include <vector>
-
-using ColourProfile = std::vector<uint8_t>;
-
-// Larger profiles are taken for damage (real ones stay below a few megabytes).
-constexpr std::size_t largestColourProfile = std::size_t{16} << 20;
-
-// The profile of a JPEG held in memory: its APP2 "ICC_PROFILE\0" chunks before the frame header,
-// joined by their sequence numbers, when every number from 1 to their common count is there once.
-ColourProfile jpegColourProfile(ByteSpan file);
-
-// The profile of a PNG held in memory: its iCCP chunk before the first IDAT, inflated; empty when
-// the chunk's CRC or compression is wrong or it inflates past largestColourProfile.
-ColourProfile pngColourProfile(ByteSpan file);
-
-// `profile` when its header says it describes RGB values, which every output holds; else empty
-// (a grey or CMYK profile would misdescribe them, and a PNG reader rejects it).
-ColourProfile forRgbOutputs(ColourProfile profile);
-
-// The profile of the JPEG or PNG at `path` (by its signature) as forRgbOutputs keeps it; empty
-// for any other file.
-ColourProfile readColourProfile(const char* path);
+// Colour profiles put into PNG outputs once GDI+ has saved them.
+#include "core/colour_profile.h"
 
 // Rewrites the PNG at `path` with an iCCP chunk of `profile` right after its header chunk, and
 // without the iCCP and sRGB chunks it held; false when it is no well-formed PNG, compression

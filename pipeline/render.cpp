@@ -1,13 +1,14 @@
 #include "pipeline/render.h"
 
 #include "common/text.h"
-#include "pipeline/resample.h"
+#include "pipeline/bitmap_resample.h"
 #include "settings/vocabulary.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <cwchar>
 #include <string_view>
 
@@ -92,24 +93,6 @@ Rect layerBounds(GpGraphics* graphics, const WatermarkTools& tools, const RectF&
                 static_cast<INT>(bottom - top));
 }
 
-// Source-over of premultiplied `layer` pixels onto straight ones: 3 bytes (opaque) or 4.
-void blendRow(const uint8_t* layer, uint8_t* out, int width, int bytesPerPixel)
-{
-    for (int x = 0; x < width; ++x, layer += 4, out += bytesPerPixel) {
-        const int coverage = layer[3];
-        if (coverage == 0) continue;
-        const float rest = (255 - coverage) / 255.0f;
-        if (bytesPerPixel == 3) {
-            for (int c = 0; c < 3; ++c) out[c] = toByte(layer[c] + out[c] * rest);
-            continue;
-        }
-        const float below = out[3] * rest;
-        const float alpha = coverage + below;
-        for (int c = 0; c < 3; ++c) out[c] = toByte((layer[c] * 255.0f + out[c] * below) / alpha);
-        out[3] = toByte(alpha);
-    }
-}
-
 }  // namespace
 
 const wchar_t* const watermarkFontFamily = L"楷体_GB2312";
@@ -137,53 +120,44 @@ bool drawAdjustedSource(GpBitmap* source, double regionWidth, double regionHeigh
     return resampleInto(source, regionWidth, regionHeight, target, TargetAlpha::straight, colourGainsFor(settings));
 }
 
-void makeWatermarkLayer(ImageSize target, REAL dpiX, REAL dpiY, const WatermarkSettings& settings, double textScale,
-                        const wchar_t* fontFamily, WatermarkLayer& layer)
+Layer watermarkLayer(ImageSize target, REAL dpiX, REAL dpiY, const WatermarkSettings& settings, double textScale,
+                     const wchar_t* fontFamily)
 {
-    layer.pixels.reset();
-    layer.x = layer.y = 0;
     const WatermarkTools tools(settings, textScale, fontFamily);
-    if (!tools.font || tools.length() == 0 || target.width <= 0 || target.height <= 0) return;
+    if (!tools.font || tools.length() == 0 || target.width <= 0 || target.height <= 0) return {};
     GdiBitmap measuring;
-    if (!measuring.track(createBitmap(1, 1, PixelFormat32bppARGB, measuring))) return;
+    if (!measuring.track(createBitmap(1, 1, PixelFormat32bppARGB, measuring))) return {};
     GdipBitmapSetResolution(measuring.get(), dpiX, dpiY);
     GdiGraphics measure;
-    if (!measure.track(GdipGetImageGraphicsContext(measuring.get(), measure.receive()))) return;
+    if (!measure.track(GdipGetImageGraphicsContext(measuring.get(), measure.receive()))) return {};
     const RectF layout(0.0f, 0.0f, static_cast<REAL>(target.width), static_cast<REAL>(target.height));
     const Rect bounds = layerBounds(measure.get(), tools, layout);
-    if (!layer.pixels.track(createBitmap(bounds.Width, bounds.Height, PixelFormat32bppARGB, layer.pixels))) return;
-    GdipBitmapSetResolution(layer.pixels.get(), dpiX, dpiY);
-    GdiGraphics graphics;
-    if (!graphics.track(GdipGetImageGraphicsContext(layer.pixels.get(), graphics.receive())) ||
-        !graphics.track(GdipTranslateWorldTransform(graphics.get(), static_cast<REAL>(-bounds.X),
-                                                    static_cast<REAL>(-bounds.Y), MatrixOrderPrepend)) ||
-        !graphics.track(GdipDrawString(graphics.get(), tools.text, tools.length(), tools.font.get(), &layout,
-                                       tools.format.get(), tools.brush.get()))) {
-        layer.pixels.reset();
-        return;
+    GdiBitmap drawn;
+    if (!drawn.track(createBitmap(bounds.Width, bounds.Height, PixelFormat32bppARGB, drawn))) return {};
+    GdipBitmapSetResolution(drawn.get(), dpiX, dpiY);
+    {
+        GdiGraphics graphics;
+        if (!graphics.track(GdipGetImageGraphicsContext(drawn.get(), graphics.receive())) ||
+            !graphics.track(GdipTranslateWorldTransform(graphics.get(), static_cast<REAL>(-bounds.X),
+                                                        static_cast<REAL>(-bounds.Y), MatrixOrderPrepend)) ||
+            !graphics.track(GdipDrawString(graphics.get(), tools.text, tools.length(), tools.font.get(), &layout,
+                                           tools.format.get(), tools.brush.get())))
+            return {};
     }
+    const BitmapLock read(drawn.get(), Rect(0, 0, bounds.Width, bounds.Height), ImageLockModeRead, PixelFormat32bppPARGB);
+    if (!read) return {};
+    Layer layer;
+    layer.pixels.resize(static_cast<std::size_t>(bounds.Width) * bounds.Height * 4);
+    const std::size_t rowBytes = static_cast<std::size_t>(bounds.Width) * 4;
+    for (int y = 0; y < bounds.Height; ++y)
+        std::memcpy(layer.pixels.data() + rowBytes * y,
+                    static_cast<const uint8_t*>(read.data().Scan0) + static_cast<std::ptrdiff_t>(y) * read.data().Stride,
+                    rowBytes);
+    layer.width = bounds.Width;
+    layer.height = bounds.Height;
     layer.x = bounds.X;
     layer.y = bounds.Y;
-}
-
-void blendLayer(const WatermarkLayer& layer, const PixelRows& rows, int firstRow)
-{
-    const ImageSize size = imageSize(layer.pixels.get());
-    const int top = std::max(layer.y, firstRow);
-    const int bottom = std::min(layer.y + size.height, firstRow + rows.height);
-    const int left = std::max(layer.x, 0);
-    const int right = std::min(layer.x + size.width, rows.width);
-    if (top >= bottom || left >= right) return;
-    const BitmapLock read(layer.pixels.get(), Rect(left - layer.x, top - layer.y, right - left, bottom - top),
-                          ImageLockModeRead, PixelFormat32bppPARGB);
-    if (!read) return;
-    for (int y = top; y < bottom; ++y) {
-        const uint8_t* in = static_cast<const uint8_t*>(read.data().Scan0) +
-                            static_cast<std::ptrdiff_t>(y - top) * read.data().Stride;
-        uint8_t* out = rows.pixels + static_cast<std::ptrdiff_t>(y - firstRow) * rows.stride +
-                       static_cast<std::ptrdiff_t>(left) * rows.bytesPerPixel;
-        blendRow(in, out, right - left, rows.bytesPerPixel);
-    }
+    return layer;
 }
 
 void drawWatermarkText(GpBitmap* target, const WatermarkSettings& settings, double textScale, const wchar_t* fontFamily)
@@ -192,17 +166,15 @@ void drawWatermarkText(GpBitmap* target, const WatermarkSettings& settings, doub
     REAL dpiX = 96.0f, dpiY = 96.0f;
     GdipGetImageHorizontalResolution(target, &dpiX);
     GdipGetImageVerticalResolution(target, &dpiY);
-    WatermarkLayer layer;
-    makeWatermarkLayer(size, dpiX, dpiY, settings, textScale, fontFamily, layer);
-    if (!layer.pixels) return;
+    const Layer layer = watermarkLayer(size, dpiX, dpiY, settings, textScale, fontFamily);
+    if (layer.empty()) return;
     PixelFormat format = 0;
     GdipGetImagePixelFormat(target, &format);
     const bool rgb = format == PixelFormat24bppRGB;
-    const ImageSize layerSize = imageSize(layer.pixels.get());
-    const BitmapLock written(target, Rect(0, layer.y, size.width, layerSize.height), ImageLockModeRead | ImageLockModeWrite,
+    const BitmapLock written(target, Rect(0, layer.y, size.width, layer.height), ImageLockModeRead | ImageLockModeWrite,
                              rgb ? PixelFormat24bppRGB : PixelFormat32bppARGB);
     if (!written) return;
-    blendLayer(layer, {static_cast<uint8_t*>(written.data().Scan0), written.data().Stride, size.width, layerSize.height, rgb ? 3 : 4},
+    blendLayer(layer, {static_cast<uint8_t*>(written.data().Scan0), written.data().Stride, size.width, layer.height, rgb ? 3 : 4},
                layer.y);
 }
 

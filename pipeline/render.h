@@ -2,7 +2,8 @@
 // Draws the adjusted source region over the whole target and the watermark text over it.
 #include "common/imaging.h"
 #include "pipeline/geometry.h"
-#include "pipeline/resample.h"
+#include "core/blend.h"
+#include "core/resample.h"
 #include "settings/settings.h"
 
 // What the four colour settings do to every pixel: a gain per channel (adjust x 0.01 + 1) and
@@ -25,21 +26,10 @@ bool drawAdjustedSource(imaging::GpBitmap* source, double regionWidth, double re
                         imaging::GpBitmap* target, const WatermarkSettings& settings);
 
 // The watermark text as it lies over a target of `size` pixels at that resolution: drawn once
-// into a transparent layer no larger than the text's measured bounds (widened for overhang),
-// whose top-left pixel lies at (x, y) of the target, made into `layer`. Its `pixels` are empty
-// when there is no text to draw (no font family, an empty text) or the layer cannot be made.
-struct WatermarkLayer {
-    imaging::GdiBitmap pixels;
-    int x = 0;
-    int y = 0;
-};
-void makeWatermarkLayer(imaging::ImageSize size, imaging::REAL dpiX, imaging::REAL dpiY,
-                        const WatermarkSettings& settings, double textScale, const wchar_t* fontFamily,
-                        WatermarkLayer& layer);
-
-// Lays the layer, source-over, onto `rows` (straight colours, 3 or 4 bytes a pixel), which
-// hold the target's rows from firstRow on; nothing outside them is touched.
-void blendLayer(const WatermarkLayer& layer, const PixelRows& rows, int firstRow);
+// into a transparent layer no larger than the text's measured bounds (widened for overhang).
+// Empty when there is no text to draw (no font family, an empty text) or the layer cannot be made.
+Layer watermarkLayer(imaging::ImageSize size, imaging::REAL dpiX, imaging::REAL dpiY,
+                     const WatermarkSettings& settings, double textScale, const wchar_t* fontFamily);
 
 // The watermark text laid out over the whole of `target`, its em size times textScale, through
 // its layer. A missing font family draws no text.

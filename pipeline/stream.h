@@ -5,6 +5,7 @@
 // target bitmap that GDI+ encodes for any other format. The file comes out as the whole-picture
 // path (decode, renderWatermarked, saveImage) makes it.
 #include "common/imaging.h"
+#include "pipeline/source_file.h"
 #include "settings/settings.h"
 
 // `notStreamed`: nothing was written, and the file goes the whole-picture way, which also
@@ -21,8 +22,8 @@ struct StreamedConversion {
     imaging::GdiBitmap paneCopy;
 };
 
-// Converts the JPEG at sourcePath into outputPath as image/<subtype>, replacing a file there only
+// Converts the JPEG `source` into outputPath as image/<subtype>, replacing a file there only
 // once the new one is whole.
-StreamedConversion convertStreamed(const char* sourcePath, const char* outputPath, const char* subtype,
+StreamedConversion convertStreamed(const SourceFile& source, const char* outputPath, const char* subtype,
                                    const WatermarkSettings& settings,
                                    imaging::ImageSize (*paneSize)(imaging::ImageSize picture));

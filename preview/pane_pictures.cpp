@@ -2,7 +2,7 @@
 
 #include "pipeline/orientation.h"
 #include "pipeline/render.h"
-#include "pipeline/resample.h"
+#include "pipeline/bitmap_resample.h"
 #include "preview/canvas.h"
 
 #include <algorithm>
@@ -70,8 +70,9 @@ void previewFileInPanes(std::optional<PreviewSource>& cache, const char* sourceP
     std::optional<FileIdentity> file = identifyFile(sourcePath);
     if (cache && !(file && cache->file == *file)) cache.reset();
     if (!cache && file) {
-        const UprightDecoding decoding = decodeUprightReduced(
-            sourcePath, [](ImageSize upright) { return ReducedView{reducedScaleFor(upright, workingSize(upright)), {}}; });
+        const SourceFile source = openSource(sourcePath);
+        const ImageSize upright = source.facts.uprightSize();
+        const UprightDecoding decoding = decodeUpright(source, decodingView(source.facts, workingSize(upright)));
         if (decoding.picture) {
             cache = reduceForPanes(decoding.picture.get(), decoding.uprightSize);
             if (cache) cache->file = std::move(*file);

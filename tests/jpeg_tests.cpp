@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/cut_blocks.h"
+#include "core/cut_blocks.h"
 
 using namespace imaging;
 
@@ -218,8 +218,8 @@ TEST(Jpeg, DecodesAsTheImagingLibraryDoes)
         const Bytes file = withSegmentsFirst(encodePicture(64, 48, row.encoding), row.segmentsFirst);
         writeFile(path, file);
         GdiBitmap theirs, turbo;
-        EXPECT_EQ(decodeJpeg(file, turbo) == DecodeOutcome::decoded, row.byLibjpegTurbo);
-        const GdiBitmap ours = decodeUpright(path.c_str()).picture;
+        EXPECT_EQ(decodeJpeg(file, jpegHeader(file), turbo) == DecodeOutcome::decoded, row.byLibjpegTurbo);
+        const GdiBitmap ours = decodeUpright(openSource(path.c_str())).picture;
         ASSERT_EQ(GdipCreateBitmapFromFile(toWide(path), theirs.receive()), Ok);
         ASSERT_TRUE(ours);
         const Difference difference = differenceOf(ours.get(), theirs.get());
@@ -258,7 +258,7 @@ TEST(Jpeg, DamageIsDecodedPastOnlyWhereLibjpegGoesOn)
         writeFile(path, damaged);
 
         GdiBitmap theirs;
-        UprightDecoding decoding = decodeUpright(path.c_str());
+        UprightDecoding decoding = decodeUpright(openSource(path.c_str()));
         const DecodeOutcome outcome = decoding.outcome;
         const GdiBitmap ours = std::move(decoding.picture);
         const bool theyDecode = GdipCreateBitmapFromFile(toWide(path), theirs.receive()) == Ok;
@@ -309,13 +309,13 @@ TEST(Jpeg, StreamedConversionsComeOutAsTheWholePictureOnes)
         const std::string streamed = directory.file(std::string("streamed.") + subtype);
         const std::string whole = directory.file(std::string("whole.") + subtype);
         const auto atLeast = [](ImageSize) { return ImageSize{40, 30}; };
-        const StreamedConversion conversion = convertStreamed(source.c_str(), streamed.c_str(), subtype, settings, atLeast);
+        const StreamedConversion conversion = convertStreamed(openSource(source.c_str()), streamed.c_str(), subtype, settings, atLeast);
         const GdiBitmap& paneCopy = conversion.paneCopy;
         ASSERT_EQ(conversion.outcome, StreamOutcome::written);
         EXPECT_EQ(imageSize(paneCopy.get()).width, 50) << "boxes of 3 pixels";
         EXPECT_EQ(imageSize(paneCopy.get()).height, 34);
 
-        UprightDecoding decoding = decodeUpright(source.c_str());
+        UprightDecoding decoding = decodeUpright(openSource(source.c_str()));
         ASSERT_EQ(decoding.outcome, DecodeOutcome::decoded);
         const GdiBitmap decoded = std::move(decoding.picture);
         GdiBitmap target;
@@ -336,7 +336,7 @@ TEST(Jpeg, StreamedConversionsComeOutAsTheWholePictureOnes)
     WatermarkSettings fixedSize = settings;
     fixedSize.keepSourceSize = 0;
     fixedSize.targetWidth = fixedSize.targetHeight = 50;
-    EXPECT_EQ(convertStreamed(source.c_str(), directory.file("fixed.jpg").c_str(), "jpeg", fixedSize, [](ImageSize picture) { return picture; }).outcome,
+    EXPECT_EQ(convertStreamed(openSource(source.c_str()), directory.file("fixed.jpg").c_str(), "jpeg", fixedSize, [](ImageSize picture) { return picture; }).outcome,
               StreamOutcome::notStreamed);
     EXPECT_FALSE(fileExists(directory.file("fixed.jpg")));
 }
@@ -371,7 +371,7 @@ TEST(Jpeg, CutBlocksBecomeTheMeansOfTheirFullSizePixels)
         std::vector<uint8_t> whole(width * 3 * height);
         ASSERT_TRUE(full.read(whole.data(), width * 3, height));
         GdiBitmap reduced;
-        ASSERT_EQ(decodeJpeg(file, reduced, row.scale, row.kept), DecodeOutcome::decoded);
+        ASSERT_EQ(decodeJpeg(file, jpegHeader(file), reduced, {row.scale, row.kept}), DecodeOutcome::decoded);
         const int keptWidth = row.kept.width > 0 ? row.kept.width : width;
         const int keptHeight = row.kept.height > 0 ? row.kept.height : height;
         const int block = row.encoding.halfChroma ? 16 : 8;
@@ -467,8 +467,8 @@ TEST(Jpeg, SplitDecodingsMatchLibjpeg)
             for (std::size_t at = damage - 1; at < damage + 12; ++at) file[at] = at % 2 == damage % 2 ? 0xFF : 0x00;
         }
         const ImageSize picture = jpegHeader(file).size;
-        const Rect columns(picture.width * 3 / 4 - 5, 0, 10, picture.height - 20),
-            cutRows(0, picture.height * 3 / 4 - 5, picture.width - 20, 10);
+        const PixelArea columns{picture.width * 3 / 4 - 5, 0, 10, picture.height - 20},
+            cutRows{0, picture.height * 3 / 4 - 5, picture.width - 20, 10};
         JpegRowReader reference(file, row.scale, true), split(file, row.scale, true);
         CutBlocks referenceBlocks, splitBlocks;
         const bool blocksKept = reference.keepCutBlocks(referenceBlocks, columns, cutRows);
@@ -530,11 +530,12 @@ TEST(Jpeg, ReducedDecodingsShowNothingBeyondTheCropEdge)
         settings.targetHeight = 120;
         const TargetGeometry geometry = targetGeometryFor(row.width, row.height, settings);
         ASSERT_EQ(row.bottomEdge ? geometry.cropHeight : geometry.cropWidth, row.edge);
-        const int scale = shrinkOnLoadScale(geometry);
+        const int scale = reductionFor({geometry.cropWidth, geometry.cropHeight}, {geometry.width, geometry.height});
         ASSERT_EQ(scale, row.scale);
 
         GdiBitmap decoded, target;
-        ASSERT_EQ(decodeJpeg(readJpegFile(path.c_str()), decoded, scale, {geometry.cropWidth, geometry.cropHeight}),
+        const SourceFile source = openSource(path.c_str());
+        ASSERT_EQ(decodeJpeg(source.bytes, source.facts.header, decoded, {scale, {geometry.cropWidth, geometry.cropHeight}}),
                   DecodeOutcome::decoded);
         ASSERT_EQ(createBitmap(160, 120, PixelFormat32bppARGB, target), Ok);
         ASSERT_TRUE(renderWatermarked(decoded.get(), target.get(), geometry, settings, watermarkFontFamily, scale));
@@ -583,7 +584,7 @@ TEST(Jpeg, DamagedScansAtAFixedSizeDecodeOrFail)
             break;
         }
         GdiBitmap decoded;
-        const DecodeOutcome outcome = decodeJpeg(file, decoded, 8, {1000, 900});
+        const DecodeOutcome outcome = decodeJpeg(file, jpegHeader(file), decoded, {8, {1000, 900}});
         EXPECT_NE(outcome, DecodeOutcome::outOfMemory);
         EXPECT_EQ(static_cast<bool>(decoded), outcome == DecodeOutcome::decoded);
     }
@@ -613,10 +614,10 @@ TEST(Jpeg, InkPicturesAtAFixedSizeShowTheWholeCrop)
     settings.targetWidth = 100;
     settings.targetHeight = 100;
     const TargetGeometry geometry = targetGeometryFor(width, height, settings);
-    ASSERT_GT(shrinkOnLoadScale(geometry), 1);
-    UprightDecoding decoded = decodeUprightReduced(path.c_str(), [&](ImageSize) {
-        return ReducedView{shrinkOnLoadScale(geometry), {geometry.cropWidth, geometry.cropHeight}};
-    });
+    ASSERT_GT(reductionFor({geometry.cropWidth, geometry.cropHeight}, {geometry.width, geometry.height}), 1);
+    const SourceFile source = openSource(path.c_str());
+    UprightDecoding decoded =
+        decodeUpright(source, decodingView(source.facts, {100, 100}, {geometry.cropWidth, geometry.cropHeight}));
     ASSERT_EQ(decoded.outcome, DecodeOutcome::decoded);
     GdiBitmap target;
     ASSERT_EQ(createBitmap(100, 100, PixelFormat32bppARGB, target), Ok);

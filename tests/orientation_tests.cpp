@@ -1,5 +1,6 @@
 #include "batch/worker.h"
 #include "common/text.h"
+#include "core/exif.h"
 #include "pipeline/orientation.h"
 #include "pipeline/output.h"
 #include "preview/canvas.h"
@@ -247,9 +248,10 @@ TEST(Orientation, TurnedPicturesKeptWholeHaveNoCutEdge)
     }
     ASSERT_TRUE(saveImage(picture.get(), path.c_str(), "jpeg"));
     writeFile(path, withApp1(readFile(path), exifContents(turned)));
-    const UprightDecoding keptWhole =
-        decodeUprightReduced(path.c_str(), [](ImageSize upright) { return ReducedView{2, upright}; });
-    const UprightDecoding noRegion = decodeUprightReduced(path.c_str(), [](ImageSize) { return ReducedView{2, {}}; });
+    const SourceFile source = openSource(path.c_str());
+    const ImageSize upright = source.facts.uprightSize();
+    const UprightDecoding keptWhole = decodeUpright(source, decodingView(source.facts, {100, 125}, upright));
+    const UprightDecoding noRegion = decodeUpright(source, decodingView(source.facts, {100, 125}));
     ASSERT_EQ(keptWhole.outcome, DecodeOutcome::decoded);
     ASSERT_EQ(noRegion.outcome, DecodeOutcome::decoded);
     const ImageSize size = imageSize(keptWhole.picture.get());

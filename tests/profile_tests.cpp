@@ -2,7 +2,9 @@
 #include "batch/worker.h"
 #include "common/text.h"
 #include "pipeline/output.h"
+#include "pipeline/jpeg.h"
 #include "pipeline/profile.h"
+#include "pipeline/source_file.h"
 #include "preview/canvas.h"
 #include "settings/settings.h"
 #include "tests/support.h"
@@ -149,13 +151,13 @@ TEST(ColourProfile, ConversionsCarryTheSourcesProfile)
         resetDefaults();
         setKeepSourceSize(row.keepSourceSize);
         ASSERT_TRUE(processFile(row.source.c_str(), output.c_str(), row.subtype, false, copySettings()));
-        EXPECT_EQ(readColourProfile(output.c_str()), profile);
+        EXPECT_EQ(openSource(output.c_str()).facts.colourProfile, profile);
         GdiBitmap written;
         EXPECT_EQ(GdipCreateBitmapFromFile(toWide(output.c_str()), written.receive()), Ok);
     }
     // A profile of other values than the output's RGB ones would misdescribe them.
     ASSERT_TRUE(processFile(inksSource.c_str(), directory.file("inks.png").c_str(), "png", false, copySettings()));
-    EXPECT_TRUE(readColourProfile(directory.file("inks.png").c_str()).empty());
-    EXPECT_EQ(jpegColourProfile(readJpegFile(inksSource.c_str())), inks);
+    EXPECT_TRUE(openSource(directory.file("inks.png").c_str()).facts.colourProfile.empty());
+    EXPECT_EQ(jpegColourProfile(FileView(inksSource.c_str())), inks);
     stopImaging();
 }

@@ -1,4 +1,4 @@
-#include "pipeline/resample.h"
+#include "pipeline/bitmap_resample.h"
 
 #include <gtest/gtest.h>
 

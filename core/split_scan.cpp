@@ -1,12 +1,10 @@
-#include <windows.h>
-
 #include <cstdio>
 
 #include <jpeglib.h>
 
 #include "common/joined_thread.h"
-#include "pipeline/cut_blocks.h"
-#include "pipeline/split_scan.h"
+#include "core/cut_blocks.h"
+#include "core/split_scan.h"
 
 #include <algorithm>
 #include <array>

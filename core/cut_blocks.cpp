@@ -1,15 +1,11 @@
-#include <windows.h>
-
 #include <cstdio>
 
 #include <jpeglib.h>
 
-#include "pipeline/cut_blocks.h"
+#include "core/cut_blocks.h"
 
 #include <algorithm>
 #include <cstdint>
-
-using namespace imaging;
 
 // libjpeg's inverse DCT stage as its internal header lays it out, unchanged since libjpeg 6: one
 // method a component, which a single-scan decoding calls for every block as it decodes it.
@@ -99,7 +95,7 @@ const YccTables& yccTables()
     return tables;
 }
 
-bool keepCutBlocks(jpeg_decompress_struct& info, CutBlocks& blocks, const Rect& columns, const Rect& rows)
+bool keepCutBlocks(jpeg_decompress_struct& info, CutBlocks& blocks, const PixelArea& columns, const PixelArea& rows)
 {
     const bool ycc = info.jpeg_color_space == JCS_YCbCr && info.num_components == 3;
     const bool grey = info.jpeg_color_space == JCS_GRAYSCALE && info.num_components == 1;
@@ -123,9 +119,9 @@ bool keepCutBlocks(jpeg_decompress_struct& info, CutBlocks& blocks, const Rect& 
         own.vertical = info.comp_info[c].v_samp_factor;
         for (std::size_t a = 0; a < own.planes.size(); ++a) {
             BlockPlane& plane = own.planes[a];
-            const Rect& area = blocks.areas[a];
-            blocksAlong(area.X, area.Width, own.horizontal, blocks.largestHorizontal, plane.firstColumn, plane.columns);
-            blocksAlong(area.Y, area.Height, own.vertical, blocks.largestVertical, plane.firstRow, plane.rows);
+            const PixelArea& area = blocks.areas[a];
+            blocksAlong(area.x, area.width, own.horizontal, blocks.largestHorizontal, plane.firstColumn, plane.columns);
+            blocksAlong(area.y, area.height, own.vertical, blocks.largestVertical, plane.firstRow, plane.rows);
             const std::size_t width = static_cast<std::size_t>(plane.columns) * DCTSIZE;
             plane.samples.assign(width * static_cast<std::size_t>(plane.rows) * DCTSIZE, 0);
             plane.rowStarts.resize(static_cast<std::size_t>(plane.rows) * DCTSIZE);
@@ -142,13 +138,13 @@ bool keepCutBlocks(jpeg_decompress_struct& info, CutBlocks& blocks, const Rect& 
 
 Strip cutPixels(const CutBlocks& blocks, int area)
 {
-    const Rect& region = blocks.areas[area];
-    Strip strip{{}, region.X, region.Y, region.Width, region.Height};
+    const PixelArea& region = blocks.areas[area];
+    Strip strip{{}, region.x, region.y, region.width, region.height};
     strip.pixels.resize(static_cast<std::size_t>(strip.width) * strip.height * 3);
     const YccTables& ycc = yccTables();
     uint8_t* out = strip.pixels.data();
-    for (int y = region.Y; y < region.Y + region.Height; ++y) {
-        for (int x = region.X; x < region.X + region.Width; ++x, out += 3) {
+    for (int y = region.y; y < region.y + region.height; ++y) {
+        for (int x = region.x; x < region.x + region.width; ++x, out += 3) {
             const auto sample = [&](int c) {
                 const CutBlocks::Component& own = blocks.components[c];
                 const BlockPlane& plane = own.planes[area];

@@ -2,7 +2,7 @@
 // The blocks of a JPEG that a kept region's edges cut through, at full size, made from the
 // coefficients that a reduced decoding of the file meets anyway: the file's entropy coding is
 // decoded once for both. Used by the JPEG code; include jpeglib.h before this header.
-#include "common/imaging.h"
+#include "common/pixels.h"
 
 #include <array>
 #include <cstdint>
@@ -65,7 +65,7 @@ struct CutBlocks {
         JSAMPARRAY firstOutputRow = nullptr;      // where that row's reduced samples begin
         std::array<BlockPlane, 2> planes;
     };
-    std::array<imaging::Rect, 2> areas;
+    std::array<PixelArea, 2> areas;
     std::array<Component, 3> components;
     int componentCount = 0;
     int largestHorizontal = 1;
@@ -76,8 +76,8 @@ struct CutBlocks {
 // `blocks`, every block that holds a pixel of `columns` or of `rows`. False, with nothing
 // changed, when the file is decoded in several scans or holds colours other than YCbCr or grey;
 // std::bad_alloc when the planes cannot be held. `blocks` must outlive the decoding.
-bool keepCutBlocks(jpeg_decompress_struct& info, CutBlocks& blocks, const imaging::Rect& columns,
-                   const imaging::Rect& rows);
+bool keepCutBlocks(jpeg_decompress_struct& info, CutBlocks& blocks, const PixelArea& columns,
+                   const PixelArea& rows);
 
 // Decodes one block at full size into whichever of its component's planes hold it (column and
 // row counted in the component's blocks); `coefficients` are dequantized as libjpeg does.

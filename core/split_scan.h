@@ -6,7 +6,7 @@
 // both decode the same MCUs from there on, and the second thread's DC values differ from the
 // true ones by what their predictors differed by there. Used by the JPEG code; include
 // jpeglib.h and cut_blocks.h before this header.
-#include "pipeline/jpeg.h"
+#include "core/jpeg_decoder.h"
 
 #include <cstdint>
 

@@ -1,0 +1,378 @@
+#include <cstdio>
+
+#include <jpeglib.h>
+// After jpeglib.h: the message codes, and what reads libjpeg's own structures.
+#include <jerror.h>
+
+#include "core/cut_blocks.h"
+#include "core/jpeg_decoder.h"
+#include "core/jpeg_errors.h"
+#include "core/resample.h"
+#include "core/split_scan.h"
+#include "common/joined_thread.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <optional>
+
+namespace {
+
+// Markers after which no application segment of the header can follow: the frame headers,
+// the first scan, and the markers that carry no length.
+bool endsHeader(uint8_t kind)
+{
+    const bool frame = kind >= 0xC0 && kind <= 0xCF && kind != 0xC4 && kind != 0xC8 && kind != 0xCC;
+    return frame || kind == 0xDA || (kind >= 0xD0 && kind <= 0xD9) || kind == 0x01;
+}
+
+}  // namespace
+
+bool isJpeg(ByteSpan file) { return file.size() >= 2 && file[0] == 0xFF && file[1] == 0xD8; }
+
+// A decompressor over a file held in memory.
+struct JpegReader {
+    JpegErrors errors;
+    jpeg_decompress_struct info{};
+    bool failed = false;
+
+    JpegReader() { info.err = &errors.manager; }
+    ~JpegReader() { jpeg_destroy_decompress(&info); }
+    JpegReader(const JpegReader&) = delete;
+    JpegReader& operator=(const JpegReader&) = delete;
+};
+
+namespace {
+
+// The header, with the output colours chosen (inks for CMYK and YCCK, else blue, green, red)
+// and the output size at 1/scaleDenominator of the picture's.
+bool readHeader(JpegReader& reader, ByteSpan file, int scaleDenominator, bool blockLocal)
+{
+    if (setjmp(reader.errors.fatal)) return false;
+    jpeg_create_decompress(&reader.info);
+    jpeg_mem_src(&reader.info, file.data(), static_cast<unsigned long>(file.size()));
+    if (jpeg_read_header(&reader.info, TRUE) != JPEG_HEADER_OK) return false;
+    const bool inks = reader.info.jpeg_color_space == JCS_CMYK || reader.info.jpeg_color_space == JCS_YCCK;
+    reader.info.out_color_space = inks ? JCS_CMYK : JCS_EXT_BGR;
+    reader.info.scale_num = 1;
+    reader.info.scale_denom = static_cast<unsigned int>(scaleDenominator);
+    if (blockLocal) {
+        reader.info.do_fancy_upsampling = FALSE;
+        reader.info.do_block_smoothing = FALSE;
+    }
+    jpeg_calc_output_dimensions(&reader.info);
+    return true;
+}
+
+bool startDecoding(JpegReader& reader)
+{
+    if (setjmp(reader.errors.fatal)) return false;
+    jpeg_start_decompress(&reader.info);
+    return true;
+}
+
+// The next `count` rows into `pixels`, rows of `stride` bytes.
+bool readBand(JpegReader& reader, uint8_t* pixels, int stride, int count)
+{
+    if (setjmp(reader.errors.fatal)) return false;
+    for (int done = 0; done < count;) {
+        JSAMPROW rows[rowsPerCall];
+        const int batch = std::min(rowsPerCall, count - done);
+        for (int row = 0; row < batch; ++row) rows[row] = pixels + static_cast<std::ptrdiff_t>(done + row) * stride;
+        const JDIMENSION read = jpeg_read_scanlines(&reader.info, rows, static_cast<JDIMENSION>(batch));
+        if (read == 0) return false;
+        done += static_cast<int>(read);
+    }
+    return true;
+}
+
+bool cropDecoding(JpegReader& reader, int& first, int& width)
+{
+    if (setjmp(reader.errors.fatal)) return false;
+    JDIMENSION offset = static_cast<JDIMENSION>(first), columns = static_cast<JDIMENSION>(width);
+    jpeg_crop_scanline(&reader.info, &offset, &columns);
+    first = static_cast<int>(offset);
+    width = static_cast<int>(columns);
+    return true;
+}
+
+bool skipDecoding(JpegReader& reader, int rows)
+{
+    if (setjmp(reader.errors.fatal)) return false;
+    return jpeg_skip_scanlines(&reader.info, static_cast<JDIMENSION>(rows)) == static_cast<JDIMENSION>(rows);
+}
+
+bool keepEveryCoefficient(JpegReader& reader)
+{
+    if (setjmp(reader.errors.fatal)) return false;
+    keepAllCoefficients(reader.info);
+    return true;
+}
+
+bool finishDecoding(JpegReader& reader)
+{
+    if (setjmp(reader.errors.fatal)) return false;
+    jpeg_finish_decompress(&reader.info);
+    return true;
+}
+
+// A side as GDI+ takes it; one past INT stays too large to fit.
+int side(JDIMENSION pixels) { return static_cast<int>(std::min<JDIMENSION>(pixels, INT_MAX)); }
+
+// Inks to colours in place, four bytes a pixel. Adobe's files store the inks inverted.
+void inksToColours(const PixelRows& pixels, bool inverted)
+{
+    const uint8_t flip = inverted ? 0xFF : 0x00;
+    for (int y = 0; y < pixels.height; ++y) {
+        uint8_t* pixel = pixels.row(y);
+        for (int x = 0; x < pixels.width; ++x, pixel += 4) {
+            const int cyan = pixel[0] ^ flip, magenta = pixel[1] ^ flip, yellow = pixel[2] ^ flip;
+            const int black = pixel[3] ^ flip;
+            pixel[0] = static_cast<uint8_t>((255 - yellow) * (255 - black) / 255);
+            pixel[1] = static_cast<uint8_t>((255 - magenta) * (255 - black) / 255);
+            pixel[2] = static_cast<uint8_t>((255 - cyan) * (255 - black) / 255);
+            pixel[3] = 0xFF;
+        }
+    }
+}
+
+// The columns [first, end) of the rows [0, rows), or the rows [first, end) of every column;
+// each pixel from its own blocks alone.
+bool decodeStrip(ByteSpan file, bool columns, int first, int end, int rows, Strip& strip)
+{
+    JpegRowReader reader(file, 1, true);
+    if (!reader.started()) return false;
+    int width = reader.size().width;
+    strip.firstColumn = 0;
+    strip.firstRow = columns ? 0 : first;
+    if (columns) {
+        strip.firstColumn = first;
+        width = end - first;
+        if (!reader.crop(strip.firstColumn, width)) return false;
+    } else if (!reader.skip(first)) {
+        return false;
+    }
+    strip.width = width;
+    strip.height = columns ? rows : end - first;
+    strip.pixels.assign(static_cast<std::size_t>(strip.width) * 3 * strip.height, 0);
+    return reader.read(strip.pixels.data(), strip.width * 3, strip.height);
+}
+
+// Makes the pixels of `area` of `reduced` (3 bytes each, each 1/scale of the picture a side)
+// the means of the strip's pixels they cover within kept.width x kept.height.
+void averageStripInto(const Strip& strip, int scale, ImageSize kept, const PixelArea& area, const PixelRows& reduced)
+{
+    for (int y = area.y; y < area.y + area.height; ++y) {
+        uint8_t* out = reduced.row(y);
+        const int top = y * scale, bottom = std::min((y + 1) * scale, kept.height);
+        for (int x = area.x; x < area.x + area.width; ++x) {
+            const int left = x * scale, right = std::min((x + 1) * scale, kept.width);
+            uint32_t sum[3] = {};
+            for (int row = top; row < bottom; ++row) {
+                const uint8_t* in = strip.pixels.data() +
+                                    (static_cast<std::size_t>(row - strip.firstRow) * strip.width + (left - strip.firstColumn)) * 3;
+                for (int column = left; column < right; ++column, in += 3)
+                    for (int c = 0; c < 3; ++c) sum[c] += in[c];
+            }
+            const float count = static_cast<float>(std::max(1, (bottom - top) * (right - left)));
+            for (int c = 0; c < 3; ++c) out[static_cast<std::size_t>(x) * 3 + c] = toByte(sum[c] / count);
+        }
+    }
+}
+
+// Where a region's edge cuts through the picture along one axis: the blocks from `first` on
+// straddle `edge`. None when the region reaches the picture's own edge, or ends where a block does.
+struct Cut {
+    int first = 0;
+    int edge = 0;
+    explicit operator bool() const { return edge > 0; }
+};
+Cut cutAt(int kept, int picture, int block)
+{
+    if (kept <= 0 || kept >= picture || kept % block == 0) return {};
+    return {kept / block * block, kept};
+}
+
+}  // namespace
+
+std::vector<ByteSpan> applicationSegments(ByteSpan file, uint8_t marker, std::string_view signature)
+{
+    std::vector<ByteSpan> found;
+    if (!isJpeg(file)) return found;
+    std::size_t at = 2;
+    while (file.size() - at >= 4) {
+        if (file[at] != 0xFF) break;
+        const uint8_t kind = file[at + 1];
+        if (kind == 0xFF) {
+            ++at;  // a fill byte before the marker
+            continue;
+        }
+        const std::size_t length = static_cast<std::size_t>(file[at + 2]) << 8 | file[at + 3];
+        if (endsHeader(kind) || length < 2 || file.size() - at - 2 < length) break;
+        const ByteSpan contents(file.data() + at + 4, length - 2);
+        if (kind == marker && contents.size() >= signature.size() &&
+            std::memcmp(contents.data(), signature.data(), signature.size()) == 0)
+            found.push_back(contents);
+        at += 2 + length;
+    }
+    return found;
+}
+
+ByteSpan applicationSegment(ByteSpan file, uint8_t marker, std::string_view signature)
+{
+    const std::vector<ByteSpan> found = applicationSegments(file, marker, signature);
+    return found.empty() ? ByteSpan() : found.front();
+}
+
+JpegHeader jpegHeader(ByteSpan file)
+{
+    if (!isJpeg(file) || file.size() > std::numeric_limits<unsigned long>::max()) return {};
+    JpegReader reader;
+    if (!readHeader(reader, file, 1, false)) return {};
+    return {{side(reader.info.image_width), side(reader.info.image_height)}, reader.info.out_color_space == JCS_CMYK};
+}
+
+JpegRowReader::JpegRowReader(ByteSpan file, int scaleDenominator, bool blockLocal)
+{
+    if (!isJpeg(file) || file.size() > std::numeric_limits<unsigned long>::max()) return;
+    try {
+        reader_ = std::make_unique<JpegReader>();
+    } catch (const std::bad_alloc&) {
+        outOfMemory_ = true;
+        return;
+    }
+    started_ = readHeader(*reader_, file, scaleDenominator, blockLocal) && startDecoding(*reader_);
+    if (!started_) outOfMemory_ = reader_->errors.outOfMemory;
+}
+
+JpegRowReader::~JpegRowReader() = default;
+
+ImageSize JpegRowReader::size() const
+{
+    return started_ ? ImageSize{side(reader_->info.output_width), side(reader_->info.output_height)} : ImageSize{};
+}
+
+ImageSize JpegRowReader::pictureSize() const
+{
+    return started_ ? ImageSize{side(reader_->info.image_width), side(reader_->info.image_height)} : ImageSize{};
+}
+
+ImageSize JpegRowReader::blockSize() const
+{
+    return started_ ? ImageSize{reader_->info.max_h_samp_factor * DCTSIZE, reader_->info.max_v_samp_factor * DCTSIZE}
+                    : ImageSize{};
+}
+
+bool JpegRowReader::crop(int& first, int& width)
+{
+    if (!started_ || reader_->failed || reader_->info.output_scanline > 0) return false;
+    reader_->failed = !cropDecoding(*reader_, first, width);
+    return !reader_->failed;
+}
+
+bool JpegRowReader::keepCutBlocks(CutBlocks& blocks, const PixelArea& columns, const PixelArea& rows)
+{
+    if (!started_ || reader_->failed || reader_->info.output_scanline > 0) return false;
+    if (!::keepCutBlocks(reader_->info, blocks, columns, rows)) return false;
+    reader_->failed = !keepEveryCoefficient(*reader_);
+    return !reader_->failed;
+}
+
+bool JpegRowReader::skip(int rows)
+{
+    if (!started_ || reader_->failed) return false;
+    reader_->failed = !skipDecoding(*reader_, rows);
+    return !reader_->failed;
+}
+
+bool JpegRowReader::inks() const { return started_ && reader_->info.out_color_space == JCS_CMYK; }
+
+bool JpegRowReader::adobeInks() const { return inks() && reader_->info.saw_Adobe_marker; }
+
+bool JpegRowReader::read(uint8_t* pixels, int stride, int count)
+{
+    if (!started_ || reader_->failed) return false;
+    if (readBand(*reader_, pixels, stride, count)) return true;
+    reader_->failed = true;
+    outOfMemory_ = reader_->errors.outOfMemory;
+    return false;
+}
+
+bool JpegRowReader::readSplit(uint8_t* pixels, int stride, CutBlocks* blocks)
+{
+    if (!started_ || reader_->failed || reader_->info.output_scanline > 0 || reader_->info.src == nullptr) return false;
+    const ByteSpan data(reader_->info.src->next_input_byte, reader_->info.src->bytes_in_buffer);
+    try {
+        return decodeScanSplit(reader_->info, data, pixels, stride, blocks);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool JpegRowReader::finish()
+{
+    if (!started_ || reader_->failed) return false;
+    if (finishDecoding(*reader_)) return true;
+    reader_->failed = true;
+    outOfMemory_ = reader_->errors.outOfMemory;
+    return false;
+}
+
+DecodeOutcome decodeJpegPixels(ByteSpan file, const JpegHeader& header, int scaleDenominator, ImageSize kept,
+                               const PixelsFor& target)
+{
+    CutBlocks cutBlocks;
+    const bool cut = scaleDenominator > 1 && !header.inks &&
+                     ((kept.width > 0 && kept.width < header.size.width) ||
+                      (kept.height > 0 && kept.height < header.size.height));
+    JpegRowReader reader(file, scaleDenominator, cut);
+    const auto unsuccessful = [&reader] { return reader.outOfMemory() ? DecodeOutcome::outOfMemory : DecodeOutcome::failed; };
+    if (!reader.started()) return unsuccessful();
+    const ImageSize picture = reader.pictureSize(), block = reader.blockSize();
+    const Cut across = cut ? cutAt(kept.width, picture.width, block.width) : Cut{};
+    const Cut down = cut ? cutAt(kept.height, picture.height, block.height) : Cut{};
+
+    // The blocks the region's edge cuts through, decoded whole from the same coefficients, or
+    // where that cannot be, by decodings of their own beside the reduced one.
+    const int keptHeight = down ? down.edge : picture.height, keptWidth = across ? across.edge : picture.width;
+    const PixelArea columnArea = across ? PixelArea{across.first, 0, across.edge - across.first, keptHeight} : PixelArea{};
+    const PixelArea rowArea = down ? PixelArea{0, down.first, keptWidth, down.edge - down.first} : PixelArea{};
+    const bool blocksKept = (across || down) && reader.keepCutBlocks(cutBlocks, columnArea, rowArea);
+    Strip columns, rows;
+    bool stripsDecoded = true;
+    std::optional<JoinedThread> strips;
+    if ((across || down) && !blocksKept) {
+        strips.emplace([&] {
+            stripsDecoded = (!across || decodeStrip(file, true, across.first, across.edge, keptHeight, columns)) &&
+                            (!down || decodeStrip(file, false, down.first, down.edge, 0, rows));
+        });
+    }
+
+    const PixelRows pixels = target(reader.size(), reader.inks() ? 4 : 3);
+    if (pixels.pixels == nullptr) return DecodeOutcome::failed;
+    const bool decoded = reader.readSplit(pixels.pixels, pixels.stride, blocksKept ? &cutBlocks : nullptr) ||
+                         (reader.read(pixels.pixels, pixels.stride, pixels.height) && reader.finish());
+    if (strips) strips->join();
+    if (!decoded) return unsuccessful();
+    if (!stripsDecoded) return DecodeOutcome::failed;
+    if (blocksKept) {
+        columns = cutPixels(cutBlocks, 0);
+        rows = cutPixels(cutBlocks, 1);
+    }
+    if (reader.inks()) inksToColours(pixels, reader.adobeInks());
+    const ImageSize inside{keptWidth, keptHeight};
+    const auto reducedSide = [scaleDenominator](int full) { return (full + scaleDenominator - 1) / scaleDenominator; };
+    if (across) {
+        const int first = across.first / scaleDenominator;
+        averageStripInto(columns, scaleDenominator, inside,
+                         {first, 0, reducedSide(across.edge) - first, reducedSide(keptHeight)}, pixels);
+    }
+    if (down) {
+        const int first = down.first / scaleDenominator;
+        averageStripInto(rows, scaleDenominator, inside, {0, first, reducedSide(keptWidth), reducedSide(down.edge) - first},
+                         pixels);
+    }
+    return DecodeOutcome::decoded;
+}

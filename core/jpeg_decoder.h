@@ -1,0 +1,100 @@
+#pragma once
+// JPEG files held in memory, decoded through libjpeg-turbo into plain pixels: whole, a band of
+// rows at a time, or at a reduced size with nothing from beyond a kept region's edge.
+#include "common/bytes.h"
+#include "common/pixels.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+// How a decoding ended. A picture that failed for want of memory may decode when less else
+// is held.
+enum class DecodeOutcome { decoded, failed, outOfMemory };
+
+// Whether the bytes open with a JPEG's start-of-image marker.
+bool isJpeg(ByteSpan file);
+
+// The contents (after its length) of the first application segment of that marker (0xE0 to
+// 0xEF) whose contents begin with `signature`, among all the segments before the JPEG's frame
+// header; empty when there is none, or the file does not hold it whole.
+ByteSpan applicationSegment(ByteSpan file, uint8_t marker, std::string_view signature);
+
+// Every such segment before the frame header, in the file's order, up to any that the file does
+// not hold whole.
+std::vector<ByteSpan> applicationSegments(ByteSpan file, uint8_t marker, std::string_view signature);
+
+// What a JPEG's header tells before any decoding: the picture's size as its frame header gives
+// it (0 x 0 for a file that is no JPEG or that libjpeg refuses), and whether it holds inks (CMYK
+// or YCCK).
+struct JpegHeader {
+    ImageSize size;
+    bool inks = false;
+};
+JpegHeader jpegHeader(ByteSpan file);
+
+struct JpegReader;
+struct CutBlocks;
+
+// A JPEG decoded in order, a band of rows at a time, at 1/scaleDenominator (1, 2, 4 or 8) of
+// its size: 3 bytes a pixel (blue, green, red) for colour and grey pictures, 4 (inks) for CMYK
+// and YCCK ones. The file must outlive the reader.
+class JpegRowReader {
+public:
+    // Reads the header and starts decoding; not started() when libjpeg refuses the file.
+    // blockLocal: no pixel takes anything from beyond its own block row and column (no fancy
+    // upsampling, no block smoothing).
+    explicit JpegRowReader(ByteSpan file, int scaleDenominator = 1, bool blockLocal = false);
+    ~JpegRowReader();
+    JpegRowReader(const JpegRowReader&) = delete;
+    JpegRowReader& operator=(const JpegRowReader&) = delete;
+
+    bool started() const { return started_; }
+    ImageSize size() const;         // of the rows read
+    ImageSize pictureSize() const;  // the file's own
+    ImageSize blockSize() const;    // of its blocks of all components, in the picture's pixels
+    // Before the first row: only the columns from `first` on, `width` of them, which libjpeg
+    // widens to whole blocks (both are updated).
+    bool crop(int& first, int& width);
+    // Before the first row of a blockLocal reader: also decode at full size, into `blocks`, the
+    // blocks holding the pixels of `columns` and `rows`, as keepCutBlocks (cut_blocks.h) says.
+    bool keepCutBlocks(CutBlocks& blocks, const PixelArea& columns, const PixelArea& rows);
+    // Passes over rows without making their pixels.
+    bool skip(int rows);
+    bool inks() const;
+    bool adobeInks() const;  // stored inverted, as Adobe's files store them
+    // The next `count` rows into rows of `stride` bytes. False after a fatal error, and for
+    // every call after one; damage libjpeg decodes past is no error.
+    bool read(uint8_t* pixels, int stride, int count);
+    // Every row at once, on two threads, into rows of `stride` bytes, with the blocks kept by
+    // keepCutBlocks when given: as read() and finish() would decode them. False, with the
+    // reader where it was and what it wrote to be read over, when the file is not of the kind
+    // that allows it (split_scan.h), or is damaged.
+    bool readSplit(uint8_t* pixels, int stride, CutBlocks* blocks);
+    // Once every row is read: whether the rest of the file decoded too.
+    bool finish();
+    bool outOfMemory() const { return outOfMemory_; }
+
+private:
+    std::unique_ptr<JpegReader> reader_;
+    bool started_ = false;
+    bool outOfMemory_ = false;
+};
+
+// Where a decoding writes its picture: rows of the size asked for, 3 bytes a pixel (blue,
+// green, red) or 4 (blue, green, red, unused); empty pixels when none can be had.
+using PixelsFor = std::function<PixelRows(ImageSize size, int bytesPerPixel)>;
+
+// Decodes a JPEG whose header is `header` into the rows `target` gives, each side 1/scaleDenominator
+// (1, 2, 4 or 8) of the picture's, rounded up. A reduced decoding for a view of only the kept
+// region from the top left (a side 0 or the picture's own: all of it) shows nothing from beyond
+// the region's edge: the blocks that straddle it are decoded at full size too, and the reduced
+// pixels there become the means of their part inside. An ink picture has no cut blocks: it is
+// decoded without regard to `kept`, 4 bytes a pixel, its inks made the colours GDI+ shows for
+// them. Damaged data that libjpeg decodes past with a warning counts as decoded; a fatal error
+// anywhere, no rows to write to, or a file libjpeg refuses is `failed`.
+DecodeOutcome decodeJpegPixels(ByteSpan file, const JpegHeader& header, int scaleDenominator, ImageSize kept,
+                               const PixelsFor& target);

@@ -1,0 +1,34 @@
+#pragma once
+// Pictures encoded as baseline JPEGs at quality 100 with 4:2:0 chroma through libjpeg-turbo,
+// a band of rows at a time, into whatever takes the bytes.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+struct JpegWriter;
+
+// Takes the next bytes of the file; false when they could not all be kept.
+using ByteSink = std::function<bool(const uint8_t* bytes, std::size_t size)>;
+
+// A new file given to `sink`, from rows given in order a band at a time: 3 bytes a pixel (blue,
+// green, red), or 4 with the fourth unused; with `colourProfile` (ICC) in APP2 chunks after the
+// header unless it is too large for them.
+class JpegRowWriter {
+public:
+    JpegRowWriter(ByteSink sink, int width, int height, int bytesPerPixel = 3,
+                  const std::vector<uint8_t>& colourProfile = {});
+    ~JpegRowWriter();
+    JpegRowWriter(const JpegRowWriter&) = delete;
+    JpegRowWriter& operator=(const JpegRowWriter&) = delete;
+
+    // False when the encoding could not start or any step failed, then and for every later call.
+    bool write(const uint8_t* pixels, int stride, int count);
+    // Ends the picture, which must have every row; false when it or anything before failed.
+    bool finish();
+
+private:
+    std::unique_ptr<JpegWriter> writer_;
+    bool started_ = false;
+};

@@ -5,6 +5,7 @@
 #include "pipeline/output.h"
 #include "pipeline/render.h"
 #include "pipeline/stream.h"
+#include "tests/pictures.h"
 #include "tests/support.h"
 
 #include <gtest/gtest.h>
@@ -26,108 +27,10 @@ using namespace imaging;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-// How a test picture is written, through libjpeg's own interface.
-struct Encoding {
-    J_COLOR_SPACE input = JCS_EXT_BGR;
-    J_COLOR_SPACE stored = JCS_YCbCr;
-    bool progressive = false;
-    bool arithmetic = false;
-    bool halfChroma = false;       // 4:2:0, upsampled by every decoder in its own way
-    bool lumaBelowChroma = false;  // legal, but of no subsampling TurboJPEG knows
-    int quality = 90;
-    bool noisy = false;   // every sample off its shading by up to 40
-    int restartRows = 0;  // MCU rows between restart markers; 0 for none
-};
-
-// Smooth shading with a sharp-edged disc, in 1, 3 or 4 components a pixel.
-uint8_t sample(int x, int y, int component)
+// `count` application segments of filler (APP2).
+std::vector<Bytes> fillerSegments(int count)
 {
-    const bool disc = (x - 40) * (x - 40) + (y - 24) * (y - 24) < 144;
-    const double shading[] = {100 + 60 * std::sin(x / 9.0), 120 + 50 * std::cos(y / 7.0),
-                              140 + 40 * std::sin((x + y) / 11.0), 40 + 30 * std::cos(x / 13.0)};
-    const int discColour[] = {40, 200, 230, 20};
-    return static_cast<uint8_t>(disc ? discColour[component] : shading[component]);
-}
-
-uint8_t noisySample(int x, int y, int component)
-{
-    const uint32_t hash = (static_cast<uint32_t>(x) * 7919u + static_cast<uint32_t>(y) * 104729u +
-                           static_cast<uint32_t>(component) * 31u) * 2654435761u;
-    return static_cast<uint8_t>(std::clamp(sample(x, y, component) + static_cast<int>(hash >> 25) % 81 - 40, 0, 255));
-}
-
-// A libjpeg compressor into memory, with its defaults for pictures of `components` in `space`.
-struct MemoryCompressor {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-
-    MemoryCompressor(int width, int height, int components, J_COLOR_SPACE space)
-    {
-        info.err = jpeg_std_error(&errors);
-        jpeg_create_compress(&info);
-        jpeg_mem_dest(&info, &buffer, &size);
-        info.image_width = static_cast<JDIMENSION>(width);
-        info.image_height = static_cast<JDIMENSION>(height);
-        info.input_components = components;
-        info.in_color_space = space;
-        jpeg_set_defaults(&info);
-    }
-    ~MemoryCompressor()
-    {
-        jpeg_destroy_compress(&info);
-        std::free(buffer);
-    }
-    MemoryCompressor(const MemoryCompressor&) = delete;
-    MemoryCompressor& operator=(const MemoryCompressor&) = delete;
-
-    Bytes finish()
-    {
-        jpeg_finish_compress(&info);
-        return Bytes(buffer, buffer + size);
-    }
-};
-
-Bytes encodePicture(int width, int height, const Encoding& encoding)
-{
-    MemoryCompressor compressor(width, height, encoding.input == JCS_GRAYSCALE ? 1 : encoding.input == JCS_CMYK ? 4 : 3,
-                                encoding.input);
-    jpeg_compress_struct& info = compressor.info;
-    jpeg_set_colorspace(&info, encoding.stored);
-    jpeg_set_quality(&info, encoding.quality, TRUE);
-    info.restart_in_rows = encoding.restartRows;
-    if (encoding.progressive) jpeg_simple_progression(&info);
-    info.arith_code = encoding.arithmetic ? TRUE : FALSE;
-    for (int c = 0; c < info.num_components; ++c) {
-        const bool doubled = encoding.halfChroma ? c == 0 : encoding.lumaBelowChroma && c > 0;
-        info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = doubled ? 2 : 1;
-    }
-    jpeg_start_compress(&info, TRUE);
-    std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * info.input_components);
-    while (info.next_scanline < info.image_height) {
-        const int y = static_cast<int>(info.next_scanline);
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < info.input_components; ++c)
-                row[static_cast<std::size_t>(x) * info.input_components + c] =
-                    encoding.noisy ? noisySample(x, y, c) : sample(x, y, c);
-        JSAMPROW rows[] = {row.data()};
-        jpeg_write_scanlines(&info, rows, 1);
-    }
-    return compressor.finish();
-}
-
-// `count` application segments of filler (APP2) put right after the start-of-image marker.
-Bytes withSegmentsFirst(const Bytes& file, int count)
-{
-    Bytes segment = {0xFF, 0xE2, 0x01, 0x02};
-    segment.resize(0x0102 + 2, 0x5A);
-    Bytes result(file.begin(), file.begin() + 2);
-    for (int index = 0; index < count; ++index) result.insert(result.end(), segment.begin(), segment.end());
-    result.insert(result.end(), file.begin() + 2, file.end());
-    return result;
+    return std::vector<Bytes>(static_cast<std::size_t>(count), jpegSegment(0xE2, Bytes(0x100, 0x5A)));
 }
 
 // Where each start-of-scan marker stands.
@@ -202,20 +105,20 @@ TEST(Jpeg, DecodesAsTheImagingLibraryDoes)
     };
     const Row rows[] = {
         {"baseline", {}, true, 1, 0.1},
-        {"progressive", {JCS_EXT_BGR, JCS_YCbCr, true}, true, 1, 0.1},
-        {"arithmetic-coded", {JCS_EXT_BGR, JCS_YCbCr, false, true}, true, 1, 0.1},
-        {"grey", {JCS_GRAYSCALE, JCS_GRAYSCALE}, true, 1, 0.1},
-        {"CMYK with Adobe's inverted inks", {JCS_CMYK, JCS_CMYK}, true, 1, 0.1},
-        {"CMYK with Adobe's marker behind 20 other application segments", {JCS_CMYK, JCS_CMYK}, true, 1, 0.1, 20},
-        {"YCCK", {JCS_CMYK, JCS_YCCK}, true, 1, 0.1},
-        {"baseline with 4:2:0 chroma", {JCS_EXT_BGR, JCS_YCbCr, false, false, true}, true, 255, 1.5},
-        {"luma at half the chroma's resolution", {JCS_EXT_BGR, JCS_YCbCr, false, false, false, true}, true, 255, 1.5},
+        {"progressive", {Space::bgr, Space::ycbcr, true}, true, 1, 0.1},
+        {"arithmetic-coded", {Space::bgr, Space::ycbcr, false, true}, true, 1, 0.1},
+        {"grey", {Space::grey, Space::grey}, true, 1, 0.1},
+        {"CMYK with Adobe's inverted inks", {Space::cmyk, Space::cmyk}, true, 1, 0.1},
+        {"CMYK with Adobe's marker behind 20 other application segments", {Space::cmyk, Space::cmyk}, true, 1, 0.1, 20},
+        {"YCCK", {Space::cmyk, Space::ycck}, true, 1, 0.1},
+        {"baseline with 4:2:0 chroma", {Space::bgr, Space::ycbcr, false, false, true}, true, 255, 1.5},
+        {"luma at half the chroma's resolution", {Space::bgr, Space::ycbcr, false, false, false, true}, true, 255, 1.5},
     };
     TempDir directory;
     const std::string path = directory.file("picture.jpg");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        const Bytes file = withSegmentsFirst(encodePicture(64, 48, row.encoding), row.segmentsFirst);
+        const Bytes file = withSegments(encodePicture(64, 48, row.encoding), fillerSegments(row.segmentsFirst));
         writeFile(path, file);
         GdiBitmap theirs, turbo;
         EXPECT_EQ(decodeJpeg(file, jpegHeader(file), turbo) == DecodeOutcome::decoded, row.byLibjpegTurbo);
@@ -234,7 +137,7 @@ TEST(Jpeg, DamageIsDecodedPastOnlyWhereLibjpegGoesOn)
     // refine it. Bytes that belong to no segment after the first scan are a warning; a later
     // scan header with an impossible spectral range is a fatal error, after which nothing of
     // the picture has been output.
-    const Bytes intact = encodePicture(64, 48, {JCS_EXT_BGR, JCS_YCbCr, true});
+    const Bytes intact = encodePicture(64, 48, {Space::bgr, Space::ycbcr, true});
     const std::vector<std::size_t> scans = scanStarts(intact);
     ASSERT_GE(scans.size(), 3u);
     std::size_t afterFirstScan = scans[0] + 2 + (intact[scans[0] + 2] << 8 | intact[scans[0] + 3]);
@@ -353,7 +256,7 @@ TEST(Jpeg, CutBlocksBecomeTheMeansOfTheirFullSizePixels)
     };
     Encoding halfChroma, grey, progressive, arithmetic;
     halfChroma.halfChroma = progressive.halfChroma = true;
-    grey.input = grey.stored = JCS_GRAYSCALE;
+    grey.input = grey.stored = Space::grey;
     progressive.progressive = arithmetic.arithmetic = true;
     const Row rows[] = {{"4:2:0 at 1/2, right edge", halfChroma, 2, {91, 0}},
                         {"4:2:0 at 1/4, bottom edge", halfChroma, 4, {0, 57}},
@@ -393,36 +296,6 @@ TEST(Jpeg, CutBlocksBecomeTheMeansOfTheirFullSizePixels)
     }
 }
 
-// A 4:2:0 file of flat grey but for one Cr block whose 2 x 2 reduction lies past libjpeg's
-// clamping table: DC 1023 at a quantization of 4.
-Bytes extremeChromaFile()
-{
-    MemoryCompressor compressor(2048, 1024, 3, JCS_RGB);
-    jpeg_compress_struct& info = compressor.info;
-    info.comp_info[0].h_samp_factor = info.comp_info[0].v_samp_factor = 2;
-    unsigned int chromaTable[DCTSIZE2];
-    std::fill(std::begin(chromaTable), std::end(chromaTable), 1u);
-    chromaTable[0] = 4;
-    jpeg_add_quant_table(&info, 1, chromaTable, 100, TRUE);
-    jvirt_barray_ptr arrays[3];
-    for (int c = 0; c < 3; ++c) {
-        const jpeg_component_info& component = info.comp_info[c];
-        const JDIMENSION across = (info.image_width * component.h_samp_factor + 15) / 16;
-        const JDIMENSION down = (info.image_height * component.v_samp_factor + 15) / 16;
-        arrays[c] = info.mem->request_virt_barray(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE, TRUE, across, down,
-                                                   static_cast<JDIMENSION>(component.v_samp_factor));
-    }
-    jpeg_write_coefficients(&info, arrays);
-    for (int c = 0; c < 3; ++c)
-        for (JDIMENSION row = 0; row < info.comp_info[c].height_in_blocks; ++row) {
-            JBLOCKARRAY blocks = info.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&info), arrays[c], row, 1, TRUE);
-            for (JDIMENSION column = 0; column < info.comp_info[c].width_in_blocks; ++column)
-                std::fill_n(blocks[0][column], DCTSIZE2, JCOEF{0});
-            if (c == 2 && row == 40) blocks[0][100][0] = 1023;
-        }
-    return compressor.finish();
-}
-
 // Decoded on two threads, a scan comes out exactly as libjpeg decodes it, cut blocks included;
 // a file that does not allow it is left to libjpeg, which still decodes it whole.
 TEST(Jpeg, SplitDecodingsMatchLibjpeg)
@@ -439,10 +312,10 @@ TEST(Jpeg, SplitDecodingsMatchLibjpeg)
     Encoding halfChroma, full, grey, restarts, progressive;
     for (Encoding* encoding : {&halfChroma, &full, &grey, &restarts, &progressive}) {
         encoding->quality = 100;
-        encoding->noisy = true;
+        encoding->grain = 40;
     }
     halfChroma.halfChroma = true;
-    grey.input = grey.stored = JCS_GRAYSCALE;
+    grey.input = grey.stored = Space::grey;
     restarts.restartRows = 4;
     progressive.progressive = true;
     const Row rows[] = {{"4:2:0", halfChroma, 2056, 1036, 8, 0, true},
@@ -458,7 +331,7 @@ TEST(Jpeg, SplitDecodingsMatchLibjpeg)
                         {"reduced past the clamping table", Encoding{}, 0, 0, 8, 0, false}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        Bytes file = row.width > 0 ? encodePicture(row.width, row.height, row.encoding) : extremeChromaFile();
+        Bytes file = row.width > 0 ? encodePicture(row.width, row.height, row.encoding) : chromaPastClampingTable();
         file.resize(file.size() - row.cutShort);
         if (row.codelessMiddle) {
             const std::size_t scan = scanStarts(file).at(0);
@@ -555,9 +428,9 @@ TEST(Jpeg, DamagedScansAtAFixedSizeDecodeOrFail)
     Encoding full, grey;
     for (Encoding* encoding : {&full, &grey}) {
         encoding->quality = 100;
-        encoding->noisy = true;
+        encoding->grain = 40;
     }
-    grey.input = grey.stored = JCS_GRAYSCALE;
+    grey.input = grey.stored = Space::grey;
     enum class Damage { cutAfterHeader, cutOneByteIn, cutAtOnePercent, scrambledMiddle };
     struct Row {
         const char* name;
@@ -597,19 +470,11 @@ TEST(Jpeg, InkPicturesAtAFixedSizeShowTheWholeCrop)
     constexpr int width = 800, height = 600;
     TempDir directory;
     const std::string path = directory.file("inks.jpg");
-    {
-        MemoryCompressor compressor(width, height, 4, JCS_CMYK);
-        jpeg_start_compress(&compressor.info, TRUE);
-        // Stored inverted, as Adobe's files store inks (libjpeg writes their marker).
-        const uint8_t red[] = {255, 0, 0, 255}, blue[] = {0, 0, 255, 255};
-        std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 4);
-        for (int x = 0; x < width; ++x) std::memcpy(&row[static_cast<std::size_t>(x) * 4], x < width / 2 ? red : blue, 4);
-        while (compressor.info.next_scanline < compressor.info.image_height) {
-            JSAMPROW rows[] = {row.data()};
-            jpeg_write_scanlines(&compressor.info, rows, 1);
-        }
-        writeFile(path, compressor.finish());
-    }
+    // Stored inverted, as Adobe's files store inks (libjpeg writes their marker).
+    writeFile(path, encodeSamples(width, height, {Space::cmyk, Space::cmyk}, [](int x, int, int component) {
+                  const uint8_t red[] = {255, 0, 0, 255}, blue[] = {0, 0, 255, 255};
+                  return x < width / 2 ? red[component] : blue[component];
+              }));
     WatermarkSettings settings = {};
     settings.targetWidth = 100;
     settings.targetHeight = 100;

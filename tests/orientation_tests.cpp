@@ -6,6 +6,7 @@
 #include "preview/canvas.h"
 #include "preview/pane_pictures.h"
 #include "app/dialog_helpers.h"
+#include "tests/pictures.h"
 #include "tests/support.h"
 
 #include <gtest/gtest.h>
@@ -21,61 +22,11 @@ using namespace imaging;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-struct ExifBlock {
-    bool bigEndian = false;
-    uint16_t orientation = 6;
-    uint32_t directoryOffset = 8;
-    uint16_t entries = 1;
-    uint32_t valueCount = 1;
-};
-
-void put16(Bytes& bytes, uint16_t value, bool bigEndian)
+// A JPEG with an APP1 segment of `contents` right after its start, stating `length` when given.
+Bytes withApp1(const Bytes& jpeg, const Bytes& contents, std::size_t length = 0)
 {
-    bytes.push_back(static_cast<uint8_t>(bigEndian ? value >> 8 : value));
-    bytes.push_back(static_cast<uint8_t>(bigEndian ? value : value >> 8));
+    return withSegments(jpeg, {jpegSegment(0xE1, contents, length)});
 }
-
-void put32(Bytes& bytes, uint32_t value, bool bigEndian)
-{
-    put16(bytes, static_cast<uint16_t>(bigEndian ? value >> 16 : value), bigEndian);
-    put16(bytes, static_cast<uint16_t>(bigEndian ? value : value >> 16), bigEndian);
-}
-
-// "Exif", the TIFF header and IFD0 holding one Orientation entry, as a camera writes them.
-Bytes exifContents(const ExifBlock& block)
-{
-    Bytes bytes = {'E', 'x', 'i', 'f', 0, 0};
-    const bool big = block.bigEndian;
-    bytes.push_back(big ? 'M' : 'I');
-    bytes.push_back(big ? 'M' : 'I');
-    put16(bytes, 42, big);
-    put32(bytes, block.directoryOffset, big);
-    put16(bytes, block.entries, big);
-    put16(bytes, 0x0112, big);
-    put16(bytes, 3, big);
-    put32(bytes, block.valueCount, big);
-    put16(bytes, block.orientation, big);
-    put16(bytes, 0, big);
-    put32(bytes, 0, big);  // no next IFD
-    return bytes;
-}
-
-// A JPEG's start, an APP1 segment of `contents` claiming `length` bytes, and the rest of
-// `jpeg` after its own start.
-Bytes withApp1(const Bytes& jpeg, const Bytes& contents, std::size_t length)
-{
-    Bytes bytes;
-    bytes.reserve(6 + contents.size() + jpeg.size());
-    for (const uint8_t byte : {0xFF, 0xD8, 0xFF, 0xE1}) bytes.push_back(byte);
-    put16(bytes, static_cast<uint16_t>(length), true);
-    bytes.insert(bytes.end(), contents.begin(), contents.end());
-    bytes.insert(bytes.end(), jpeg.begin() + 2, jpeg.end());
-    return bytes;
-}
-
-Bytes withApp1(const Bytes& jpeg, const Bytes& contents) { return withApp1(jpeg, contents, contents.size() + 2); }
 
 constexpr ARGB red = 0xFFE00000, blue = 0xFF0000E0, green = 0xFF00C000, yellow = 0xFFE0E000;
 
@@ -236,18 +187,10 @@ TEST(Orientation, TurnedPicturesKeptWholeHaveNoCutEdge)
     ExifBlock turned;
     turned.orientation = 6;
     const std::string path = directory.file("turned.jpg");
-    GdiBitmap picture;
-    ASSERT_EQ(createBitmap(250, 200, PixelFormat24bppRGB, picture), Ok);
-    {
-        const BitmapLock pixels(picture.get(), Rect(0, 0, 250, 200), ImageLockModeWrite, PixelFormat24bppRGB);
-        ASSERT_TRUE(pixels);
-        for (int y = 0; y < 200; ++y)
-            for (int x = 0; x < 250 * 3; ++x)
-                static_cast<uint8_t*>(pixels.data().Scan0)[y * pixels.data().Stride + x] =
-                    static_cast<uint8_t>((x * 7919u + y * 104729u) * 2654435761u >> 24);
-    }
-    ASSERT_TRUE(saveImage(picture.get(), path.c_str(), "jpeg"));
-    writeFile(path, withApp1(readFile(path), exifContents(turned)));
+    Encoding grainy;
+    grainy.halfChroma = true;
+    grainy.grain = 40;
+    writeFile(path, withApp1(encodePicture(250, 200, grainy), exifContents(turned)));
     const SourceFile source = openSource(path.c_str());
     const ImageSize upright = source.facts.uprightSize();
     const UprightDecoding keptWhole = decodeUpright(source, decodingView(source.facts, {100, 125}, upright));

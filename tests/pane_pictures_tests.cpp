@@ -5,6 +5,7 @@
 #include "preview/canvas.h"
 #include "preview/pane_pictures.h"
 #include "app/dialog_helpers.h"
+#include "tests/pictures.h"
 #include "tests/support.h"
 
 #include <gtest/gtest.h>
@@ -22,35 +23,6 @@ using namespace imaging;
 namespace {
 
 constexpr ARGB white = 0xFFFFFFFF;
-
-// What photos have: smooth shading, hard edges and fine grain; saved as a JPEG.
-void writePhotoLike(const std::string& path, int width, int height)
-{
-    GdiBitmap picture;
-    ASSERT_EQ(GdipCreateBitmapFromScan0(width, height, 0, PixelFormat24bppRGB, nullptr, picture.receive()), Ok);
-    {
-        const BitmapLock lock(picture.get(), Rect(0, 0, width, height), ImageLockModeWrite, PixelFormat24bppRGB);
-        ASSERT_TRUE(lock);
-        unsigned grain = 12345;
-        for (int y = 0; y < height; ++y) {
-            auto* row = static_cast<uint8_t*>(lock.data().Scan0) + static_cast<std::ptrdiff_t>(y) * lock.data().Stride;
-            for (int x = 0; x < width; ++x) {
-                const double sky = 0.5 + 0.3 * std::sin(x * 0.004) * std::cos(y * 0.006);
-                const bool disc = std::hypot(x - width * 0.6, y - height * 0.4) < height * 0.2;
-                const bool block = x > width / 8 && x < width / 3 && y > height / 2;
-                grain = grain * 1103515245u + 12345u;
-                const int noise = static_cast<int>(grain >> 24) % 9 - 4;
-                const int blue = disc ? 60 : block ? 40 : static_cast<int>(255 * sky);
-                const int green = disc ? 200 : block ? 70 : static_cast<int>(200 * sky);
-                const int red = disc ? 240 : block ? 110 : static_cast<int>(120 * sky) + x * 60 / width;
-                row[3 * x + 0] = static_cast<uint8_t>(std::clamp(blue + noise, 0, 255));
-                row[3 * x + 1] = static_cast<uint8_t>(std::clamp(green + noise, 0, 255));
-                row[3 * x + 2] = static_cast<uint8_t>(std::clamp(red + noise, 0, 255));
-            }
-        }
-    }
-    ASSERT_TRUE(saveImage(picture.get(), path.c_str(), "jpeg"));
-}
 
 using PanePixels = std::vector<ARGB>;
 
@@ -118,7 +90,9 @@ protected:
 TEST_F(PanePictures, LookLikeTheFullSizeRenderFittedIntoThePanes)
 {
     const std::string photo = directory.file("photo.jpg");
-    writePhotoLike(photo, 2400, 1600);
+    Encoding grainy;
+    grainy.grain = 4;
+    writeFile(photo, encodePicture(2400, 1600, grainy));
     GdiBitmap decoded;
     ASSERT_EQ(GdipCreateBitmapFromFile(toWide(photo), decoded.receive()), Ok);
 

@@ -7,10 +7,10 @@
 #include "pipeline/source_file.h"
 #include "preview/canvas.h"
 #include "settings/settings.h"
+#include "tests/pictures.h"
 #include "tests/support.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cstring>
 #include <string>
@@ -21,72 +21,18 @@ using namespace imaging;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-// A stand-in profile of RGB values (a header naming them), then bytes that do not repeat.
-Bytes rgbProfileOf(std::size_t size)
-{
-    Bytes profile(size);
-    for (std::size_t at = 0; at < size; ++at) profile[at] = static_cast<uint8_t>((at * 2654435761u) >> 13);
-    std::memcpy(profile.data() + 16, "RGB ", 4);
-    return profile;
-}
-
-Bytes bigEndian(uint32_t value) { return {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8), uint8_t(value)}; }
-
 // An APP2 "ICC_PROFILE" segment: chunk `number` of `count`, holding `data`; `extraLength` is
 // added to the length it states.
 Bytes iccSegment(int number, int count, const Bytes& data, int extraLength = 0)
 {
-    const std::size_t length = 2 + 14 + data.size() + extraLength;
-    Bytes segment = {0xFF, 0xE2, uint8_t(length >> 8), uint8_t(length)};
-    for (const char letter : std::string_view("ICC_PROFILE\0", 12)) segment.push_back(static_cast<uint8_t>(letter));
-    segment.push_back(static_cast<uint8_t>(number));
-    segment.push_back(static_cast<uint8_t>(count));
-    segment.insert(segment.end(), data.begin(), data.end());
-    return segment;
+    const Bytes contents = iccContents(number, count, data);
+    return jpegSegment(0xE2, contents, contents.size() + 2 + extraLength);
 }
 
 // A JPEG's opening: its start-of-image marker, the segments, and a frame header that ends them.
 Bytes jpegWith(const std::vector<Bytes>& segments)
 {
-    Bytes file = {0xFF, 0xD8};
-    for (const Bytes& segment : segments) file.insert(file.end(), segment.begin(), segment.end());
-    const Bytes frame = {0xFF, 0xC0, 0x00, 0x0B, 8, 0, 1, 0, 1, 1, 1, 0x11, 0};
-    file.insert(file.end(), frame.begin(), frame.end());
-    return file;
-}
-
-Bytes pngChunk(const char* type, const Bytes& data)
-{
-    Bytes chunk = bigEndian(static_cast<uint32_t>(data.size()));
-    for (const char letter : std::string_view(type, 4)) chunk.push_back(static_cast<uint8_t>(letter));
-    chunk.insert(chunk.end(), data.begin(), data.end());
-    const uLong crc = crc32(crc32(0L, Z_NULL, 0), chunk.data() + 4, static_cast<uInt>(chunk.size() - 4));
-    const Bytes crcBytes = bigEndian(static_cast<uint32_t>(crc));
-    chunk.insert(chunk.end(), crcBytes.begin(), crcBytes.end());
-    return chunk;
-}
-
-// A PNG's chunks up to IDAT with an iCCP chunk of `compressed` (a zlib stream) after the header.
-Bytes pngWith(const Bytes& compressed)
-{
-    Bytes file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    const Bytes header = {0, 0, 0, 1, 0, 0, 0, 1, 8, 2, 0, 0, 0};
-    Bytes iccp = {'s', 'R', 'G', 'B', 0, 0};
-    iccp.insert(iccp.end(), compressed.begin(), compressed.end());
-    for (const Bytes& chunk : {pngChunk("IHDR", header), pngChunk("iCCP", iccp), pngChunk("IDAT", {}), pngChunk("IEND", {})})
-        file.insert(file.end(), chunk.begin(), chunk.end());
-    return file;
-}
-
-Bytes compressed(const Bytes& data)
-{
-    uLongf size = compressBound(static_cast<uLong>(data.size()));
-    Bytes out(size);
-    compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), Z_BEST_COMPRESSION);
-    out.resize(size);
-    return out;
+    return withSegments({0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x0B, 8, 0, 1, 0, 1, 1, 1, 0x11, 0}, segments);
 }
 
 }  // namespace
@@ -96,7 +42,7 @@ TEST(ColourProfile, MalformedProfilesAreNoProfile)
     const Bytes first(100, 0x11), second(50, 0x22);
     Bytes joined = first;
     joined.insert(joined.end(), second.begin(), second.end());
-    Bytes cutStream = compressed(joined);
+    Bytes cutStream = zlibCompressed(joined);
     cutStream.resize(cutStream.size() / 2);
     struct Row {
         const char* name;
@@ -110,9 +56,9 @@ TEST(ColourProfile, MalformedProfilesAreNoProfile)
         {"jpeg, counts that differ", jpegWith({iccSegment(1, 2, first), iccSegment(2, 3, second)}), {}},
         {"jpeg, a count of 0", jpegWith({iccSegment(0, 0, first)}), {}},
         {"jpeg, a length past the file", jpegWith({iccSegment(1, 1, first, 5000)}), {}},
-        {"png, whole", pngWith(compressed(joined)), joined},
-        {"png, a stream that does not inflate", pngWith(cutStream), {}},
-        {"png, larger than 16 MB inflated", pngWith(compressed(Bytes(largestColourProfile + 1, 0))), {}},
+        {"png, whole", pngWithProfileStream(zlibCompressed(joined)), joined},
+        {"png, a stream that does not inflate", pngWithProfileStream(cutStream), {}},
+        {"png, larger than 16 MB inflated", pngWithProfileStream(zlibCompressed(Bytes(largestColourProfile + 1, 0))), {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -5,6 +5,7 @@
 #include "pipeline/sources.h"
 #include "preview/canvas.h"
 #include "settings/settings.h"
+#include "tests/pictures.h"
 #include "tests/support.h"
 
 #include <gtest/gtest.h>
@@ -381,19 +382,13 @@ TEST_F(Worker, RepeatedConversionsOfAFolderComeOutTheSame)
 {
     constexpr int files = 8, rounds = 6;
     for (int index = 0; index < files; ++index) {
-        GdiBitmap picture;
-        ASSERT_EQ(createBitmap(1280, 960, PixelFormat24bppRGB, picture), Ok);
-        {
-            const BitmapLock pixels(picture.get(), Rect(0, 0, 1280, 960), ImageLockModeWrite, PixelFormat24bppRGB);
-            ASSERT_TRUE(pixels);
-            for (int y = 0; y < 960; ++y) {
-                uint8_t* row = static_cast<uint8_t*>(pixels.data().Scan0) + y * pixels.data().Stride;
-                for (int x = 0; x < 1280 * 3; ++x) row[x] = static_cast<uint8_t>((x * (index + 1) + y * (7 - index)) >> 3);
-            }
-        }
+        Encoding encoding;
+        encoding.halfChroma = index % 2 == 0;
+        encoding.stored = index % 4 == 3 ? Space::grey : Space::ycbcr;
+        encoding.grain = 8 * index;
         char name[16];
         std::snprintf(name, sizeof name, "s%02d.jpg", index);
-        ASSERT_TRUE(saveImage(picture.get(), directory.file(name).c_str(), "jpeg"));
+        writeFile(directory.file(name), encodePicture(1280 + 16 * index, 960, encoding));
     }
     setKeepSourceSize(0);
     setTargetWidth(400);

@@ -1,0 +1,241 @@
+#include "tests/pictures.h"
+
+#include <cstdio>
+
+#include <jpeglib.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+J_COLOR_SPACE libjpegSpace(Space space)
+{
+    switch (space) {
+    case Space::grey: return JCS_GRAYSCALE;
+    case Space::cmyk: return JCS_CMYK;
+    case Space::ycbcr: return JCS_YCbCr;
+    case Space::ycck: return JCS_YCCK;
+    default: return JCS_EXT_BGR;
+    }
+}
+
+int componentsOf(Space space) { return space == Space::grey ? 1 : space == Space::cmyk || space == Space::ycck ? 4 : 3; }
+
+// A libjpeg compressor into memory, with its defaults for pictures of `components` in `space`.
+struct MemoryCompressor {
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+
+    MemoryCompressor(int width, int height, Space space)
+    {
+        info.err = jpeg_std_error(&errors);
+        jpeg_create_compress(&info);
+        jpeg_mem_dest(&info, &buffer, &size);
+        info.image_width = static_cast<JDIMENSION>(width);
+        info.image_height = static_cast<JDIMENSION>(height);
+        info.input_components = componentsOf(space);
+        info.in_color_space = libjpegSpace(space);
+        jpeg_set_defaults(&info);
+    }
+    ~MemoryCompressor()
+    {
+        jpeg_destroy_compress(&info);
+        std::free(buffer);
+    }
+    MemoryCompressor(const MemoryCompressor&) = delete;
+    MemoryCompressor& operator=(const MemoryCompressor&) = delete;
+
+    Bytes finish()
+    {
+        jpeg_finish_compress(&info);
+        return Bytes(buffer, buffer + size);
+    }
+};
+
+void put16(Bytes& bytes, uint16_t value, bool bigEndian)
+{
+    bytes.push_back(static_cast<uint8_t>(bigEndian ? value >> 8 : value));
+    bytes.push_back(static_cast<uint8_t>(bigEndian ? value : value >> 8));
+}
+
+void put32(Bytes& bytes, uint32_t value, bool bigEndian)
+{
+    put16(bytes, static_cast<uint16_t>(bigEndian ? value >> 16 : value), bigEndian);
+    put16(bytes, static_cast<uint16_t>(bigEndian ? value : value >> 16), bigEndian);
+}
+
+}  // namespace
+
+uint8_t photoSample(int x, int y, int component, int width, int height, int grain)
+{
+    const double dx = x - width * 0.6, dy = y - height * 0.4;
+    const bool disc = dx * dx + dy * dy < height * height * 0.04;
+    const bool block = x > width / 8 && x < width / 3 && y > height / 2;
+    // As smooth at every size as across 64 x 48 pixels.
+    const double u = x * 64.0 / width, v = y * 48.0 / height;
+    const double shading[] = {100 + 60 * std::sin(u / 9.0), 120 + 50 * std::cos(v / 7.0),
+                              140 + 40 * std::sin((u + v) / 11.0), 40 + 30 * std::cos(u / 13.0)};
+    const int discColour[] = {40, 200, 230, 20}, blockColour[] = {40, 70, 110, 200};
+    const int value = disc ? discColour[component] : block ? blockColour[component] : static_cast<int>(shading[component]);
+    if (grain == 0) return static_cast<uint8_t>(value);
+    const uint32_t hash = (static_cast<uint32_t>(x) * 7919u + static_cast<uint32_t>(y) * 104729u +
+                           static_cast<uint32_t>(component) * 31u) * 2654435761u;
+    return static_cast<uint8_t>(std::clamp(value + static_cast<int>(hash >> 20) % (2 * grain + 1) - grain, 0, 255));
+}
+
+Bytes encodeSamples(int width, int height, const Encoding& encoding,
+                    const std::function<uint8_t(int x, int y, int component)>& sample)
+{
+    MemoryCompressor compressor(width, height, encoding.input);
+    jpeg_compress_struct& info = compressor.info;
+    jpeg_set_colorspace(&info, libjpegSpace(encoding.stored));
+    jpeg_set_quality(&info, encoding.quality, TRUE);
+    info.restart_in_rows = encoding.restartRows;
+    if (encoding.progressive) jpeg_simple_progression(&info);
+    info.arith_code = encoding.arithmetic ? TRUE : FALSE;
+    for (int c = 0; c < info.num_components; ++c) {
+        const bool doubled = encoding.halfChroma ? c == 0 : encoding.lumaBelowChroma && c > 0;
+        info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = doubled ? 2 : 1;
+    }
+    jpeg_start_compress(&info, TRUE);
+    std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * info.input_components);
+    while (info.next_scanline < info.image_height) {
+        const int y = static_cast<int>(info.next_scanline);
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < info.input_components; ++c)
+                row[static_cast<std::size_t>(x) * info.input_components + c] = sample(x, y, c);
+        JSAMPROW rows[] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    return compressor.finish();
+}
+
+Bytes encodePicture(int width, int height, const Encoding& encoding)
+{
+    return encodeSamples(width, height, encoding, [&](int x, int y, int component) {
+        return photoSample(x, y, component, width, height, encoding.grain);
+    });
+}
+
+// A 4:2:0 file of flat grey but for one Cr block whose 2 x 2 reduction lies past libjpeg's
+// clamping table: DC 1023 at a quantization of 4.
+Bytes chromaPastClampingTable()
+{
+    MemoryCompressor compressor(2048, 1024, Space::bgr);
+    jpeg_compress_struct& info = compressor.info;
+    info.comp_info[0].h_samp_factor = info.comp_info[0].v_samp_factor = 2;
+    unsigned int chromaTable[DCTSIZE2];
+    std::fill(std::begin(chromaTable), std::end(chromaTable), 1u);
+    chromaTable[0] = 4;
+    jpeg_add_quant_table(&info, 1, chromaTable, 100, TRUE);
+    jvirt_barray_ptr arrays[3];
+    for (int c = 0; c < 3; ++c) {
+        const jpeg_component_info& component = info.comp_info[c];
+        const JDIMENSION across = (info.image_width * component.h_samp_factor + 15) / 16;
+        const JDIMENSION down = (info.image_height * component.v_samp_factor + 15) / 16;
+        arrays[c] = info.mem->request_virt_barray(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE, TRUE, across, down,
+                                                   static_cast<JDIMENSION>(component.v_samp_factor));
+    }
+    jpeg_write_coefficients(&info, arrays);
+    for (int c = 0; c < 3; ++c)
+        for (JDIMENSION row = 0; row < info.comp_info[c].height_in_blocks; ++row) {
+            JBLOCKARRAY blocks = info.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&info), arrays[c], row, 1, TRUE);
+            for (JDIMENSION column = 0; column < info.comp_info[c].width_in_blocks; ++column)
+                std::fill_n(blocks[0][column], DCTSIZE2, JCOEF{0});
+            if (c == 2 && row == 40) blocks[0][100][0] = 1023;
+        }
+    return compressor.finish();
+}
+
+Bytes jpegSegment(uint8_t marker, const Bytes& contents, std::size_t statedLength)
+{
+    const std::size_t length = statedLength != 0 ? statedLength : contents.size() + 2;
+    Bytes segment(4 + contents.size());
+    segment[0] = 0xFF;
+    segment[1] = marker;
+    segment[2] = static_cast<uint8_t>(length >> 8);
+    segment[3] = static_cast<uint8_t>(length);
+    std::copy(contents.begin(), contents.end(), segment.begin() + 4);
+    return segment;
+}
+
+Bytes withSegments(const Bytes& jpeg, const std::vector<Bytes>& segments)
+{
+    Bytes file(jpeg.begin(), jpeg.begin() + std::min<std::size_t>(2, jpeg.size()));
+    for (const Bytes& segment : segments) file.insert(file.end(), segment.begin(), segment.end());
+    if (jpeg.size() > 2) file.insert(file.end(), jpeg.begin() + 2, jpeg.end());
+    return file;
+}
+
+Bytes exifContents(const ExifBlock& block)
+{
+    Bytes bytes = {'E', 'x', 'i', 'f', 0, 0};
+    const bool big = block.bigEndian;
+    bytes.push_back(big ? 'M' : 'I');
+    bytes.push_back(big ? 'M' : 'I');
+    put16(bytes, 42, big);
+    put32(bytes, block.directoryOffset, big);
+    put16(bytes, block.entries, big);
+    put16(bytes, 0x0112, big);
+    put16(bytes, 3, big);
+    put32(bytes, block.valueCount, big);
+    put16(bytes, block.orientation, big);
+    put16(bytes, 0, big);
+    put32(bytes, 0, big);  // no next IFD
+    return bytes;
+}
+
+Bytes iccContents(int number, int count, const Bytes& data)
+{
+    Bytes contents;
+    for (const char letter : std::string_view("ICC_PROFILE\0", 12)) contents.push_back(static_cast<uint8_t>(letter));
+    contents.push_back(static_cast<uint8_t>(number));
+    contents.push_back(static_cast<uint8_t>(count));
+    contents.insert(contents.end(), data.begin(), data.end());
+    return contents;
+}
+
+Bytes rgbProfileOf(std::size_t size)
+{
+    Bytes profile(size);
+    for (std::size_t at = 0; at < size; ++at) profile[at] = static_cast<uint8_t>((at * 2654435761u) >> 13);
+    if (size >= 20) std::memcpy(profile.data() + 16, "RGB ", 4);
+    return profile;
+}
+
+Bytes pngChunk(std::string_view type, const Bytes& data)
+{
+    Bytes chunk;
+    put32(chunk, static_cast<uint32_t>(data.size()), true);
+    for (const char letter : type.substr(0, 4)) chunk.push_back(static_cast<uint8_t>(letter));
+    chunk.insert(chunk.end(), data.begin(), data.end());
+    const uLong crc = crc32(crc32(0L, Z_NULL, 0), chunk.data() + 4, static_cast<uInt>(chunk.size() - 4));
+    put32(chunk, static_cast<uint32_t>(crc), true);
+    return chunk;
+}
+
+Bytes pngWithProfileStream(const Bytes& compressed)
+{
+    Bytes file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    const Bytes header = {0, 0, 0, 1, 0, 0, 0, 1, 8, 2, 0, 0, 0};
+    Bytes iccp = {'s', 'R', 'G', 'B', 0, 0};
+    iccp.insert(iccp.end(), compressed.begin(), compressed.end());
+    for (const Bytes& chunk : {pngChunk("IHDR", header), pngChunk("iCCP", iccp), pngChunk("IDAT", {}), pngChunk("IEND", {})})
+        file.insert(file.end(), chunk.begin(), chunk.end());
+    return file;
+}
+
+Bytes zlibCompressed(const Bytes& data)
+{
+    uLongf size = compressBound(static_cast<uLong>(data.size()));
+    Bytes out(size);
+    compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), Z_BEST_COMPRESSION);
+    out.resize(size);
+    return out;
+}

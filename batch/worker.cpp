@@ -411,13 +411,18 @@ void workerLoop()
     workerThreadId = GetCurrentThreadId();
     // Checked before each wait too: a job may have taken the close's wake-up for itself.
     while (!quitting && WaitForSingleObject(wakeEvent.get(), INFINITE) == WAIT_OBJECT_0 && !quitting) {
-        if (previewMode) {
-            runPreview();
-            releaseKeptMemory(keptAfterPreview);
-        } else {
-            runConversion(conversionTicket.load());
-            releaseKeptMemory();
+        const bool preview = previewMode;
+        try {
+            if (preview)
+                runPreview();
+            else
+                runConversion(conversionTicket.load());
+        } catch (const std::exception&) {
+            // Short of memory outside any one file: the job ends, and the worker waits for the next.
+            previewSource.reset();
+            if (!preview) announceConversionEnded();
         }
+        releaseKeptMemory(preview ? keptAfterPreview : 0);
     }
 }
 

@@ -382,14 +382,14 @@ bool twoByTwoSums(const Coefficients& block, const UINT16* quantization, int32_t
             dequantized[row] = static_cast<int64_t>(block[row * DCTSIZE + column]) * quantization[row * DCTSIZE + column];
             if (dequantized[row] <= -largestDequantized || dequantized[row] >= largestDequantized) return false;
         }
-        const int64_t even = column == 0 ? 0 : dequantized[0] << 15;
+        const int64_t even = column == 0 ? 0 : dequantized[0] * (int64_t{1} << 15);
         const int64_t sum = odd(dequantized[1], dequantized[3], dequantized[5], dequantized[7]);
         workspace[0][column] = (even + sum + (1 << 12)) >> 13;
         workspace[1][column] = (even - sum + (1 << 12)) >> 13;
     }
     for (int row = 0; row < 2; ++row) {
         const int64_t* w = workspace[row];
-        const int64_t even = w[0] << 15, sum = odd(w[1], w[3], w[5], w[7]);
+        const int64_t even = w[0] * (int64_t{1} << 15), sum = odd(w[1], w[3], w[5], w[7]);
         for (int i = 0; i < DCTSIZE; ++i)
             if (w[i] <= -largestWorkspace || w[i] >= largestWorkspace) return false;
         if (!fitsJlong(even + sum) || !fitsJlong(even - sum)) return false;
@@ -460,7 +460,7 @@ bool putMcu(const Layout& layout, McuRecord record, const Predictors& offsets, i
                 }
                 const int32_t* sums = record.sums + component.firstSum;
                 for (int s = 0; s < 4; ++s) {
-                    const int64_t sum = sums[s] + (static_cast<int64_t>(dequantized) << 17);
+                    const int64_t sum = sums[s] + static_cast<int64_t>(dequantized) * (int64_t{1} << 17);
                     if (!fitsJlong(sum + (1 << 19))) return false;
                     const int64_t value = (sum + (1 << 19)) >> 20;
                     // Where libjpeg's table wraps, its SIMD version saturates instead.

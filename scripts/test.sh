@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test under Wine on a private Xvfb display.
+# Sets up, builds and runs every test: the portable core natively (fuzz corpora, short fuzzing
+# runs, thread checks), then everything else under Wine on a private Xvfb display.
 set -euo pipefail
 source "$(dirname "$(readlink -f "$0")")/prepare.sh"
+
+# The portable core natively: fuzz corpora and short runs, and the thread checks.
+bash "$root/scripts/native-check.sh"
 
 source "$root/scripts/wine-session.sh"
 start_wine_session

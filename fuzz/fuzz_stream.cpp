@@ -1,0 +1,92 @@
+// The size-kept conversion in memory: a JPEG decoded in bands on a thread of its own, each band
+// through the gains and the layer into the JPEG encoder, the pane copy reduced on the way. The
+// reduction must be that of the rows a plain decoding gives.
+#include "core/band_stream.h"
+#include "fuzz/fuzzing.h"
+
+#include <cstdint>
+#include <new>
+#include <vector>
+
+namespace {
+
+// Straddles the second band's first row, and reaches past narrow pictures' right edge.
+const Layer& watermark()
+{
+    static const Layer layer = [] {
+        Layer made;
+        made.width = 64;
+        made.height = 16;
+        made.x = 3;
+        made.y = 24;
+        made.pixels.resize(static_cast<std::size_t>(made.width) * made.height * 4);
+        for (int y = 0; y < made.height; ++y)
+            for (int x = 0; x < made.width; ++x) {
+                uint8_t* pixel = &made.pixels[(static_cast<std::size_t>(y) * made.width + x) * 4];
+                const int alpha = x * 255 / (made.width - 1);
+                pixel[0] = static_cast<uint8_t>(alpha * 200 / 255);
+                pixel[1] = static_cast<uint8_t>(alpha * (y * 16) / 255);
+                pixel[2] = static_cast<uint8_t>(alpha);
+                pixel[3] = static_cast<uint8_t>(alpha);
+            }
+        return made;
+    }();
+    return layer;
+}
+
+// The reduction of a plain decoding's rows; false when that decoding failed.
+bool plainReduction(const std::vector<uint8_t>& file, ImageSize size, BoxReduction& reduction)
+{
+    JpegRowReader reader(file);
+    std::vector<uint8_t> row(static_cast<std::size_t>(size.width) * 3);
+    for (int y = 0; y < size.height; ++y) {
+        if (!reader.read(row.data(), static_cast<int>(row.size()), 1)) return false;
+        reduction.add(row.data());
+    }
+    if (!reader.finish()) return false;
+    reduction.finish();
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
+{
+    const std::vector<uint8_t> file(data, data + size);
+    JpegRowReader reader(file);
+    const ImageSize picture = reader.size();
+    if (!reader.started() || reader.inks() || !worthDecoding(file, picture)) return 0;
+
+    ColourGains gains;
+    gains.gain[0] = 0.8f;
+    gains.gain[2] = 1.25f;
+    gains.offset[1] = 12.0f;
+    std::vector<uint8_t> output;
+    JpegBandSink sink(
+        [&output](const uint8_t* bytes, std::size_t count) {
+            output.insert(output.end(), bytes, bytes + count);
+            return true;
+        },
+        picture, gains, watermark(), {});
+    constexpr ImageSize paneSize{40, 30};
+    BoxReduction streamed(picture, paneSize);
+    StreamedBands bands;
+    try {
+        bands = streamBands(reader, sink, streamed);
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    const bool written = bands.taken && !bands.decodingFailed && sink.finish();
+    if (!bands.decodingFailed) streamed.finish();
+
+    BoxReduction plain(picture, paneSize);
+    const bool decoded = plainReduction(file, picture, plain);
+    if (decoded == bands.decodingFailed) mismatch("the streamed decoding failed where a plain one did not, or the other way");
+    if (!decoded) return 0;
+    if (!bands.taken || !written) mismatch("the encoder refused a picture that decoded");
+    if (streamed.pixels() != plain.pixels()) mismatch("the streamed pane copy differs from a plain decoding's");
+    const JpegHeader header = jpegHeader(output);
+    if (header.size.width != picture.width || header.size.height != picture.height || header.inks)
+        mismatch("the streamed JPEG is not of the picture's size");
+    return 0;
+}

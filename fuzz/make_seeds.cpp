@@ -1,0 +1,157 @@
+// Writes the seed corpora of the fuzz targets into OUT/<target>/: photo-like JPEGs of every kind
+// of encoding the decoders take, Exif and ICC segments, PNGs with profiles. Each further FILE (a
+// JPEG or a PNG, such as the test pictures of libjpeg-turbo and libpng) is added to the targets
+// that read its kind.
+// usage: make_seeds OUT [FILE...]
+#include "tests/pictures.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path out;
+
+void write(const char* target, const std::string& name, const Bytes& bytes)
+{
+    const fs::path folder = out / target;
+    fs::create_directories(folder);
+    std::ofstream(folder / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                         static_cast<std::streamsize>(bytes.size()));
+}
+
+// fuzz_jpeg_decode reads its scale and kept region from two bytes after the file.
+Bytes withChoice(Bytes file, int scale, int sides, uint8_t place)
+{
+    const int scaleBits = scale == 8 ? 3 : scale == 4 ? 2 : scale == 2 ? 1 : 0;
+    file.push_back(static_cast<uint8_t>(scaleBits | sides << 2 | 5 << 4));
+    file.push_back(place);
+    return file;
+}
+
+Bytes readFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void jpegSeeds()
+{
+    Encoding full, half, grey, progressive, restarts, arithmetic, cmyk, ycck, lumaBelow;
+    half.halfChroma = true;
+    grey.input = grey.stored = Space::grey;
+    progressive.progressive = progressive.halfChroma = true;
+    restarts.restartRows = 1;
+    arithmetic.arithmetic = true;
+    cmyk.input = cmyk.stored = Space::cmyk;
+    ycck.input = Space::cmyk;
+    ycck.stored = Space::ycck;
+    lumaBelow.lumaBelowChroma = true;
+    const std::pair<const char*, Encoding> kinds[] = {
+        {"444", full},           {"420", half},   {"grey", grey}, {"progressive", progressive},
+        {"restarts", restarts}, {"arithmetic", arithmetic}, {"cmyk", cmyk},         {"ycck", ycck},
+        {"luma-below-chroma", lumaBelow}};
+    int turn = 0;
+    for (const auto& [name, encoding] : kinds) {
+        const Bytes small = encodePicture(61, 47, encoding);
+        const int scale = 1 << (turn % 4);
+        write("fuzz_jpeg_decode", std::string(name) + "-61x47-at-" + std::to_string(scale) + ".jpg",
+              withChoice(small, scale, 3, static_cast<uint8_t>(90 + 20 * turn)));
+        write("fuzz_stream", std::string(name) + "-97x100.jpg", encodePicture(97, 100, encoding));
+        ++turn;
+    }
+    write("fuzz_stream", "444-40x33.jpg", encodePicture(40, 33, full));
+
+    // Just over the split decoding's 8192 MCUs, smooth enough to stay small.
+    Encoding splitFull, splitHalf, splitGrey;
+    for (Encoding* encoding : {&splitFull, &splitHalf, &splitGrey}) {
+        encoding->quality = 40;
+        encoding->grain = 1;
+    }
+    splitHalf.halfChroma = true;
+    splitGrey.input = splitGrey.stored = Space::grey;
+    const Bytes colours = encodePicture(1030, 520, splitFull), greys = encodePicture(1030, 520, splitGrey);
+    write("fuzz_jpeg_decode", "split-444-1030x520-at-8.jpg", withChoice(colours, 8, 3, 180));
+    write("fuzz_jpeg_decode", "split-444-1030x520-at-4.jpg", withChoice(colours, 4, 1, 77));
+    write("fuzz_jpeg_decode", "split-grey-1030x520-at-8.jpg", withChoice(greys, 8, 2, 33));
+    write("fuzz_jpeg_decode", "split-grey-1030x520-at-4.jpg", withChoice(greys, 4, 3, 140));
+    write("fuzz_jpeg_decode", "split-420-2056x1036-at-8.jpg", withChoice(encodePicture(2056, 1036, splitHalf), 8, 0, 0));
+}
+
+void segmentSeeds()
+{
+    const Bytes tiny = encodePicture(16, 16);
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        ExifBlock block;
+        block.orientation = static_cast<uint16_t>(orientation);
+        block.bigEndian = orientation % 2 == 0;
+        const Bytes contents = exifContents(block);
+        write("fuzz_exif", "orientation-" + std::to_string(orientation) + ".exif", contents);
+        if (orientation % 3 == 1)
+            write("fuzz_segments", "exif-" + std::to_string(orientation) + ".jpg",
+                  withSegments(tiny, {jpegSegment(0xE1, contents)}));
+    }
+    ExifBlock later, none, twice;
+    later.directoryOffset = 40;
+    none.entries = 0;
+    twice.valueCount = 2;
+    write("fuzz_exif", "directory-past-the-end.exif", exifContents(later));
+    write("fuzz_exif", "no-entries.exif", exifContents(none));
+    write("fuzz_exif", "two-values.exif", exifContents(twice));
+
+    const Bytes profile = rgbProfileOf(300);
+    const Bytes part1(profile.begin(), profile.begin() + 100), part2(profile.begin() + 100, profile.begin() + 200),
+        part3(profile.begin() + 200, profile.end());
+    write("fuzz_segments", "icc-one-chunk.jpg", withSegments(tiny, {jpegSegment(0xE2, iccContents(1, 1, profile))}));
+    write("fuzz_segments", "icc-three-chunks-shuffled.jpg",
+          withSegments(tiny, {jpegSegment(0xE2, iccContents(2, 3, part2)), jpegSegment(0xE1, exifContents({})),
+                              jpegSegment(0xE2, iccContents(3, 3, part3)), jpegSegment(0xE2, iccContents(1, 3, part1))}));
+    Bytes grey = rgbProfileOf(200);
+    grey[16] = 'G', grey[17] = 'R', grey[18] = 'A', grey[19] = 'Y';
+    write("fuzz_segments", "icc-grey.jpg", withSegments(tiny, {jpegSegment(0xE2, iccContents(1, 1, grey))}));
+    write("fuzz_segments", "segment-longer-than-file.jpg", withSegments(tiny, {jpegSegment(0xE1, exifContents({}), 4000)}));
+
+    const Bytes png = pngWithProfileStream(zlibCompressed(profile));
+    write("fuzz_png", "iccp-rgb.png", png);
+    write("fuzz_png", "iccp-grey.png", pngWithProfileStream(zlibCompressed(grey)));
+    Bytes cutStream = zlibCompressed(profile);
+    cutStream.resize(cutStream.size() / 2);
+    write("fuzz_png", "iccp-cut-stream.png", pngWithProfileStream(cutStream));
+    write("fuzz_segments", "iccp-rgb.png", png);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s OUT [FILE...]\n", argv[0]);
+        return 2;
+    }
+    out = argv[1];
+    jpegSeeds();
+    segmentSeeds();
+    for (int i = 2; i < argc; ++i) {
+        const fs::path path = argv[i];
+        const Bytes file = readFile(path);
+        const std::string name = path.filename().string();
+        if (file.size() >= 2 && file[0] == 0xFF && file[1] == 0xD8) {
+            write("fuzz_jpeg_decode", name, withChoice(file, 4, 3, 100));
+            write("fuzz_stream", name, file);
+            write("fuzz_segments", name, file);
+        } else if (file.size() >= 8 && file[0] == 0x89 && file[1] == 'P') {
+            write("fuzz_png", name, file);
+        } else {
+            std::fprintf(stderr, "%s: neither a JPEG nor a PNG\n", argv[i]);
+            return 1;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Builds native x86_64 static libjpeg-turbo (from the same Debian source package as the MinGW
+# build) and zlib with clang 16 and one flavour of sanitizers, and fetches libpng's sources
+# for their test pictures. Prints six lines: the folder holding jpeglib.h, the one holding
+# jconfig.h and libjpeg.a, zlib's include folder, libz.a, libjpeg-turbo's testimages folder
+# and libpng's source folder.
+# usage: native-libs.sh FOLDER fuzz|tsan
+set -euo pipefail
+[ $# -eq 2 ] || { echo "usage: $0 FOLDER fuzz|tsan" >&2; exit 2; }
+flavour=$2
+case $flavour in
+    fuzz) flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fsanitize=fuzzer-no-link -g -O1" ;;
+    tsan) flags="-fsanitize=thread -g -O1" ;;
+    *) echo "usage: $0 FOLDER fuzz|tsan" >&2; exit 2 ;;
+esac
+root=$(dirname "$(dirname "$(readlink -f "$0")")")
+mkdir -p "$1"
+folder=$(readlink -f "$1")
+
+bash "$root/scripts/setup.sh" clang-16 libclang-rt-16-dev llvm-16 >&2
+
+# Prints the folder of PACKAGE's sources in DIR, fetching them once. Newest version first:
+# a mirror may lack the security archive's sources while holding the release's.
+source_of() {
+    local dir=$1 package=$2 found version
+    mkdir -p "$dir"
+    found=$(find "$dir" -mindepth 1 -maxdepth 1 -type d -name "$package-*" | head -n 1)
+    if [ -z "$found" ]; then
+        for version in $(apt-cache showsrc "$package" | sed -n 's/^Version: //p' | sort -u -r -V); do
+            (cd "$dir" && apt-get source -qq "$package=$version" >&2) && break
+        done
+        found=$(find "$dir" -mindepth 1 -maxdepth 1 -type d -name "$package-*" | head -n 1)
+    fi
+    [ -n "$found" ] || { echo "could not fetch the sources of $package into $dir" >&2; exit 1; }
+    echo "$found"
+}
+
+jpeg_source=$(source_of "$(dirname "$folder")/libjpeg-turbo" libjpeg-turbo)
+jpeg_build=$folder/libjpeg-turbo-$flavour
+if [ ! -f "$jpeg_build/CMakeCache.txt" ]; then
+    # A build type of its own keeps CMake's Release flags (-O3 -DNDEBUG) off.
+    cmake -S "$jpeg_source" -B "$jpeg_build" -DCMAKE_BUILD_TYPE=Sanitize \
+        -DCMAKE_C_COMPILER=clang-16 -DCMAKE_C_FLAGS="$flags" \
+        -DENABLE_SHARED=OFF -DWITH_TURBOJPEG=ON -DWITH_SIMD=ON >&2
+fi
+cmake --build "$jpeg_build" --parallel "$(nproc)" --target jpeg-static >&2
+
+zlib_source=$(source_of "$folder/zlib-src" zlib)
+zlib_out=$folder/zlib-$flavour
+if [ ! -f "$zlib_out/lib/libz.a" ]; then
+    mkdir -p "$zlib_out/build"
+    (cd "$zlib_out/build" && CC=clang-16 CFLAGS="$flags" "$zlib_source/configure" --static --prefix="$zlib_out" >&2 &&
+        make -j "$(nproc)" install >&2)
+fi
+
+png_source=$(source_of "$folder/libpng-src" libpng1.6)
+
+echo "$jpeg_source"
+echo "$jpeg_build"
+echo "$zlib_out/include"
+echo "$zlib_out/lib/libz.a"
+echo "$jpeg_source/testimages"
+echo "$png_source"

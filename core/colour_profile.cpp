@@ -12,7 +12,6 @@
 namespace {
 
 constexpr std::string_view iccSignature("ICC_PROFILE\0", 12);
-constexpr std::size_t chunkHeader = 8;  // length and type
 constexpr std::size_t chunkFrame = 12;  // length, type and CRC
 // PNG lengths are below 2^31.
 constexpr uint32_t largestChunk = 0x7FFFFFFF;

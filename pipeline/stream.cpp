@@ -78,7 +78,7 @@ StreamedConversion convertStreamed(const SourceFile& source, const char* outputP
         return {};
     JpegRowReader reader(source.bytes);
     const ImageSize size = reader.size();
-    if (!reader.started() || reader.inks() || size.width <= 0 || size.height <= 0) return {};
+    if (!reader.started() || size.width <= 0 || size.height <= 0) return {};
 
     const ColourGains gains = colourGainsFor(settings);
     const Resolution resolution = newBitmapResolution();

@@ -5,6 +5,8 @@
 //                                       button does: from the request to the completion question
 //   bench floor keep|fixed DIRECTORY    the JPEG codec's own decoding of every *.jpg of DIRECTORY
 //                                       and encoding of a picture of the output's size
+//   bench settings keep|fixed DIRECTORY writes the settings file of the current directory that
+//                                       has the program itself convert DIRECTORY as `convert` does
 //   bench preview FILE                  previews of FILE, from the request to the paint: cold
 //                                       (a rescan, so FILE is decoded again) and warm (a slider
 //                                       changed, same source); and the JPEG codec's own
@@ -261,6 +263,13 @@ int benchConversion(const char* sizeMode, const std::string& directory)
     return written == static_cast<int>(files.size()) ? 0 : 1;
 }
 
+int writeBenchSettings(const char* sizeMode, const std::string& directory)
+{
+    applyBenchSettings(std::strcmp(sizeMode, "keep") == 0);
+    setSourcePath(directory.c_str());
+    return saveSettings() ? 0 : 1;
+}
+
 int benchFloor(const char* sizeMode, const std::string& directory)
 {
     const bool keepSize = std::strcmp(sizeMode, "keep") == 0;
@@ -343,7 +352,8 @@ int main(int argc, char** argv)
     const bool sizeMode = argc == 4 && (std::strcmp(argv[2], "keep") == 0 || std::strcmp(argv[2], "fixed") == 0);
     if (sizeMode && std::strcmp(argv[1], "convert") == 0) return benchConversion(argv[2], argv[3]);
     if (sizeMode && std::strcmp(argv[1], "floor") == 0) return benchFloor(argv[2], argv[3]);
+    if (sizeMode && std::strcmp(argv[1], "settings") == 0) return writeBenchSettings(argv[2], argv[3]);
     if (argc == 3 && std::strcmp(argv[1], "preview") == 0) return benchPreview(argv[2]);
-    std::fprintf(stderr, "usage: bench convert|floor keep|fixed DIRECTORY\n       bench preview FILE\n");
+    std::fprintf(stderr, "usage: bench convert|floor|settings keep|fixed DIRECTORY\n       bench preview FILE\n");
     return 2;
 }

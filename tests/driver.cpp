@@ -7,9 +7,17 @@
 //                 as a user waits for them: from the release of a mouse click on the red
 //                 slider's channel until the target pane's pixels on screen change. Prints
 //                 "previews warm_ms=..." (the median).
+//   time-conversion PROGRAM FOLDER RUNS
+//                 starts PROGRAM in FOLDER (whose settings name the sources) and times RUNS
+//                 conversions as a user waits for them: from the release of a mouse click on
+//                 Start until the "完成" box shows; the box is answered No and the sources'
+//                 "converted" folder removed before each run. Prints "conversion ms=... files=..."
+//                 (the median, and the files the last run wrote) and the program's peak memory.
 // Exit code 0 on success, 1 when the wait ran out, 2 for a wrong command line.
 #include "app/resource.h"
 #include "tests/program_driver.h"
+
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -90,14 +98,73 @@ int timePreviews(const char* program, const char* folder, int runs)
     return closeDialog(dialog) ? 0 : 1;
 }
 
+// The files of a folder, removed with it; the number of files there were.
+int removeFolder(const std::string& folder)
+{
+    int files = 0;
+    WIN32_FIND_DATAA found;
+    if (const SearchHandle search{FindFirstFileA((folder + "\\*").c_str(), &found)}) {
+        do {
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+            DeleteFileA((folder + "\\" + found.cFileName).c_str());
+            ++files;
+        } while (FindNextFileA(search.get(), &found));
+    }
+    RemoveDirectoryA(folder.c_str());
+    return files;
+}
+
+int timeConversions(const char* program, const char* folder, int runs)
+{
+    RunningProgram running(program, folder);
+    HWND dialog = running.started() ? waitForMainDialog(running.id()) : nullptr;
+    if (dialog == nullptr || !waitForPreview(dialog)) {
+        std::fprintf(stderr, "inkveil_driver: the program showed no preview\n");
+        return 1;
+    }
+    const std::string converted = itemText(dialog, IDC_SOURCE_PATH) + "\\converted";
+    removeFolder(converted);
+    RECT start{};
+    GetWindowRect(GetDlgItem(dialog, IDC_CONVERT), &start);
+    const POINT startMiddle{(start.left + start.right) / 2, (start.top + start.bottom) / 2};
+    std::vector<double> batches;
+    int written = 0;
+    for (int run = 0; run < runs; ++run) {
+        // The preview that follows every conversion, and its paint, are over.
+        Sleep(500);
+        const double released = clickAt(startMiddle);
+        HWND done = nullptr;
+        while ((done = findDialog("完成", running.id())) == nullptr && nowMilliseconds() - released < generousWait)
+            Sleep(1);
+        if (done == nullptr) {
+            std::fprintf(stderr, "inkveil_driver: no \"完成\" box came\n");
+            return 1;
+        }
+        batches.push_back(nowMilliseconds() - released);
+        if (!answerMessageBox(done, IDNO) || !waitUntil([&] { return itemText(dialog, IDC_CONVERT) == "Start"; })) {
+            std::fprintf(stderr, "inkveil_driver: the conversion did not end\n");
+            return 1;
+        }
+        written = removeFolder(converted);
+    }
+    PROCESS_MEMORY_COUNTERS memory{};
+    memory.cb = sizeof memory;
+    GetProcessMemoryInfo(running.handle(), &memory, sizeof memory);
+    std::printf("conversion ms=%.1f files=%d peak_kb=%zu\n", median(batches), written,
+                static_cast<std::size_t>(memory.PeakWorkingSetSize / 1024));
+    return closeDialog(dialog) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     if (argc == 5 && std::strcmp(argv[1], "time-previews") == 0)
         return timePreviews(argv[2], argv[3], std::max(1, std::atoi(argv[4])));
+    if (argc == 5 && std::strcmp(argv[1], "time-conversion") == 0)
+        return timeConversions(argv[2], argv[3], std::max(1, std::atoi(argv[4])));
     if (argc != 2 || (std::strcmp(argv[1], "wait-preview") != 0 && std::strcmp(argv[1], "close") != 0)) {
-        std::fprintf(stderr, "usage: inkveil_driver wait-preview|close|time-previews PROGRAM FOLDER RUNS\n");
+        std::fprintf(stderr, "usage: inkveil_driver wait-preview|close|time-previews|time-conversion PROGRAM FOLDER RUNS\n");
         return 2;
     }
     HWND dialog = waitForMainDialog(0);

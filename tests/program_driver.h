@@ -35,6 +35,7 @@ public:
 
     bool started() const { return static_cast<bool>(process_); }
     DWORD id() const { return id_; }
+    HANDLE handle() const { return process_.get(); }
     bool running() const;
     // The exit code, once the process has ended within `milliseconds`.
     std::optional<DWORD> waitForExit(DWORD milliseconds = generousWait) const;

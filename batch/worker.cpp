@@ -5,6 +5,7 @@
 #include "common/imaging.h"
 #include "common/joined_thread.h"
 #include "common/pooled_memory.h"
+#include "common/task_line.h"
 #include "common/text.h"
 #include "pipeline/geometry.h"
 #include "pipeline/orientation.h"
@@ -19,12 +20,16 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 
 using namespace imaging;
 
@@ -44,9 +49,9 @@ std::atomic<int> jobRequests{0};
 // The first source as the last preview read it; only the worker thread touches it.
 std::optional<PreviewSource> previewSource;
 
-// What the pool may keep between previews: a photo's file and reduced decoding, so that the
-// next new source costs no fresh pages; a conversion's blocks all go when it ends.
-constexpr std::size_t keptAfterPreview = std::size_t{32} << 20;
+// What the pool may keep between jobs: a photo's file and reduced decoding, or two streamed files'
+// bands, so that the next job costs no fresh pages, which come slowly on some systems.
+constexpr std::size_t keptBetweenJobs = std::size_t{32} << 20;
 
 constexpr const char* warningTitle = "警告";
 constexpr const char* doneTitle = "完成";
@@ -114,19 +119,6 @@ bool claimOutputName(OutputTarget& target, const char* sourcePath, std::set<std:
     const std::string alternative = alternativeOutputPath(target.outputPath, sourcePath);
     return claimed.insert(foldedCase(alternative)).second &&
            copyWhole(alternative, target.outputPath, sizeof target.outputPath);
-}
-
-void runPreview()
-{
-    rescanIfPending();
-    if (sourceCount() == 0) return;
-    try {
-        previewFileInPanes(previewSource, sourceEntry(0), copySettings());
-    } catch (const std::exception&) {
-        // Short of memory for this picture: the panes keep what they showed.
-        previewSource.reset();
-    }
-    invalidateDialog();
 }
 
 // What a conversion with these settings needs of a picture: all of it, or for a fixed size, the
@@ -226,40 +218,50 @@ bool convertDecoded(DecodedFile& file, const char* outputPath, const char* subty
     }
 }
 
-// Shows a streamed file in the panes on a thread of its own while the next file streams: a
-// streamed file keeps both processors busy, and the panes cost a sixth of a small one. One
-// at a time, in order; the last has been shown once finish() returns.
-class BackgroundPanes {
+// Shows streamed files in the panes on a line of their own while the conversion goes on, the
+// latest one each time: a drawing and the dialog's paint cost a small file's conversion, so the
+// panes draw at most ten pictures a second, and files that come meanwhile replace each other.
+class StreamedPanes {
 public:
-    BackgroundPanes() = default;
-    ~BackgroundPanes() { finish(); }
-    BackgroundPanes(const BackgroundPanes&) = delete;
-    BackgroundPanes& operator=(const BackgroundPanes&) = delete;
+    StreamedPanes() = default;
+    ~StreamedPanes() { finish(); }
+    StreamedPanes(const StreamedPanes&) = delete;
+    StreamedPanes& operator=(const StreamedPanes&) = delete;
 
-    void show(GdiBitmap paneCopy, ImageSize size, const WatermarkSettings& settings)
+    void show(StreamedConversion conversion, const WatermarkSettings& settings)
     {
-        finish();
-        // Without a thread this file is not shown.
-        thread_.emplace([copy = std::make_shared<GdiBitmap>(std::move(paneCopy)), size, settings] {
-            showStreamed(copy->get(), size, settings);
-        }, JoinedThread::WithoutThread::skip);
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            hurry_ = false;
+            latest_.emplace(Shown{std::move(conversion.paneReduction), conversion.size, settings});
+            if (std::exchange(drawing_, true)) return;
+        }
+        // Without a thread for the panes, drawn here and at once.
+        if (!line_.post([this] { drawWhileFilesCome(true); })) drawWhileFilesCome(false);
     }
+    // The last file given is drawn without a pause before it.
+    void hurry()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            hurry_ = true;
+        }
+        woken_.notify_all();
+    }
+    // Returns once the last file given is drawn.
     void finish()
     {
-        if (!thread_) return;
-        try {
-            thread_->join();
-        } catch (const std::exception&) {
-            // Short of memory for the panes: they keep what they showed.
-        }
-        thread_.reset();
+        hurry();
+        line_.finish();
     }
 
-    // Both panes from a streamed file's copy (null: none could be made).
-    static void showStreamed(GpBitmap* paneCopy, ImageSize size, const WatermarkSettings& settings)
+    // Both panes from a streamed file's reduction (none: it was not decoded whole).
+    static void showStreamed(const std::optional<BoxReduction>& reduction, ImageSize size,
+                             const WatermarkSettings& settings)
     {
         try {
-            const std::optional<PreviewSource> reduced = reduceForPanes(paneCopy, size);
+            const GdiBitmap paneCopy = reduction ? bitmapOf(*reduction) : GdiBitmap{};
+            const std::optional<PreviewSource> reduced = reduceForPanes(paneCopy.get(), size);
             renderIntoPanes(reduced ? &*reduced : nullptr, settings);
         } catch (const std::exception&) {
             // Short of memory for the panes: they keep what they showed.
@@ -268,32 +270,74 @@ public:
     }
 
 private:
-    std::optional<JoinedThread> thread_;
+    static constexpr std::chrono::milliseconds drawingInterval{100};
+
+    struct Shown {
+        std::optional<BoxReduction> reduction;
+        ImageSize size;
+        WatermarkSettings settings;
+    };
+
+    void drawWhileFilesCome(bool pausing)
+    {
+        for (;;) {
+            std::optional<Shown> shown;
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                shown.swap(latest_);
+                if (!shown) {
+                    drawing_ = false;
+                    return;
+                }
+            }
+            const auto drawn = std::chrono::steady_clock::now();
+            showStreamed(shown->reduction, shown->size, shown->settings);
+            if (!pausing) continue;
+            std::unique_lock<std::mutex> lock(mutex_);
+            woken_.wait_until(lock, drawn + drawingInterval, [&] { return hurry_; });
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable woken_;
+    std::optional<Shown> latest_;  // given, not yet taken for drawing
+    bool drawing_ = false;         // a drawing task is posted or running
+    bool hurry_ = false;
+    TaskLine line_;
 };
 
-// The file converted band by band when it can be, then shown in the panes, by `panes` or, without
-// them, here: the written outcome, or none when it goes the whole-picture way.
-std::optional<bool> convertByStreaming(const SourceFile& source, const char* outputPath, const char* subtype,
-                                       const WatermarkSettings& settings, BackgroundPanes* panes)
+// The panes show a conversion's last file before a preview draws over them.
+void runPreview(StreamedPanes& panes)
+{
+    panes.finish();
+    rescanIfPending();
+    if (sourceCount() == 0) return;
+    try {
+        previewFileInPanes(previewSource, sourceEntry(0), copySettings());
+    } catch (const std::exception&) {
+        // Short of memory for this picture: the panes keep what they showed.
+        previewSource.reset();
+    }
+    invalidateDialog();
+}
+
+// The streamed file written, then shown in the panes, by `panes` or, without them, here: the
+// written outcome, or none when it goes the whole-picture way.
+std::optional<bool> writeStreamed(StreamedFile& file, const char* outputPath, const WatermarkSettings& settings,
+                                  StreamedPanes* panes)
 {
     try {
-        StreamedConversion streamed = convertStreamed(source, outputPath, subtype, settings, workingSize);
+        StreamedConversion streamed = file.writeTo(outputPath);
         if (streamed.outcome == StreamOutcome::notStreamed) return std::nullopt;
+        const bool written = streamed.outcome == StreamOutcome::written;
         if (panes != nullptr)
-            panes->show(std::move(streamed.paneCopy), streamed.size, settings);
+            panes->show(std::move(streamed), settings);
         else
-            BackgroundPanes::showStreamed(streamed.paneCopy.get(), streamed.size, settings);
-        return streamed.outcome == StreamOutcome::written;
+            StreamedPanes::showStreamed(streamed.paneReduction, streamed.size, settings);
+        return written;
     } catch (const std::exception&) {
         return false;
     }
-}
-
-// Whether a file is worth decoding ahead of its turn: not when it is likely to be streamed,
-// which keeps both processors busy itself.
-bool worthDecodingAhead(const SourceFacts& facts, const WatermarkSettings& settings)
-{
-    return settings.keepSourceSize == 0 || facts.kind != SourceKind::jpeg;
 }
 
 struct ConversionCounts {
@@ -302,16 +346,81 @@ struct ConversionCounts {
     int left = 0;  // not reached before a stop
 };
 
-// Converts the list in order, each next file decoding while the current one is rendered
-// and saved, until a stop covers `ticket`; every decoding has ended when it returns.
-ConversionCounts convertEach(int ticket)
+// A file of the list as far as it was made ready before its turn: opened, streaming on the
+// decoding line, or decoded whole on a thread of its own.
+struct ReadiedFile {
+    std::optional<SourceFile> opened;
+    std::unique_ptr<StreamedFile> streamed;
+    std::unique_ptr<DecodedFile> decoded;
+
+    bool empty() const { return !opened && !streamed && !decoded; }
+};
+
+// The opened file set to stream with `settings` into image/<subtype> when it can; a file that
+// cannot be made so stays opened, or, short of memory, goes and is opened again at its turn.
+void streamIfStreamable(ReadiedFile& file, const WatermarkSettings& settings, const char* subtype, TaskLine& line)
+{
+    if (!file.opened || !streamable(file.opened->facts, settings)) return;
+    SourceFile source = std::move(*file.opened);
+    file.opened.reset();
+    try {
+        file.streamed = std::make_unique<StreamedFile>(std::move(source), settings, subtype, line, workingSize);
+    } catch (const std::bad_alloc&) {
+        // Nothing is held for it now.
+    }
+}
+
+// The next file readied while the current one streams: its decoding follows the current one's on
+// the line, so that it begins while the current file's last bands are encoded.
+ReadiedFile readyNextBehindStream(int index, const WatermarkSettings& settings, TaskLine& line)
+{
+    ReadiedFile next;
+    if (index >= sourceCount()) return next;
+    const char* sourcePath = sourceEntry(index);
+    next.opened.emplace(openSource(sourcePath));
+    OutputTarget target;
+    if (makeOutputTarget(sourcePath, fieldText(settings.outputFormat), target))
+        streamIfStreamable(next, settings, target.subtype, line);
+    return next;
+}
+
+// The file decoded whole (`current` holds it opened or decoded ahead), then rendered and saved
+// unless it has no name; meanwhile the next file is opened and, unless it streams, decoded
+// ahead. Returns whether a file was written.
+bool convertWhole(ReadiedFile& current, ReadiedFile& next, int index, const OutputTarget& target, bool named,
+                  const WatermarkSettings& settings)
+{
+    const bool decodedAhead = current.decoded != nullptr;
+    std::unique_ptr<DecodedFile> file =
+        decodedAhead ? std::move(current.decoded) : std::make_unique<DecodedFile>(std::move(*current.opened), settings);
+    if (next.empty() && index + 1 < sourceCount()) next.opened.emplace(openSource(sourceEntry(index + 1)));
+    // A streamed file keeps both processors busy itself.
+    const bool nextAhead = next.opened && !streamable(next.opened->facts, settings);
+    const auto decodeNextAhead = [&] {
+        next.decoded = std::make_unique<DecodedFile>(std::move(*next.opened), settings);
+        next.opened.reset();
+    };
+    // For a fixed size, mostly reduced decodings that the pictures' entropy coding keeps on one
+    // processor each: two at a time. Whole pictures, one at a time.
+    if (nextAhead && settings.keepSourceSize == 0) decodeNextAhead();
+    file->wait();
+    // Decoded while the file before was held, it may have lacked only that file's memory; or
+    // decoded reduced for settings changed since.
+    if (decodedAhead && (file->outcome() == DecodeOutcome::outOfMemory || file->reducedForOther(settings))) {
+        file = std::make_unique<DecodedFile>(file->takeSource(), settings);
+        file->wait();
+    }
+    if (nextAhead && !next.decoded) decodeNextAhead();
+    return convertDecoded(*file, target.outputPath, target.subtype, !named, settings);
+}
+
+// Converts the list in order, each next file decoding while the current one is written, until a
+// stop covers `ticket`; every decoding has ended when it returns.
+ConversionCounts convertEach(int ticket, TaskLine& decodingLine, StreamedPanes& panes)
 {
     ConversionCounts counts;
     std::set<std::string> claimed;
-    // The next file, opened early when it was looked at, and decoded ahead when that pays.
-    std::optional<SourceFile> opened;
-    std::unique_ptr<DecodedFile> next;
-    BackgroundPanes panes;
+    ReadiedFile next;
     for (int index = 0; index < sourceCount() && !stopRequestedFor(ticket); ++index) {
         setStatusText(("正在转换第" + std::to_string(index + 1) + "个图片文件").c_str());
         const WatermarkSettings settings = copySettings();
@@ -319,36 +428,28 @@ ConversionCounts convertEach(int ticket)
         OutputTarget target;
         const bool named = makeOutputTarget(sourcePath, fieldText(settings.outputFormat), target) &&
                            claimOutputName(target, sourcePath, claimed);
-        const bool decodedAhead = next != nullptr;
-        SourceFile source = decodedAhead ? SourceFile{} : opened ? std::move(*opened) : openSource(sourcePath);
-        opened.reset();
+        ReadiedFile current = std::exchange(next, {});
+        // Streamed ahead for settings changed since, it starts again.
+        if (current.streamed && !(named && current.streamed->beganFor(settings, target.subtype))) {
+            current.opened.emplace(current.streamed->takeSource());
+            current.streamed.reset();
+        }
+        if (current.empty()) current.opened.emplace(openSource(sourcePath));
+        if (named && !current.streamed) streamIfStreamable(current, settings, target.subtype, decodingLine);
         std::optional<bool> written;
-        if (!decodedAhead && named) written = convertByStreaming(source, target.outputPath, target.subtype, settings, &panes);
+        if (current.streamed) {
+            next = readyNextBehindStream(index + 1, settings, decodingLine);
+            written = writeStreamed(*current.streamed, target.outputPath, settings, &panes);
+            if (!written) current.opened.emplace(current.streamed->takeSource());
+            current.streamed.reset();
+        }
         // A streamed file's panes invalidate the window once they are drawn.
         const bool shownInBackground = written.has_value();
         if (!written) {
             // The panes show the files in order.
             panes.finish();
-            std::unique_ptr<DecodedFile> current =
-                decodedAhead ? std::move(next) : std::make_unique<DecodedFile>(std::move(source), settings);
-            if (index + 1 < sourceCount()) opened.emplace(openSource(sourceEntry(index + 1)));
-            const bool nextAhead = opened && worthDecodingAhead(opened->facts, settings);
-            const auto decodeNextAhead = [&] {
-                next = std::make_unique<DecodedFile>(std::move(*opened), settings);
-                opened.reset();
-            };
-            // For a fixed size, mostly reduced decodings that the pictures' entropy coding keeps on
-            // one processor each: two at a time. Whole pictures, one at a time.
-            if (nextAhead && settings.keepSourceSize == 0) decodeNextAhead();
-            current->wait();
-            // Decoded while the file before was held, it may have lacked only that file's memory;
-            // or decoded reduced for settings changed since.
-            if (decodedAhead && (current->outcome() == DecodeOutcome::outOfMemory || current->reducedForOther(settings))) {
-                current = std::make_unique<DecodedFile>(current->takeSource(), settings);
-                current->wait();
-            }
-            if (nextAhead && !next) decodeNextAhead();
-            written = convertDecoded(*current, target.outputPath, target.subtype, !named, settings);
+            // Short of memory, a file may have gone before it was streamed.
+            written = !current.empty() && convertWhole(current, next, index, target, named, settings);
         }
         if (*written)
             ++counts.written;
@@ -377,7 +478,7 @@ void reportCompletion(const std::string& directory, const ConversionCounts& coun
         ShellExecuteA(dialogWindow(), nullptr, directory.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-void runConversion(int ticket)
+void runConversion(int ticket, TaskLine& decodingLine, StreamedPanes& panes)
 {
     rescanIfPending();
     if (sourceCount() == 0) {
@@ -399,7 +500,8 @@ void runConversion(int ticket)
     case DirectoryOutcome::closing: return;
     }
 
-    const ConversionCounts counts = convertEach(ticket);
+    const ConversionCounts counts = convertEach(ticket, decodingLine, panes);
+    panes.hurry();
     setStatusText("转换完毕！");
     reportCompletion(directory, counts);
     announceConversionEnded();
@@ -409,20 +511,23 @@ void runConversion(int ticket)
 void workerLoop()
 {
     workerThreadId = GetCurrentThreadId();
+    // Started once for every job to come: a thread start costs a small file's share of a batch.
+    TaskLine decodingLine;
+    StreamedPanes panes;
     // Checked before each wait too: a job may have taken the close's wake-up for itself.
     while (!quitting && WaitForSingleObject(wakeEvent.get(), INFINITE) == WAIT_OBJECT_0 && !quitting) {
         const bool preview = previewMode;
         try {
             if (preview)
-                runPreview();
+                runPreview(panes);
             else
-                runConversion(conversionTicket.load());
+                runConversion(conversionTicket.load(), decodingLine, panes);
         } catch (const std::exception&) {
             // Short of memory outside any one file: the job ends, and the worker waits for the next.
             previewSource.reset();
             if (!preview) announceConversionEnded();
         }
-        releaseKeptMemory(preview ? keptAfterPreview : 0);
+        releaseKeptMemory(keptBetweenJobs);
     }
 }
 
@@ -494,9 +599,15 @@ bool processFile(const char* sourcePath, const char* outputPath, const char* sub
 {
     if (!imagingStarted()) return false;
     SourceFile source = openSource(sourcePath);
-    if (!previewOnly) {
-        const std::optional<bool> written = convertByStreaming(source, outputPath, subtype, settings, nullptr);
-        if (written) return *written;
+    if (!previewOnly && streamable(source.facts, settings)) {
+        TaskLine line;
+        try {
+            StreamedFile streamed(std::move(source), settings, subtype, line, workingSize);
+            if (const std::optional<bool> written = writeStreamed(streamed, outputPath, settings, nullptr)) return *written;
+            source = streamed.takeSource();
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
     }
     DecodedFile file(std::move(source), settings);
     return convertDecoded(file, outputPath, subtype, previewOnly, settings);

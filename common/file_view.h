@@ -18,7 +18,16 @@ public:
           data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0))
     {
     }
-    FileView& operator=(FileView&&) = delete;
+    FileView& operator=(FileView&& other) noexcept
+    {
+        if (this == &other) return *this;
+        release();
+        file_ = std::exchange(other.file_, INVALID_HANDLE_VALUE);
+        mapping_ = std::exchange(other.mapping_, nullptr);
+        data_ = std::exchange(other.data_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+        return *this;
+    }
 
     const uint8_t* data() const { return data_; }
     std::size_t size() const { return size_; }

@@ -1,173 +1,208 @@
 #include "core/band_stream.h"
 
-#include "common/joined_thread.h"
+#include "common/handoff.h"
 #include "common/pooled_memory.h"
 
-#include <condition_variable>
-#include <exception>
+#include <atomic>
 #include <mutex>
 #include <new>
-#include <optional>
 
 namespace {
 
 constexpr int bandRows = 32;
-// Enough for the decoder to run ahead while a band is encoded, few enough to stay small.
-constexpr int bandsInFlight = 4;
+// The decoder runs ahead of the writer by up to this much of a picture, or this many bands of a
+// wide one: enough to go on through the writer's work between two files.
+constexpr std::size_t bytesInFlight = std::size_t{8} << 20;
+constexpr int fewestBandsInFlight = 4;
 
-// Bands of decoded rows passed from the decoding thread to the one that writes them, in order.
-// Without a thread of its own, the reader decodes each band itself when it asks for it.
-class BandQueue {
-public:
-    BandQueue(JpegRowReader& reader, int width, int height)
-        : reader_(reader), stride_(static_cast<std::size_t>(width) * 3), height_(height),
-          bandCount_((height + bandRows - 1) / bandRows)
+int slotsFor(std::size_t stride, int bandCount)
+{
+    const std::size_t fitting = bytesInFlight / (stride * bandRows);
+    return static_cast<int>(std::min<std::size_t>(std::max<std::size_t>(fitting, fewestBandsInFlight),
+                                                  static_cast<std::size_t>(std::max(bandCount, 1))));
+}
+
+}  // namespace
+
+// Shared by the stream and the task that decodes it, which may run after the stream is gone;
+// the file and the reduction are touched only while `running`, or by the writer.
+struct BandStream::State {
+    State(ByteSpan file, ImageSize pictureSize, ImageSize paneAtLeast, std::optional<BandEffects> bandEffects)
+        : jpeg(file), size(pictureSize), stride(static_cast<std::size_t>(pictureSize.width) * 3),
+          bandCount((pictureSize.height + bandRows - 1) / bandRows), effects(std::move(bandEffects)),
+          reduction(pictureSize, paneAtLeast), slotCount(slotsFor(stride, bandCount)),
+          slots(stride * bandRows * static_cast<std::size_t>(slotCount), PooledMemory::Contents::unspecified)
     {
-        for (int slot = 0; slot < bandsInFlight; ++slot) {
-            slots_.emplace_back(stride_ * bandRows, PooledMemory::Contents::unspecified);
-            if (!slots_.back()) throw std::bad_alloc();
-        }
-        // Without a thread, decoded band by band as next() asks.
-        decoder_.emplace([this] { decodeAll(); }, JoinedThread::WithoutThread::skip);
+        if (!slots) throw std::bad_alloc();
     }
-    ~BandQueue() { stop(); }
-    BandQueue(const BandQueue&) = delete;
-    BandQueue& operator=(const BandQueue&) = delete;
+    State(const State&) = delete;
+    State& operator=(const State&) = delete;
 
-    int bandCount() const { return bandCount_; }
-    int rowsOf(int band) const { return std::min(bandRows, height_ - band * bandRows); }
-    std::size_t stride() const { return stride_; }
+    int rowsOf(int band) const { return std::min(bandRows, size.height - band * bandRows); }
+    PixelRows rowsAt(int band) const
+    {
+        return {slots.data() + stride * bandRows * static_cast<std::size_t>(band % slotCount), static_cast<int>(stride),
+                size.width, rowsOf(band), 3};
+    }
+
+    // Decodes the band, adds it to the reduction and applies the effects; false after a fatal
+    // error. The last band also ends the file, whose rest must decode too, and lets the
+    // decoder's memory go before a next file's decoding takes its own.
+    bool decodeBand(int band)
+    {
+        if (band == 0) {
+            reader.emplace(jpeg);
+            const ImageSize read = reader->size();
+            if (!reader->started() || reader->inks() || read.width != size.width || read.height != size.height)
+                return false;
+        }
+        const PixelRows rows = rowsAt(band);
+        if (!reader->read(rows.pixels, rows.stride, rows.height)) return false;
+        const bool last = band + 1 == bandCount;
+        if (last && !reader->finish()) return false;
+        if (last) reader.reset();
+        for (int y = 0; y < rows.height; ++y) reduction.add(rows.row(y));
+        if (effects) {
+            copyThroughGains(rows, rows, effects->gains);
+            blendLayer(effects->layer, rows, band * bandRows);
+        }
+        return true;
+    }
+
+    // The line's task: every band, as the writer frees their slots, until the end or a cancel.
+    void decodeAll()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(starting);
+            if (cancelled) return;
+            running = true;
+        }
+        bool ok = true;
+        try {
+            for (int band = 0; band < bandCount && ok; ++band) {
+                handoff.waitUntil([&] { return band - consumed.load() < slotCount || cancelled.load(); });
+                if (cancelled) break;
+                ok = decodeBand(band);
+                if (ok) decoded = band + 1;
+                handoff.changed();
+            }
+        } catch (...) {
+            ok = false;
+        }
+        reader.reset();
+        if (!ok) failed = true;
+        running = false;
+        handoff.changed();
+    }
 
     // Band `band` (each asked for once, in order), or null when the decoding failed. The band
     // before it is handed back to the decoder.
     uint8_t* next(int band)
     {
-        uint8_t* slot = slots_[static_cast<std::size_t>(band % bandsInFlight)].data();
-        if (!decoder_->separate()) {
-            failed_ = failed_ || !decodeBand(band);
-            return failed_ ? nullptr : slot;
+        if (!onLine) {
+            try {
+                if (!decodeBand(band)) failed = true;
+            } catch (const std::exception&) {
+                failed = true;
+            }
+            if (!failed) decoded = band + 1;
+            return failed ? nullptr : rowsAt(band).pixels;
         }
-        std::unique_lock<std::mutex> lock(mutex_);
-        consumed_ = band;
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return decoded_ > band || failed_; });
-        return decoded_ > band ? slot : nullptr;
+        consumed = band;
+        handoff.changed();
+        handoff.waitUntil([&] { return decoded.load() > band || failed.load(); });
+        return decoded > band ? rowsAt(band).pixels : nullptr;
     }
 
-    // Ends the decoding where it is; whether it had met a fatal error by then.
-    bool stopFailed()
-    {
-        stop();
-        return failed_;
-    }
-
-private:
-    void stop()
+    void cancel()
     {
         {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            cancelled_ = true;
+            const std::lock_guard<std::mutex> lock(starting);
+            cancelled = true;
         }
-        changed_.notify_all();
-        if (!decoder_) return;
-        try {
-            decoder_->join();
-        } catch (const std::exception&) {
-            failed_ = true;
-        }
+        handoff.changed();
+        handoff.waitUntil([&] { return !running.load(); });
+        if (!onLine) reader.reset();
     }
 
-    // The last band also ends the file, whose rest must decode too.
-    bool decodeBand(int band)
-    {
-        uint8_t* slot = slots_[static_cast<std::size_t>(band % bandsInFlight)].data();
-        if (!reader_.read(slot, static_cast<int>(stride_), rowsOf(band))) return false;
-        return band + 1 < bandCount_ || reader_.finish();
-    }
+    ByteSpan jpeg;
+    ImageSize size;
+    std::size_t stride;
+    int bandCount;
+    std::optional<BandEffects> effects;
+    BoxReduction reduction;
+    int slotCount;
+    PooledMemory slots;  // slotCount bands, one after the other
+    std::optional<JpegRowReader> reader;
+    bool onLine = false;  // decoded by the line's task, not by the writer
 
-    void decodeAll()
-    {
-        for (int band = 0; band < bandCount_; ++band) {
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                changed_.wait(lock, [&] { return band - consumed_ < bandsInFlight || cancelled_; });
-                if (cancelled_) return;
-            }
-            const bool ok = decodeBand(band);
-            {
-                const std::lock_guard<std::mutex> lock(mutex_);
-                if (ok)
-                    decoded_ = band + 1;
-                else
-                    failed_ = true;
-            }
-            changed_.notify_all();
-            if (!ok) return;
-        }
-    }
-
-    JpegRowReader& reader_;
-    std::size_t stride_;
-    int height_;
-    int bandCount_;
-    std::vector<PooledMemory> slots_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    int decoded_ = 0;   // bands ready
-    int consumed_ = 0;  // the band the writer holds; those before it may be decoded over
-    bool failed_ = false;
-    bool cancelled_ = false;
-    std::optional<JoinedThread> decoder_;
+    Handoff handoff;
+    std::mutex starting;  // a cancel and the start of the line's task come one after the other
+    std::atomic<int> decoded{0};   // bands ready
+    std::atomic<int> consumed{0};  // the band the writer holds; those before it may be decoded over
+    std::atomic<bool> failed{false};
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> running{false};
 };
-
-// Every band from the queue into the sink and the pane copy's reduction; false when a band
-// could not be decoded or taken.
-bool runBands(BandQueue& bands, BandSink& sink, ImageSize size, BoxReduction& paneReduction)
-{
-    for (int band = 0; band < bands.bandCount(); ++band) {
-        uint8_t* pixels = bands.next(band);
-        if (pixels == nullptr) return false;
-        const PixelRows rows{pixels, static_cast<int>(bands.stride()), size.width, bands.rowsOf(band), 3};
-        for (int y = 0; y < rows.height; ++y) paneReduction.add(pixels + bands.stride() * y);
-        if (!sink.take(rows, band * bandRows)) return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 void BoxReduction::emitRow()
 {
     uint8_t* out = pixels_.data() + static_cast<std::size_t>(size_.width) * 3 * rowsDone_;
+    const uint16_t* column = columnSums_.data();
     for (int box = 0; box < size_.width; ++box) {
         const int columns = std::min(factor_, width_ - box * factor_);
         const float count = static_cast<float>(columns * rowsInBox_);
-        for (int c = 0; c < 3; ++c) out[box * 3 + c] = toByte(sums_[static_cast<std::size_t>(box) * 3 + c] / count);
+        for (int c = 0; c < 3; ++c) {
+            uint32_t sum = 0;
+            for (int x = 0; x < columns; ++x) sum += column[x * 3 + c];
+            out[box * 3 + c] = toByte(sum / count);
+        }
+        column += static_cast<std::ptrdiff_t>(columns) * 3;
     }
-    std::fill(sums_.begin(), sums_.end(), 0u);
+    std::fill(columnSums_.begin(), columnSums_.end(), uint16_t{0});
     rowsInBox_ = 0;
     ++rowsDone_;
 }
 
-JpegBandSink::JpegBandSink(ByteSink output, ImageSize size, const ColourGains& gains, const Layer& layer,
-                           const std::vector<uint8_t>& colourProfile)
-    : writer_(std::move(output), size.width, size.height, 3, colourProfile), gains_(gains), layer_(layer)
+JpegBandSink::JpegBandSink(ByteSink output, ImageSize size, const std::vector<uint8_t>& colourProfile)
+    : writer_(std::move(output), size.width, size.height, 3, colourProfile)
 {
 }
 
-bool JpegBandSink::take(const PixelRows& band, int firstRow)
+bool JpegBandSink::take(const PixelRows& band, int)
 {
-    copyThroughGains(band, band, gains_);
-    blendLayer(layer_, band, firstRow);
     return writer_.write(band.pixels, band.stride, band.height);
 }
 
-StreamedBands streamBands(JpegRowReader& reader, BandSink& sink, BoxReduction& reduction)
+BandStream::BandStream(ByteSpan jpeg, ImageSize size, ImageSize paneAtLeast, std::optional<BandEffects> effects,
+                       TaskLine& line)
+    : state_(std::make_shared<State>(jpeg, size, paneAtLeast, std::move(effects)))
 {
-    const ImageSize size = reader.size();
-    BandQueue bands(reader, size.width, size.height);
+    state_->onLine = line.post([state = state_] { state->decodeAll(); });
+}
+
+StreamedBands BandStream::writeTo(BandSink& sink)
+{
+    State& state = *state_;
     StreamedBands streamed;
-    streamed.taken = runBands(bands, sink, size, reduction);
-    streamed.decodingFailed = bands.stopFailed();
+    streamed.taken = true;
+    for (int band = 0; band < state.bandCount && streamed.taken; ++band) {
+        uint8_t* pixels = state.next(band);
+        const PixelRows rows = state.rowsAt(band);
+        streamed.taken = pixels != nullptr && sink.take(rows, band * bandRows);
+    }
+    cancel();
+    streamed.decodingFailed = state.failed;
     return streamed;
 }
+
+std::optional<BoxReduction> BandStream::takeReduction()
+{
+    cancel();
+    State& state = *state_;
+    if (state.failed || state.decoded < state.bandCount) return std::nullopt;
+    state.reduction.finish();
+    return std::move(state.reduction);
+}
+
+void BandStream::cancel() { state_->cancel(); }

@@ -1,15 +1,18 @@
 #pragma once
-// A JPEG converted a band of rows at a time: libjpeg decodes on a thread of its own while the
-// calling thread hands each band on, through the colour gains and the watermark's layer, to the
-// JPEG encoder (then no whole picture is ever held) or wherever a sink puts it.
+// A JPEG converted a band of rows at a time: libjpeg decodes, and the colour gains and the
+// watermark's layer are applied, on one thread while another hands each band on to the JPEG
+// encoder (then no whole picture is ever held) or wherever a sink puts it.
 #include "common/pixels.h"
 #include "core/blend.h"
 #include "core/jpeg_decoder.h"
 #include "core/jpeg_encoder.h"
 #include "core/resample.h"
+#include "common/task_line.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <vector>
 
 // The picture averaged over square boxes of `factor` pixels a side (those at the right and
@@ -22,25 +25,18 @@ public:
                                       picture.height / std::max(1, atLeast.height)),
                              1, largestFactor)),
           size_{(picture.width + factor_ - 1) / factor_, (picture.height + factor_ - 1) / factor_},
-          sums_(static_cast<std::size_t>(size_.width) * 3),
+          columnSums_(static_cast<std::size_t>(picture.width) * 3),
           pixels_(static_cast<std::size_t>(size_.width) * 3 * size_.height)
     {
     }
 
-    // Keeps a box's sum within 32 bits.
+    // Keeps a column's sum over a box's rows within 16 bits.
     static constexpr int largestFactor = 256;
 
     void add(const uint8_t* row)
     {
-        uint32_t* sum = sums_.data();
-        for (int x = 0; x < width_; x += factor_, sum += 3) {
-            const int count = std::min(factor_, width_ - x);
-            for (int i = 0; i < count; ++i, row += 3) {
-                sum[0] += row[0];
-                sum[1] += row[1];
-                sum[2] += row[2];
-            }
-        }
+        uint16_t* sum = columnSums_.data();
+        for (std::size_t i = 0; i < columnSums_.size(); ++i) sum[i] = static_cast<uint16_t>(sum[i] + row[i]);
         if (++rowsInBox_ == factor_) emitRow();
     }
 
@@ -59,13 +55,13 @@ private:
     int width_;
     int factor_;
     ImageSize size_;
-    std::vector<uint32_t> sums_;
+    std::vector<uint16_t> columnSums_;  // each byte of a row, summed over the box's rows so far
     std::vector<uint8_t> pixels_;
     int rowsInBox_ = 0;
     int rowsDone_ = 0;
 };
 
-// Where the finished rows of each band go.
+// Where the finished rows of each band go, on the thread that writes them.
 class BandSink {
 public:
     virtual ~BandSink() = default;
@@ -73,27 +69,54 @@ public:
     virtual bool take(const PixelRows& band, int firstRow) = 0;
 };
 
-// Each band through the gains and the layer in place, then to the encoder.
+// Each band, as it comes, to the JPEG encoder.
 class JpegBandSink : public BandSink {
 public:
-    JpegBandSink(ByteSink output, ImageSize size, const ColourGains& gains, const Layer& layer,
-                 const std::vector<uint8_t>& colourProfile);
+    JpegBandSink(ByteSink output, ImageSize size, const std::vector<uint8_t>& colourProfile);
     bool take(const PixelRows& band, int firstRow) override;
     bool finish() { return writer_.finish(); }
 
 private:
     JpegRowWriter writer_;
-    const ColourGains& gains_;
-    const Layer& layer_;
 };
 
-// How streaming every band ended: whether the sink took them all, and whether the decoding
+// What the decoding thread does to each band in place once the pane reduction has it, for a
+// writer that takes the rows as they are: the colour gains, then the watermark's layer.
+struct BandEffects {
+    ColourGains gains;
+    Layer layer;
+};
+
+// How writing every band ended: whether the sink took them all, and whether the decoding
 // met a fatal error (then nothing the sink made is to be kept).
 struct StreamedBands {
     bool taken = false;
     bool decodingFailed = false;
 };
 
-// Every band of `reader` (started, 3 bytes a pixel, no row read yet) into `sink` and `reduction`, in
-// order; the reader's rest is decoded with its last band. May throw std::bad_alloc before the first band.
-StreamedBands streamBands(JpegRowReader& reader, BandSink& sink, BoxReduction& reduction);
+// A JPEG of `size` (colour or grey, read as 3 bytes a pixel) decoded a band of rows at a time on
+// `line`, at most a few bands ahead of its writer: each band is added to the pane reduction and
+// then put through the effects, if any. The decoding begins once the tasks posted before it
+// have run, so a file's decoding follows the one before it while that one's last bands are
+// written; without a thread on the line, the writer decodes each band as it asks for it. The
+// file must outlive the stream.
+class BandStream {
+public:
+    // May throw std::bad_alloc.
+    BandStream(ByteSpan jpeg, ImageSize size, ImageSize paneAtLeast, std::optional<BandEffects> effects,
+               TaskLine& line);
+    ~BandStream() { cancel(); }
+    BandStream(const BandStream&) = delete;
+    BandStream& operator=(const BandStream&) = delete;
+
+    // Every band into the sink, in order; the decoding has ended when it returns. Once.
+    StreamedBands writeTo(BandSink& sink);
+    // The pane reduction of the whole picture, once every band was decoded; once.
+    std::optional<BoxReduction> takeReduction();
+    // Ends the decoding where it is: it touches the file no more once this returns.
+    void cancel();
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+};

@@ -1,11 +1,12 @@
-// The size-kept conversion in memory: a JPEG decoded in bands on a thread of its own, each band
-// through the gains and the layer into the JPEG encoder, the pane copy reduced on the way. The
-// reduction must be that of the rows a plain decoding gives.
+// The size-kept conversion in memory: a JPEG decoded in bands on a line of its own, each band
+// reduced for the panes and through the gains and the layer there, then into the JPEG encoder.
+// The reduction must be that of the rows a plain decoding gives.
 #include "core/band_stream.h"
 #include "fuzz/fuzzing.h"
 
 #include <cstdint>
 #include <new>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -57,34 +58,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     const ImageSize picture = reader.size();
     if (!reader.started() || reader.inks() || !worthDecoding(file, picture)) return 0;
 
-    ColourGains gains;
-    gains.gain[0] = 0.8f;
-    gains.gain[2] = 1.25f;
-    gains.offset[1] = 12.0f;
+    BandEffects effects;
+    effects.gains.gain[0] = 0.8f;
+    effects.gains.gain[2] = 1.25f;
+    effects.gains.offset[1] = 12.0f;
+    effects.layer = watermark();
     std::vector<uint8_t> output;
     JpegBandSink sink(
         [&output](const uint8_t* bytes, std::size_t count) {
             output.insert(output.end(), bytes, bytes + count);
             return true;
         },
-        picture, gains, watermark(), {});
+        picture, {});
     constexpr ImageSize paneSize{40, 30};
-    BoxReduction streamed(picture, paneSize);
     StreamedBands bands;
+    std::optional<BoxReduction> streamed;
     try {
-        bands = streamBands(reader, sink, streamed);
+        TaskLine line;
+        BandStream stream(file, picture, paneSize, effects, line);
+        bands = stream.writeTo(sink);
+        streamed = stream.takeReduction();
     } catch (const std::bad_alloc&) {
         return 0;
     }
     const bool written = bands.taken && !bands.decodingFailed && sink.finish();
-    if (!bands.decodingFailed) streamed.finish();
+    if (!bands.decodingFailed && !streamed) mismatch("a stream decoded whole gave no pane reduction");
 
     BoxReduction plain(picture, paneSize);
     const bool decoded = plainReduction(file, picture, plain);
     if (decoded == bands.decodingFailed) mismatch("the streamed decoding failed where a plain one did not, or the other way");
     if (!decoded) return 0;
     if (!bands.taken || !written) mismatch("the encoder refused a picture that decoded");
-    if (streamed.pixels() != plain.pixels()) mismatch("the streamed pane copy differs from a plain decoding's");
+    if (streamed->pixels() != plain.pixels()) mismatch("the streamed pane copy differs from a plain decoding's");
     const JpegHeader header = jpegHeader(output);
     if (header.size.width != picture.width || header.size.height != picture.height || header.inks)
         mismatch("the streamed JPEG is not of the picture's size");

@@ -1,4 +1,4 @@
-// The core's threaded paths, run under ThreadSanitizer: the split decoding, the band stream, the
+// The core's threaded paths, run under ThreadSanitizer: the split decoding, the band streams, the
 // resampling spread over processors and the memory pool. Each result is also compared with the
 // same work done on one thread. Exits non-zero on any difference; TSan ends it on any race.
 #include <cstdio>
@@ -7,6 +7,7 @@
 
 #include "common/joined_thread.h"
 #include "common/pooled_memory.h"
+#include "common/task_line.h"
 #include "core/band_stream.h"
 #include "core/cut_blocks.h"
 #include "core/resample.h"
@@ -17,6 +18,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -74,21 +77,29 @@ struct PictureSink : BandSink {
     std::vector<uint8_t> pixels;
 };
 
+// Files streamed one after another on one line, as a conversion does: each next stream is made
+// before the one before it is written, so its decoding begins while that one's last bands are
+// taken; one made ahead is dropped unwritten, as when the settings change before its turn.
 void streamedBands(const Bytes& file)
 {
     const std::vector<uint8_t> expected = plainRows(file);
+    const ImageSize size = JpegRowReader(file).size();
     std::vector<uint8_t> firstReduction;
-    for (int run = 0; run < 2; ++run) {
-        JpegRowReader reader(file);
-        PictureSink sink(reader.size());
-        BoxReduction reduction(reader.size(), {160, 120});
-        const StreamedBands streamed = streamBands(reader, sink, reduction);
-        reduction.finish();
-        if (run == 0) firstReduction = reduction.pixels();
-        check(streamed.taken && !streamed.decodingFailed && sink.pixels == expected &&
-                  reduction.pixels() == firstReduction,
-              "bands streamed from a thread of their own are the plain decoding's rows");
+    bool same = true;
+    TaskLine line;
+    auto next = std::make_unique<BandStream>(file, size, ImageSize{160, 120}, std::nullopt, line);
+    for (int run = 0; run < 3; ++run) {
+        std::unique_ptr<BandStream> current = std::move(next);
+        next = std::make_unique<BandStream>(file, size, ImageSize{160, 120}, std::nullopt, line);
+        if (run == 1) next = std::make_unique<BandStream>(file, size, ImageSize{160, 120}, std::nullopt, line);
+        PictureSink sink(size);
+        const StreamedBands streamed = current->writeTo(sink);
+        const std::optional<BoxReduction> reduction = current->takeReduction();
+        if (run == 0 && reduction) firstReduction = reduction->pixels();
+        same = same && streamed.taken && !streamed.decodingFailed && sink.pixels == expected && reduction &&
+               reduction->pixels() == firstReduction;
     }
+    check(same, "bands streamed file after file on one line are the plain decoding's rows");
 }
 
 void spreadResampling()

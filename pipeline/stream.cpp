@@ -6,7 +6,6 @@
 #include "pipeline/render.h"
 
 #include <cstring>
-#include <exception>
 #include <string_view>
 
 using namespace imaging;
@@ -20,12 +19,23 @@ struct Resolution {
 };
 Resolution newBitmapResolution()
 {
-    Resolution resolution;
-    GdiBitmap probe;
-    if (!probe.track(createBitmap(1, 1, PixelFormat32bppARGB, probe))) return resolution;
-    GdipGetImageHorizontalResolution(probe.get(), &resolution.x);
-    GdipGetImageVerticalResolution(probe.get(), &resolution.y);
-    return resolution;
+    static const Resolution probed = [] {
+        Resolution resolution;
+        GdiBitmap probe;
+        if (!probe.track(createBitmap(1, 1, PixelFormat32bppARGB, probe))) return resolution;
+        GdipGetImageHorizontalResolution(probe.get(), &resolution.x);
+        GdipGetImageVerticalResolution(probe.get(), &resolution.y);
+        return resolution;
+    }();
+    return probed;
+}
+
+bool writesJpeg(std::string_view subtype) { return subtype == "jpeg"; }
+
+BandEffects effectsFor(ImageSize size, const WatermarkSettings& settings)
+{
+    const Resolution resolution = newBitmapResolution();
+    return {colourGainsFor(settings), watermarkLayer(size, resolution.x, resolution.y, settings, 1.0, watermarkFontFamily)};
 }
 
 // Each band through the gains into the locked 32-bit target, then the layer over it there.
@@ -53,7 +63,8 @@ private:
     const Layer& layer_;
 };
 
-// The reduction as a new 24-bit bitmap (empty when it cannot be made).
+}  // namespace
+
 GdiBitmap bitmapOf(const BoxReduction& reduction)
 {
     const ImageSize size = reduction.size();
@@ -68,28 +79,36 @@ GdiBitmap bitmapOf(const BoxReduction& reduction)
     return result;
 }
 
-}  // namespace
-
-StreamedConversion convertStreamed(const SourceFile& source, const char* outputPath, const char* subtype,
-                                   const WatermarkSettings& settings, ImageSize (*paneSize)(ImageSize picture))
+bool streamable(const SourceFacts& facts, const WatermarkSettings& settings)
 {
-    if (settings.keepSourceSize == 0 || source.facts.kind != SourceKind::jpeg || source.facts.turned() ||
-        source.facts.header.inks)
-        return {};
-    JpegRowReader reader(source.bytes);
-    const ImageSize size = reader.size();
-    if (!reader.started() || size.width <= 0 || size.height <= 0) return {};
+    const ImageSize size = facts.header.size;
+    return settings.keepSourceSize != 0 && facts.kind == SourceKind::jpeg && !facts.turned() && !facts.header.inks &&
+           size.width > 0 && size.height > 0;
+}
 
-    const ColourGains gains = colourGainsFor(settings);
-    const Resolution resolution = newBitmapResolution();
-    const Layer layer = watermarkLayer(size, resolution.x, resolution.y, settings, 1.0, watermarkFontFamily);
-    BoxReduction paneReduction(size, paneSize(size));
+StreamedFile::StreamedFile(SourceFile source, const WatermarkSettings& settings, const char* subtype, TaskLine& line,
+                           ImageSize (*paneSize)(ImageSize picture))
+    : source_(std::move(source)), settings_(settings), subtype_(subtype),
+      effects_(effectsFor(source_.facts.header.size, settings)),
+      bands_(source_.bytes, source_.facts.header.size, paneSize(source_.facts.header.size),
+             writesJpeg(subtype_) ? std::optional<BandEffects>(effects_) : std::nullopt, line)
+{
+}
+
+bool StreamedFile::beganFor(const WatermarkSettings& settings, const char* subtype) const
+{
+    return std::memcmp(&settings, &settings_, sizeof settings) == 0 && subtype_ == subtype;
+}
+
+StreamedConversion StreamedFile::writeTo(const char* outputPath)
+{
+    const ImageSize size = source_.facts.header.size;
     bool decodingFailed = false;
     const bool written = [&] {
-        if (std::string_view(subtype) == "jpeg") {
+        if (writesJpeg(subtype_)) {
             return saveThroughTemporary(outputPath, [&](const char* temporary) {
-                JpegBandSink sink(fileSink(temporary), size, gains, layer, source.facts.colourProfile);
-                const StreamedBands streamed = streamBands(reader, sink, paneReduction);
+                JpegBandSink sink(fileSink(temporary), size, source_.facts.colourProfile);
+                const StreamedBands streamed = bands_.writeTo(sink);
                 decodingFailed = streamed.decodingFailed;
                 return streamed.taken && !decodingFailed && sink.finish();
             });
@@ -98,15 +117,20 @@ StreamedConversion convertStreamed(const SourceFile& source, const char* outputP
         // A target that cannot be had fails on either path.
         if (!target.track(createBitmap(size.width, size.height, PixelFormat32bppARGB, target))) return false;
         {
-            BitmapSink sink(target.get(), size, gains, layer);
+            BitmapSink sink(target.get(), size, effects_.gains, effects_.layer);
             if (!sink) return false;
-            const StreamedBands streamed = streamBands(reader, sink, paneReduction);
+            const StreamedBands streamed = bands_.writeTo(sink);
             decodingFailed = streamed.decodingFailed;
             if (!streamed.taken || decodingFailed) return false;
         }
-        return saveImage(target.get(), outputPath, subtype, source.facts.colourProfile);
+        return saveImage(target.get(), outputPath, subtype_.c_str(), source_.facts.colourProfile);
     }();
     if (decodingFailed) return {};
-    paneReduction.finish();
-    return {written ? StreamOutcome::written : StreamOutcome::failed, size, bitmapOf(paneReduction)};
+    return {written ? StreamOutcome::written : StreamOutcome::failed, size, bands_.takeReduction()};
+}
+
+SourceFile StreamedFile::takeSource()
+{
+    bands_.cancel();
+    return std::move(source_);
 }

@@ -1,29 +1,61 @@
 #pragma once
-// A JPEG converted with its size kept, a band of rows at a time: libjpeg decodes on a thread of
-// its own while the calling thread puts each band through the colour gains and the watermark's
-// layer and hands it on, to the JPEG encoder (then no whole picture is ever held) or into the
-// target bitmap that GDI+ encodes for any other format. The file comes out as the whole-picture
-// path (decode, renderWatermarked, saveImage) makes it.
+// A JPEG converted with its size kept, a band of rows at a time: libjpeg decodes on a line of
+// its own, where each band is also reduced for the panes and, for a JPEG target, put through the
+// colour gains and the watermark's layer, while the writing thread hands each band on to the JPEG
+// encoder (then no whole picture is ever held) or, through the gains and the layer, into the target
+// bitmap that GDI+ encodes for any other format. The file comes out as the whole-picture path
+// (decode, renderWatermarked, saveImage) makes it.
 #include "common/imaging.h"
+#include "common/task_line.h"
+#include "core/band_stream.h"
 #include "pipeline/source_file.h"
 #include "settings/settings.h"
 
+#include <optional>
+#include <string>
+
+// Whether a source goes the streamed way with these settings: a JPEG of colour or grey, stored
+// upright, converted with its size kept.
+bool streamable(const SourceFacts& facts, const WatermarkSettings& settings);
+
 // `notStreamed`: nothing was written, and the file goes the whole-picture way, which also
-// tries GDI+: the size is not kept, the picture needs a turn, holds inks (CMYK), or libjpeg
-// refuses or fails to decode it.
+// tries GDI+: libjpeg refused or failed to decode it.
 enum class StreamOutcome { notStreamed, written, failed };
 
-// What a streamed conversion did, the picture's size, and unless notStreamed its `paneCopy`: the
-// picture averaged over square boxes of whole pixels, as large as they can be while each side
-// keeps at least paneSize(picture size) pixels (24-bit; empty when it cannot be made).
+// What a streamed conversion did, the picture's size, and once every band was decoded, its
+// `paneReduction`: the picture averaged over square boxes of whole pixels, as large as they can be
+// while each side keeps at least paneSize(picture size) pixels.
 struct StreamedConversion {
     StreamOutcome outcome = StreamOutcome::notStreamed;
     imaging::ImageSize size;
-    imaging::GdiBitmap paneCopy;
+    std::optional<BoxReduction> paneReduction;
 };
 
-// Converts the JPEG `source` into outputPath as image/<subtype>, replacing a file there only
-// once the new one is whole.
-StreamedConversion convertStreamed(const SourceFile& source, const char* outputPath, const char* subtype,
-                                   const WatermarkSettings& settings,
-                                   imaging::ImageSize (*paneSize)(imaging::ImageSize picture));
+// The reduction as a new 24-bit bitmap (empty when it cannot be made).
+imaging::GdiBitmap bitmapOf(const BoxReduction& reduction);
+
+// A streamable source on its way to image/<subtype> with `settings`: its decoding is posted on
+// the line as soon as it is made, and waits there for the files before it.
+class StreamedFile {
+public:
+    // May throw std::bad_alloc.
+    StreamedFile(SourceFile source, const WatermarkSettings& settings, const char* subtype, TaskLine& line,
+                 imaging::ImageSize (*paneSize)(imaging::ImageSize picture));
+    StreamedFile(const StreamedFile&) = delete;
+    StreamedFile& operator=(const StreamedFile&) = delete;
+
+    // Whether these settings and subtype make the conversion it was begun for.
+    bool beganFor(const WatermarkSettings& settings, const char* subtype) const;
+    // Writes the file into outputPath, replacing a file there only once the new one is whole. Once.
+    StreamedConversion writeTo(const char* outputPath);
+    // The source back, for another way; its decoding has ended.
+    SourceFile takeSource();
+
+private:
+    SourceFile source_;
+    WatermarkSettings settings_;
+    std::string subtype_;
+    BandEffects effects_;
+    // Last: ended before the file it decodes goes.
+    BandStream bands_;
+};

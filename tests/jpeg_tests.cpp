@@ -212,11 +212,13 @@ TEST(Jpeg, StreamedConversionsComeOutAsTheWholePictureOnes)
         const std::string streamed = directory.file(std::string("streamed.") + subtype);
         const std::string whole = directory.file(std::string("whole.") + subtype);
         const auto atLeast = [](ImageSize) { return ImageSize{40, 30}; };
-        const StreamedConversion conversion = convertStreamed(openSource(source.c_str()), streamed.c_str(), subtype, settings, atLeast);
-        const GdiBitmap& paneCopy = conversion.paneCopy;
+        TaskLine line;
+        StreamedFile file(openSource(source.c_str()), settings, subtype, line, atLeast);
+        const StreamedConversion conversion = file.writeTo(streamed.c_str());
         ASSERT_EQ(conversion.outcome, StreamOutcome::written);
-        EXPECT_EQ(imageSize(paneCopy.get()).width, 50) << "boxes of 3 pixels";
-        EXPECT_EQ(imageSize(paneCopy.get()).height, 34);
+        ASSERT_TRUE(conversion.paneReduction);
+        EXPECT_EQ(conversion.paneReduction->size().width, 50) << "boxes of 3 pixels";
+        EXPECT_EQ(conversion.paneReduction->size().height, 34);
 
         UprightDecoding decoding = decodeUpright(openSource(source.c_str()));
         ASSERT_EQ(decoding.outcome, DecodeOutcome::decoded);
@@ -238,10 +240,7 @@ TEST(Jpeg, StreamedConversionsComeOutAsTheWholePictureOnes)
 
     WatermarkSettings fixedSize = settings;
     fixedSize.keepSourceSize = 0;
-    fixedSize.targetWidth = fixedSize.targetHeight = 50;
-    EXPECT_EQ(convertStreamed(openSource(source.c_str()), directory.file("fixed.jpg").c_str(), "jpeg", fixedSize, [](ImageSize picture) { return picture; }).outcome,
-              StreamOutcome::notStreamed);
-    EXPECT_FALSE(fileExists(directory.file("fixed.jpg")));
+    EXPECT_FALSE(streamable(openSource(source.c_str()).facts, fixedSize));
 }
 
 // Where the kept region's edges cut through blocks, a reduced decoding's pixels are the means of

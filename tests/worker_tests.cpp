@@ -66,12 +66,12 @@ protected:
         return directory.file(name.empty() ? "converted" : "converted\\" + name);
     }
 
-    void writePictures(int count)
+    void writePictures(int count, const char* subtype = "png")
     {
         for (int index = 0; index < count; ++index) {
             char name[16];
-            std::snprintf(name, sizeof name, "p%02d.png", index);
-            writePicture(directory.file(name), colourOf(index));
+            std::snprintf(name, sizeof name, "p%02d.%s", index, subtype);
+            writePicture(directory.file(name), colourOf(index), subtype);
         }
     }
 
@@ -236,34 +236,45 @@ TEST_F(Worker, StopBeforeTheFirstFileConvertsNothing)
     EXPECT_FALSE(sawStatus("正在转换第1个图片文件"));
 }
 
+// JPEGs are streamed, each next one readied while the one before is written: one readied before
+// the change starts again with the new settings.
 TEST_F(Worker, SettingsChangedDuringAConversionReachTheLaterPictures)
 {
-    writePictures(5);
     TempDir otherSource;
     writePicture(otherSource.file("other.png"), colourOf(9));
     waitForFirstPreview();
-    dialog.onStatusText = [&](const std::string& text) {
-        if (text != "正在转换第3个图片文件") return;
-        setRedAdjust(-50);
-        setSourcePath(otherSource.path().c_str());
-    };
-    pressStart();
-    answer(doneTitle, IDNO);
+    for (const char* subtype : {"png", "jpeg"}) {
+        SCOPED_TRACE(subtype);
+        TempDir sources;
+        setSourcePath(sources.path().c_str());
+        setRedAdjust(0);
+        for (int index = 0; index < 5; ++index)
+            writePicture(sources.file("p0" + std::to_string(index) + "." + subtype), colourOf(index), subtype);
+        dialog.onStatusText = [&](const std::string& text) {
+            if (text != "正在转换第3个图片文件") return;
+            setRedAdjust(-50);
+            setSourcePath(otherSource.path().c_str());
+        };
+        pressStart();
+        answer(doneTitle, IDNO);
+        dialog.onStatusText = nullptr;
 
-    const std::vector<std::string> written = filesIn(converted());
-    ASSERT_EQ(written.size(), 5u);
-    std::map<std::string, int> numberOf;
-    for (int number = 1; number <= 5; ++number) {
-        const std::string entry = sourceEntry(number - 1);
-        numberOf[entry.substr(entry.size() - 7)] = number;
+        const std::vector<std::string> written = filesIn(sources.file("converted"));
+        ASSERT_EQ(written.size(), 5u);
+        std::map<std::string, int> numberOf;
+        for (int number = 1; number <= 5; ++number) {
+            const std::string entry = sourceEntry(number - 1);
+            numberOf[entry.substr(entry.size() - std::strlen(subtype) - 4)] = number;
+        }
+        for (const std::string& name : written) {
+            SCOPED_TRACE(name);
+            const int red = static_cast<int>(channels(colourOf(std::stoi(name.substr(1, 2)))).red);
+            const int expectedRed = numberOf[name] < 3 ? red : red / 2;
+            EXPECT_NEAR(channels(firstPixelOf(sources.file("converted\\" + name))).red, expectedRed, 3);
+        }
+        EXPECT_FALSE(fileExists(otherSource.file("converted")));
+        ASSERT_TRUE(waitFor([&] { return isRunning() == 0; }));
     }
-    for (const std::string& name : written) {
-        SCOPED_TRACE(name);
-        const int red = static_cast<int>(channels(colourOf(std::stoi(name.substr(1, 2)))).red);
-        const int expectedRed = numberOf[name] < 3 ? red : red / 2;
-        EXPECT_NEAR(channels(firstPixelOf(converted(name))).red, expectedRed, 2);
-    }
-    EXPECT_FALSE(fileExists(otherSource.file("converted")));
 }
 
 TEST_F(Worker, RequestsBeforeTheWorkerWakesRunOneJobOfTheLastKind)

@@ -118,7 +118,7 @@ int timeConversions(const char* program, const char* folder, int runs)
 {
     RunningProgram running(program, folder);
     HWND dialog = running.started() ? waitForMainDialog(running.id()) : nullptr;
-    if (dialog == nullptr || !waitForPreview(dialog)) {
+    if (dialog == nullptr || !waitForPreview(dialog, generousWait, 0.2)) {
         std::fprintf(stderr, "inkveil_driver: the program showed no preview\n");
         return 1;
     }

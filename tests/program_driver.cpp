@@ -209,14 +209,14 @@ bool closeColours(uint32_t a, uint32_t b, int tolerance)
     return true;
 }
 
-bool showsPicture(const ScreenArea& area)
+bool showsPicture(const ScreenArea& area, double share)
 {
     if (area.pixels.empty()) return false;
     const uint32_t face = rgbOf(GetSysColor(COLOR_BTNFACE));
     const auto plain = std::count_if(area.pixels.begin(), area.pixels.end(), [&](uint32_t colour) {
         return closeColours(colour, 0xFFFFFF, 8) || closeColours(colour, face, 8);
     });
-    return static_cast<std::size_t>(plain) * 2 < area.pixels.size();
+    return static_cast<double>(area.pixels.size() - static_cast<std::size_t>(plain)) > share * area.pixels.size();
 }
 
 ScreenArea sourcePaneOnScreen(HWND dialog)
@@ -229,14 +229,14 @@ ScreenArea targetPaneOnScreen(HWND dialog)
     return readClientArea(dialog, targetPane.x, targetPane.y, paneWidth, paneHeight);
 }
 
-bool previewShown(HWND dialog)
+bool previewShown(HWND dialog, double share)
 {
-    return showsPicture(sourcePaneOnScreen(dialog)) && showsPicture(targetPaneOnScreen(dialog));
+    return showsPicture(sourcePaneOnScreen(dialog), share) && showsPicture(targetPaneOnScreen(dialog), share);
 }
 
-bool waitForPreview(HWND dialog, DWORD milliseconds)
+bool waitForPreview(HWND dialog, DWORD milliseconds, double share)
 {
-    return waitUntil([&] { return previewShown(dialog); }, milliseconds);
+    return waitUntil([&] { return previewShown(dialog, share); }, milliseconds);
 }
 
 bool closeDialog(HWND dialog, DWORD milliseconds)

@@ -72,13 +72,14 @@ ScreenArea readClientArea(HWND dialog, int x, int y, int width, int height);
 
 // Whether every channel of `a` lies within `tolerance` of that of `b`.
 bool closeColours(uint32_t a, uint32_t b, int tolerance);
-// Whether most of the area shows a picture rather than white or the dialog's own face colour.
-bool showsPicture(const ScreenArea& area);
+// Whether more than `share` of the area shows a picture rather than white or the dialog's own
+// face colour; a panorama fills a third of its pane.
+bool showsPicture(const ScreenArea& area, double share = 0.5);
 ScreenArea sourcePaneOnScreen(HWND dialog);
 ScreenArea targetPaneOnScreen(HWND dialog);
 // Both preview panes show a picture.
-bool previewShown(HWND dialog);
-bool waitForPreview(HWND dialog, DWORD milliseconds = generousWait);
+bool previewShown(HWND dialog, double share = 0.5);
+bool waitForPreview(HWND dialog, DWORD milliseconds = generousWait, double share = 0.5);
 
 // Posts Cancel, as Esc or the close box would, and waits until the window is gone.
 bool closeDialog(HWND dialog, DWORD milliseconds = generousWait);

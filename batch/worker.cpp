@@ -461,14 +461,20 @@ ConversionCounts convertEach(int ticket, TaskLine& decodingLine, StreamedPanes& 
     return counts;
 }
 
-void reportCompletion(const std::string& directory, const ConversionCounts& counts)
+// `leftOut`: files the list had no room for.
+void reportCompletion(const std::string& directory, const ConversionCounts& counts, int leftOut)
 {
     const std::string lookThere = "是否转到“" + directory + "”目录查看";
     std::string question;
-    if (counts.left > 0) {
-        question = "转换已停止，已转换" + std::to_string(counts.written) + "个图片文件";
+    if (counts.left > 0 || leftOut > 0) {
+        question = std::string(counts.left > 0 ? "转换已停止" : "转换完成") + "，已转换" +
+                   std::to_string(counts.written) + "个图片文件";
         if (counts.failed > 0) question += "，有" + std::to_string(counts.failed) + "个没有转换成功";
-        question += "，还有" + std::to_string(counts.left) + "个没有转换，" + lookThere;
+        if (counts.left > 0) question += "，还有" + std::to_string(counts.left) + "个没有转换";
+        if (leftOut > 0)
+            question += "，有" + std::to_string(leftOut) + "个超出" + std::to_string(sourceListCapacity) +
+                        "个的上限没有转换";
+        question += "，" + lookThere;
     } else if (counts.failed > 0) {
         question = "转换完成，但有" + std::to_string(counts.failed) + "个图片文件没有转换成功，" + lookThere;
     } else {
@@ -503,7 +509,7 @@ void runConversion(int ticket, TaskLine& decodingLine, StreamedPanes& panes)
     const ConversionCounts counts = convertEach(ticket, decodingLine, panes);
     panes.hurry();
     setStatusText("转换完毕！");
-    reportCompletion(directory, counts);
+    reportCompletion(directory, counts, sourcesLeftOut());
     announceConversionEnded();
     if (!quitting) requestJob(1, 0);
 }
@@ -539,7 +545,13 @@ void rescanSources()
         setStatusText(("正在目录" + directory + "中查找图片文件...").c_str());
     });
     const char* verb = found.searchedDirectory ? "找到" : "有";
-    setStatusText((verb + std::to_string(found.count) + "个待转换文件").c_str());
+    if (found.leftOut == 0) {
+        setStatusText((verb + std::to_string(found.count) + "个待转换文件").c_str());
+        return;
+    }
+    setStatusText(("找到" + std::to_string(found.count + found.leftOut) + "个图片文件，只转换前" +
+                   std::to_string(found.count) + "个，其余" + std::to_string(found.leftOut) + "个不会转换")
+                      .c_str());
 }
 
 void startWorker()

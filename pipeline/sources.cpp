@@ -11,6 +11,8 @@
 namespace {
 
 SourceList sources;
+// Files a directory search found after the list was full.
+int leftOut = 0;
 
 constexpr char sourceExtensions[][10] = {"jpg", "jpeg", "gif", "png", "bmp", "tiff"};
 
@@ -21,17 +23,21 @@ void addEntry(const std::string& path)
 
 bool full() { return sources.count >= sourceListCapacity; }
 
+// Lists the matching files while there is room, and counts those beyond it.
 void searchDirectory(const std::string& directory)
 {
     for (const char* extension : sourceExtensions) {
-        if (full()) break;
         WIN32_FIND_DATAA found;
         const std::string pattern = directory + "\\*." + extension;
         SearchHandle search(FindFirstFileA(pattern.c_str(), &found));
         if (!search) continue;
         do {
-            if (hasExtension(found.cFileName, extension)) addEntry(directory + "\\" + found.cFileName);
-        } while (!full() && FindNextFileA(search.get(), &found));
+            if (!hasExtension(found.cFileName, extension)) continue;
+            if (full())
+                ++leftOut;
+            else
+                addEntry(directory + "\\" + found.cFileName);
+        } while (FindNextFileA(search.get(), &found));
     }
 }
 
@@ -40,13 +46,14 @@ void searchDirectory(const std::string& directory)
 ScanReport scanSources(const std::function<void(const std::string& directory)>& searching)
 {
     sources.count = 0;
+    leftOut = 0;
     // One copy, so that the report, the patterns and the entries name the same path.
     const WatermarkSettings settings = copySettings();
     const std::string path(fieldText(settings.sourcePath));
     if (GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
         if (searching) searching(path);
         searchDirectory(path);
-        return {true, path, sources.count};
+        return {true, path, sources.count, leftOut};
     }
     addEntry(path);
     return {false, "", sources.count};
@@ -62,5 +69,7 @@ bool hasExtension(std::string_view name, std::string_view extension)
 }
 
 int sourceCount() { return sources.count; }
+
+int sourcesLeftOut() { return leftOut; }
 
 const char* sourceEntry(int index) { return sources.entries[index]; }

@@ -16,11 +16,13 @@ struct SourceList {
 };
 
 // What a scan found: whether it searched a directory (an empty path, or one that cannot be
-// queried, is searched as one), which one, and how many files it listed.
+// queried, is searched as one), which one, how many files it listed, and how many more it
+// found once the list was full.
 struct ScanReport {
     bool searchedDirectory = false;
     std::string directory;
     int count = 0;
+    int leftOut = 0;
 };
 
 // Rebuilds the list from sourcePath, telling `searching` the directory before it searches one.
@@ -35,6 +37,8 @@ ScanReport scanSources(const std::function<void(const std::string& directory)>& 
 bool hasExtension(std::string_view name, std::string_view extension);
 
 int sourceCount();
+// The files the last scan found beyond the list's room.
+int sourcesLeftOut();
 
 // Entry `index`, 0 <= index < sourceCount(), NUL-terminated.
 const char* sourceEntry(int index);

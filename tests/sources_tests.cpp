@@ -118,7 +118,8 @@ TEST_F(SourceScan, KeepsTheFirstHundredJpegs)
     ASSERT_EQ(entries.size(), 100u);
     EXPECT_EQ(std::set<std::string>(entries.begin(), entries.end()).size(), 100u);
     for (const std::string& entry : entries) EXPECT_EQ(entry.substr(entry.size() - 4), ".jpg") << entry;
-    EXPECT_EQ(dialog.statusTexts().back(), found(100));
+    EXPECT_EQ(dialog.statusTexts().back(), "找到150个图片文件，只转换前100个，其余50个不会转换");
+    EXPECT_EQ(sourcesLeftOut(), 50);
 }
 
 TEST_F(SourceScan, FillsUpWithTheFirstPngsInEnumerationOrder)
@@ -133,7 +134,7 @@ TEST_F(SourceScan, FillsUpWithTheFirstPngsInEnumerationOrder)
     ASSERT_EQ(pngs.size(), 50u);
     for (std::size_t at = 0; at < 80; ++at) EXPECT_EQ(entries[at], directory.file(jpegs[at])) << at;
     for (std::size_t at = 0; at < 20; ++at) EXPECT_EQ(entries[80 + at], directory.file(pngs[at])) << at;
-    EXPECT_EQ(dialog.statusTexts().back(), found(100));
+    EXPECT_EQ(dialog.statusTexts().back(), "找到130个图片文件，只转换前100个，其余30个不会转换");
 }
 
 TEST_F(SourceScan, AFileIsTheOneEntryWhateverItHolds)

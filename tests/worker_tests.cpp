@@ -277,6 +277,17 @@ TEST_F(Worker, SettingsChangedDuringAConversionReachTheLaterPictures)
     }
 }
 
+TEST_F(Worker, AFolderBeyondTheListsRoomSaysWhatIsLeftOut)
+{
+    writePictures(105, "jpeg");
+    waitForFirstPreview();
+    EXPECT_TRUE(sawStatus("找到105个图片文件，只转换前100个，其余5个不会转换"));
+    pressStart();
+    EXPECT_EQ(answer(doneTitle, IDNO),
+              "转换完成，已转换100个图片文件，有5个超出100个的上限没有转换，是否转到“" + converted() + "”目录查看");
+    EXPECT_EQ(filesIn(converted()).size(), 100u);
+}
+
 TEST_F(Worker, RequestsBeforeTheWorkerWakesRunOneJobOfTheLastKind)
 {
     struct CollapseCase {

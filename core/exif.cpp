@@ -38,7 +38,12 @@ struct TiffBlock {
 int exifOrientation(const uint8_t* contents, std::size_t size)
 {
     if (size < sizeof exifHeader || std::memcmp(contents, exifHeader, sizeof exifHeader) != 0) return 0;
-    TiffBlock tiff{contents + sizeof exifHeader, size - sizeof exifHeader, false};
+    return tiffOrientation(contents + sizeof exifHeader, size - sizeof exifHeader);
+}
+
+int tiffOrientation(const uint8_t* block, std::size_t size)
+{
+    TiffBlock tiff{block, size, false};
     if (!tiff.holds(0, 8)) return 0;
     if (tiff.bytes[0] == 'M' && tiff.bytes[1] == 'M')
         tiff.bigEndian = true;

@@ -9,6 +9,8 @@
 // length), in either byte order: 1 to 8, or 0 when there is none or the block is malformed
 // or cut short. Never reads outside the `size` bytes.
 int exifOrientation(const uint8_t* contents, std::size_t size);
+// The same of the TIFF block alone (from its "II" or "MM"), as a WebP's EXIF chunk holds it.
+int tiffOrientation(const uint8_t* block, std::size_t size);
 
 // The Orientation in the APP1 "Exif" segment among the application segments that open a
 // JPEG file held in memory; 0 for any other file, no such segment, or one the file does

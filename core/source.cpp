@@ -1,6 +1,7 @@
 #include "core/source.h"
 
 #include "core/exif.h"
+#include "core/webp.h"
 
 #include <new>
 #include <utility>
@@ -21,10 +22,18 @@ SourceFacts sourceFacts(ByteSpan file)
         facts.orientation = jpegOrientation(file);
     } else if (isPng(file)) {
         facts.kind = SourceKind::png;
+    } else if (isWebp(file)) {
+        facts.kind = SourceKind::webp;
     }
     try {
         if (facts.kind == SourceKind::jpeg) facts.colourProfile = forRgbOutputs(jpegColourProfile(file));
         if (facts.kind == SourceKind::png) facts.colourProfile = forRgbOutputs(pngColourProfile(file));
+        if (facts.kind == SourceKind::webp) {
+            WebpFacts webp = webpFacts(file);
+            facts.header.size = webp.size;
+            facts.orientation = webp.orientation;
+            facts.colourProfile = std::move(webp.colourProfile);
+        }
     } catch (const std::bad_alloc&) {
         // Short of memory for the profile: the picture goes without one.
     }

@@ -6,17 +6,18 @@
 #include "core/colour_profile.h"
 #include "core/jpeg_decoder.h"
 
-enum class SourceKind { jpeg, png, other };
+enum class SourceKind { jpeg, png, webp, other };
 
-// A JPEG's header and orientation (1 to 8, or 0 for none), and the colour profile a JPEG or PNG
-// holds as forRgbOutputs keeps it.
+// A JPEG's header (a WebP's canvas size), the orientation of a JPEG or WebP (1 to 8, or 0 for
+// none), and the colour profile a JPEG, PNG or WebP holds as forRgbOutputs keeps it.
 struct SourceFacts {
     SourceKind kind = SourceKind::other;
     JpegHeader header;
     int orientation = 0;
     ColourProfile colourProfile;
 
-    // A JPEG's size as viewers show it, turned by its orientation; 0 x 0 for any other file.
+    // A JPEG's or WebP's size as viewers show it, turned by its orientation; 0 x 0 for any other
+    // file.
     ImageSize uprightSize() const;
     bool turned() const { return orientation >= 2; }
 };

@@ -5,6 +5,9 @@
 // usage: make_seeds OUT [FILE...]
 #include "tests/pictures.h"
 
+#include <webp/encode.h>
+#include <webp/mux.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -127,6 +130,49 @@ void segmentSeeds()
     write("fuzz_segments", "iccp-rgb.png", png);
 }
 
+// Two frames of 16 x 12, the second moved and half clear, as an animation libwebp assembles.
+Bytes animation()
+{
+    WebPAnimEncoderOptions options;
+    WebPConfig config;
+    if (!WebPAnimEncoderOptionsInit(&options) || !WebPConfigInit(&config)) return {};
+    WebPAnimEncoder* encoder = WebPAnimEncoderNew(16, 12, &options);
+    if (encoder == nullptr) return {};
+    for (int frame = 0; frame < 2; ++frame) {
+        WebPPicture picture;
+        WebPPictureInit(&picture);
+        picture.width = 16;
+        picture.height = 12;
+        picture.use_argb = 1;
+        if (!WebPPictureAlloc(&picture)) break;
+        for (int y = 0; y < 12; ++y)
+            for (int x = 0; x < 16; ++x)
+                picture.argb[y * picture.argb_stride + x] =
+                    (frame == 1 && x > 8 ? 0x40000000u : 0xFF000000u) | static_cast<uint32_t>(x * 16 + frame * 100) << 16 |
+                    static_cast<uint32_t>(y * 20) << 8;
+        WebPAnimEncoderAdd(encoder, &picture, frame * 100, &config);
+        WebPPictureFree(&picture);
+    }
+    WebPAnimEncoderAdd(encoder, nullptr, 200, nullptr);
+    WebPData assembled;
+    WebPDataInit(&assembled);
+    Bytes result;
+    if (WebPAnimEncoderAssemble(encoder, &assembled)) result.assign(assembled.bytes, assembled.bytes + assembled.size);
+    WebPDataClear(&assembled);
+    WebPAnimEncoderDelete(encoder);
+    return result;
+}
+
+void webpSeeds()
+{
+    Bytes turned = exifContents(ExifBlock{});
+    turned.erase(turned.begin(), turned.begin() + 6);
+    write("fuzz_webp", "lossy-40x33.webp", encodeWebpPicture(40, 33, false));
+    write("fuzz_webp", "lossless-alpha-40x33.webp", encodeWebpPicture(40, 33, true));
+    write("fuzz_webp", "exif-iccp-24x20.webp", webpWithChunks(encodeWebpPicture(24, 20, false), turned, rgbProfileOf(300)));
+    write("fuzz_webp", "animation-16x12.webp", animation());
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -138,6 +184,7 @@ int main(int argc, char** argv)
     out = argv[1];
     jpegSeeds();
     segmentSeeds();
+    webpSeeds();
     for (int i = 2; i < argc; ++i) {
         const fs::path path = argv[i];
         const Bytes file = readFile(path);

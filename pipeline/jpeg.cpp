@@ -20,13 +20,14 @@ ByteSink fileSink(const char* path)
     };
 }
 
-DecodeOutcome decodeJpeg(ByteSpan file, const JpegHeader& header, GdiBitmap& result, const ReducedView& view)
+DecodeOutcome decodeIntoBitmap(const std::function<DecodeOutcome(const PixelsFor& target)>& decode,
+                               PixelFormat fourBytesFormat, GdiBitmap& result)
 {
     result.reset();
     GpStatus created = Ok;
     std::optional<BitmapLock> lock;
     const auto target = [&](ImageSize size, int bytesPerPixel) {
-        const PixelFormat format = bytesPerPixel == 4 ? PixelFormat32bppRGB : PixelFormat24bppRGB;
+        const PixelFormat format = bytesPerPixel == 4 ? fourBytesFormat : PixelFormat24bppRGB;
         created = createBitmap(size.width, size.height, format, result);
         if (!result.track(created)) return PixelRows{};
         lock.emplace(result.get(), Rect(0, 0, size.width, size.height), ImageLockModeWrite, format);
@@ -36,7 +37,7 @@ DecodeOutcome decodeJpeg(ByteSpan file, const JpegHeader& header, GdiBitmap& res
     };
     DecodeOutcome outcome = DecodeOutcome::failed;
     try {
-        outcome = decodeJpegPixels(file, header, view.scaleDenominator, view.kept, target);
+        outcome = decode(target);
     } catch (const std::bad_alloc&) {
         outcome = DecodeOutcome::outOfMemory;
     } catch (const std::exception&) {
@@ -47,6 +48,13 @@ DecodeOutcome decodeJpeg(ByteSpan file, const JpegHeader& header, GdiBitmap& res
     if (outcome == DecodeOutcome::decoded) return outcome;
     result.reset();
     return created == OutOfMemory ? DecodeOutcome::outOfMemory : outcome;
+}
+
+DecodeOutcome decodeJpeg(ByteSpan file, const JpegHeader& header, GdiBitmap& result, const ReducedView& view)
+{
+    return decodeIntoBitmap(
+        [&](const PixelsFor& target) { return decodeJpegPixels(file, header, view.scaleDenominator, view.kept, target); },
+        PixelFormat32bppRGB, result);
 }
 
 bool writeJpeg(GpBitmap* picture, const char* path, const std::vector<uint8_t>& colourProfile)

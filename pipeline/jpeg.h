@@ -8,11 +8,18 @@
 #include "core/source.h"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // A sink that writes the bytes to a new file at `path`, replacing what it held; null when the
 // file cannot be made. What it wrote stays when a write fails; the caller removes the file.
 ByteSink fileSink(const char* path);
+
+// What `decode` writes through the PixelsFor it is given, into a new bitmap: 24-bit RGB for 3 bytes
+// a pixel, `fourBytesFormat` for 4. `failed`, with `result` empty, also for a size GDI+ cannot
+// hold; `outOfMemory` when the bitmap or the decoder's memory cannot be had.
+DecodeOutcome decodeIntoBitmap(const std::function<DecodeOutcome(const PixelsFor& target)>& decode,
+                               imaging::PixelFormat fourBytesFormat, imaging::GdiBitmap& result);
 
 // A JPEG decoded by decodeJpegPixels into a new bitmap: 24-bit RGB for colour and grey pictures,
 // 32-bit RGB for ink ones. `failed`, with `result` empty, also for a size GDI+ cannot hold;

@@ -2,7 +2,7 @@
 
 #include "common/text.h"
 #include "pipeline/jpeg.h"
-
+#include "pipeline/webp.h"
 
 using namespace imaging;
 
@@ -43,9 +43,9 @@ UprightDecoding decodeUpright(const SourceFile& source, const ReducedView& view)
 {
     UprightDecoding result;
     result.scaleDenominator = view.scaleDenominator;
-    result.outcome = source.facts.kind == SourceKind::jpeg
-                         ? decodeJpeg(source.bytes, source.facts.header, result.picture, view)
-                         : DecodeOutcome::failed;
+    if (source.facts.kind == SourceKind::jpeg)
+        result.outcome = decodeJpeg(source.bytes, source.facts.header, result.picture, view);
+    if (source.facts.kind == SourceKind::webp) result.outcome = decodeWebp(source.bytes, result.picture);
     if (result.outcome == DecodeOutcome::failed) {
         result.scaleDenominator = 1;
         result.outcome = outcomeOf(GdipCreateBitmapFromFile(toWide(source.path), result.picture.receive()));

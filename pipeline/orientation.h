@@ -14,7 +14,7 @@ struct UprightDecoding {
     int scaleDenominator = 1;
 };
 
-// Decodes `source` (a JPEG through libjpeg-turbo at `view`, as decodingView plans it; anything
-// else, and a JPEG libjpeg-turbo refuses, whole through GDI+) and turns or mirrors it as its
+// Decodes `source` (a JPEG through libjpeg-turbo at `view`, as decodingView plans it; a WebP
+// through libwebp; anything else, and a file either refuses, whole through GDI+) and turns or mirrors it as its
 // orientation says; a turn that fails fails the decoding.
 UprightDecoding decodeUpright(const SourceFile& source, const ReducedView& view = {});

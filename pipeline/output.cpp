@@ -4,6 +4,7 @@
 #include "common/text.h"
 #include "pipeline/jpeg.h"
 #include "pipeline/profile.h"
+#include "pipeline/webp.h"
 #include "settings/vocabulary.h"
 
 #include <windows.h>
@@ -206,6 +207,9 @@ bool saveImage(GpBitmap* target, const char* outputPath, const char* subtype, co
     // JPEGs through libjpeg-turbo: Wine's GDI+ encoder writes every quality as about 75.
     if (format == "jpeg")
         return saveThroughTemporary(outputPath, [&](const char* temporary) { return writeJpeg(target, temporary, colourProfile); });
+    // GDI+ has no WebP codec.
+    if (format == "webp")
+        return saveThroughTemporary(outputPath, [&](const char* temporary) { return writeWebp(target, temporary, colourProfile); });
     CLSID encoder;
     if (findEncoder(toWide(mimeType), &encoder) < 0) return false;
 

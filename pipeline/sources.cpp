@@ -14,7 +14,7 @@ SourceList sources;
 // Files a directory search found after the list was full.
 int leftOut = 0;
 
-constexpr char sourceExtensions[][10] = {"jpg", "jpeg", "gif", "png", "bmp", "tiff"};
+constexpr char sourceExtensions[][10] = {"jpg", "jpeg", "gif", "png", "bmp", "tiff", "webp"};
 
 void addEntry(const std::string& path)
 {

@@ -13,9 +13,9 @@ logs=$root/build/native/check
 findings=$root/build/native/findings
 mkdir -p "$logs" "$findings"
 export UBSAN_OPTIONS=print_stacktrace=1
-targets=(fuzz_jpeg_decode fuzz_stream fuzz_segments fuzz_exif fuzz_png)
+targets=(fuzz_jpeg_decode fuzz_stream fuzz_segments fuzz_exif fuzz_png fuzz_webp)
 # The decoding targets are slower and reach deeper, so they get longer.
-declare -A seconds=([fuzz_jpeg_decode]=90 [fuzz_stream]=90 [fuzz_segments]=45 [fuzz_exif]=30 [fuzz_png]=30)
+declare -A seconds=([fuzz_jpeg_decode]=90 [fuzz_stream]=90 [fuzz_segments]=45 [fuzz_exif]=30 [fuzz_png]=30 [fuzz_webp]=45)
 limits=(-rss_limit_mb=2048 -timeout=30)
 passed=0
 failed=0

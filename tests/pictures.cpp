@@ -1,5 +1,8 @@
 #include "tests/pictures.h"
 
+#include <webp/encode.h>
+#include <webp/mux.h>
+
 #include <cstdio>
 
 #include <jpeglib.h>
@@ -238,4 +241,39 @@ Bytes zlibCompressed(const Bytes& data)
     compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), Z_BEST_COMPRESSION);
     out.resize(size);
     return out;
+}
+
+Bytes encodeWebpPicture(int width, int height, bool lossless)
+{
+    std::vector<uint8_t> pixels(static_cast<std::size_t>(width) * height * 4);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            uint8_t* pixel = &pixels[(static_cast<std::size_t>(y) * width + x) * 4];
+            for (int c = 0; c < 3; ++c) pixel[c] = photoSample(x, y, c, width, height);
+            pixel[3] = lossless ? static_cast<uint8_t>(255 - x * 255 / std::max(1, width - 1)) : 255;
+        }
+    uint8_t* encoded = nullptr;
+    const std::size_t size = lossless ? WebPEncodeLosslessBGRA(pixels.data(), width, height, width * 4, &encoded)
+                                      : WebPEncodeBGRA(pixels.data(), width, height, width * 4, 90.0f, &encoded);
+    Bytes webp(encoded, encoded + size);
+    WebPFree(encoded);
+    return webp;
+}
+
+Bytes webpWithChunks(const Bytes& webp, const Bytes& exif, const Bytes& profile)
+{
+    const WebPData image{webp.data(), webp.size()};
+    WebPMux* mux = WebPMuxCreate(&image, 1);
+    if (mux == nullptr) return {};
+    const WebPData exifData{exif.data(), exif.size()};
+    const WebPData profileData{profile.data(), profile.size()};
+    if (!exif.empty()) WebPMuxSetChunk(mux, "EXIF", &exifData, 1);
+    if (!profile.empty()) WebPMuxSetChunk(mux, "ICCP", &profileData, 1);
+    WebPData assembled;
+    WebPDataInit(&assembled);
+    const bool made = WebPMuxAssemble(mux, &assembled) == WEBP_MUX_OK;
+    Bytes result = made ? Bytes(assembled.bytes, assembled.bytes + assembled.size) : Bytes{};
+    WebPDataClear(&assembled);
+    WebPMuxDelete(mux);
+    return result;
 }

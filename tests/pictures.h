@@ -67,6 +67,14 @@ Bytes iccContents(int number, int count, const Bytes& data);
 // A stand-in profile of RGB values (a header naming them), then bytes that do not repeat.
 Bytes rgbProfileOf(std::size_t size);
 
+// The photo-like picture as a WebP by libwebp itself: lossy and opaque, or lossless with an alpha
+// that falls from opaque at the left edge to clear at the right one.
+Bytes encodeWebpPicture(int width, int height, bool lossless);
+
+// `webp` in an extended container with an EXIF chunk of `exif` (the TIFF block alone, as writers
+// put it there) and an ICCP chunk of `profile`, each when not empty.
+Bytes webpWithChunks(const Bytes& webp, const Bytes& exif, const Bytes& profile);
+
 // One PNG chunk with its length and CRC.
 Bytes pngChunk(std::string_view type, const Bytes& data);
 

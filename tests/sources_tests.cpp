@@ -98,16 +98,17 @@ TEST_F(SourceScan, ListsByExtensionThenAsTheFileSystemYields)
     EXPECT_EQ(dialog.itemText(1027), found(3));
 }
 
-TEST_F(SourceScan, OnlyTheSixExtensionsCountInAnyCase)
+TEST_F(SourceScan, OnlyTheSevenExtensionsCountInAnyCase)
 {
-    for (const char* name : {"a.TIFF", "b.tif", "c.jpe", "d.txt", "e.gif", "PHOTO.JPEG", "jpg"})
+    for (const char* name : {"a.TIFF", "b.tif", "c.jpe", "d.txt", "e.gif", "PHOTO.JPEG", "jpg", "f.WebP", "g.webm"})
         touch(directory.file(name));
     ASSERT_TRUE(CreateDirectoryA(directory.file("folder.jpg").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryA(directory.file("inner").c_str(), nullptr));
     touch(directory.file("inner\\deeper.jpg"));
 
     EXPECT_EQ(scan(directory.path()), (Texts{directory.file("folder.jpg"), directory.file("PHOTO.JPEG"),
-                                             directory.file("e.gif"), directory.file("a.TIFF")}));
+                                             directory.file("e.gif"), directory.file("a.TIFF"),
+                                             directory.file("f.WebP")}));
 }
 
 TEST_F(SourceScan, KeepsTheFirstHundredJpegs)

@@ -1,10 +1,12 @@
 #include "app/dialog_helpers.h"
 #include "batch/worker.h"
 #include "common/text.h"
+#include "core/webp.h"
 #include "pipeline/output.h"
 #include "pipeline/sources.h"
 #include "preview/canvas.h"
 #include "settings/settings.h"
+#include "settings/vocabulary.h"
 #include "tests/pictures.h"
 #include "tests/support.h"
 
@@ -275,6 +277,76 @@ TEST_F(Worker, SettingsChangedDuringAConversionReachTheLaterPictures)
         EXPECT_FALSE(fileExists(otherSource.file("converted")));
         ASSERT_TRUE(waitFor([&] { return isRunning() == 0; }));
     }
+}
+
+// A WebP's pixels and facts as libwebp reads them; an empty picture when it does not.
+struct ReadWebp {
+    WebpFacts facts;
+    std::vector<uint8_t> pixels;  // blue, green, red, alpha
+    uint8_t alphaAt(int x, int y) const { return pixels[(static_cast<std::size_t>(y) * facts.size.width + x) * 4 + 3]; }
+};
+ReadWebp readWebp(const std::string& path)
+{
+    const std::vector<uint8_t> file = readFile(path);
+    ReadWebp read{isWebp(file) ? webpFacts(file) : WebpFacts{}, {}};
+    const auto into = [&](ImageSize size, int) {
+        read.pixels.resize(static_cast<std::size_t>(size.width) * size.height * 4);
+        return PixelRows{read.pixels.data(), size.width * 4, size.width, size.height, 4};
+    };
+    if (decodeWebpPixels(file, into) != DecodeOutcome::decoded) read.pixels.clear();
+    return read;
+}
+
+TEST_F(Worker, WebPsAreFoundPreviewedAndConvertedBothWays)
+{
+    const Bytes profile = rgbProfileOf(600);
+    Bytes turned = exifContents(ExifBlock{});
+    turned.erase(turned.begin(), turned.begin() + 6);  // the TIFF block alone, as WebP writers put it
+    writeFile(directory.file("lossy.webp"), webpWithChunks(encodeWebpPicture(64, 48, false), turned, profile));
+    writeFile(directory.file("alpha.webp"), encodeWebpPicture(64, 48, true));
+    writeFile(directory.file("photo.jpg"), withSegments(encodePicture(64, 48), {jpegSegment(0xE2, iccContents(1, 1, profile))}));
+    waitForFirstPreview();
+    EXPECT_TRUE(sawStatus("找到3个待转换文件"));
+
+    struct Row {
+        const char* format;
+        std::vector<std::string> outputs;
+    };
+    for (const Row& row : {Row{keepFormatName, {"alpha.webp", "lossy.webp", "photo.jpg"}},
+                           Row{"webp", {"alpha.webp", "lossy.webp", "photo.webp"}}}) {
+        SCOPED_TRACE(row.format);
+        setOutputFormat(row.format);
+        pressStart();
+        if (fileExists(converted())) answer(warningTitle, IDYES);
+        answer(doneTitle, IDNO);
+        ASSERT_TRUE(waitFor([&] { return isRunning() == 0; }));
+        for (const std::string& name : row.outputs) EXPECT_TRUE(fileExists(converted(name))) << name;
+
+        const ReadWebp lossy = readWebp(converted("lossy.webp"));
+        ASSERT_FALSE(lossy.pixels.empty());
+        EXPECT_EQ(lossy.facts.size.width, 48) << "turned upright";
+        EXPECT_EQ(lossy.facts.size.height, 64);
+        EXPECT_EQ(lossy.facts.colourProfile, profile);
+        const ReadWebp alpha = readWebp(converted("alpha.webp"));
+        ASSERT_FALSE(alpha.pixels.empty());
+        EXPECT_EQ(alpha.alphaAt(0, 10), 255);
+        EXPECT_LT(alpha.alphaAt(63, 10), 8);
+        if (std::string_view(row.format) != "webp") continue;
+        const ReadWebp photo = readWebp(converted("photo.webp"));
+        ASSERT_FALSE(photo.pixels.empty());
+        EXPECT_EQ(photo.facts.size.width, 64);
+        EXPECT_EQ(photo.facts.colourProfile, profile);
+        EXPECT_EQ(photo.alphaAt(63, 47), 255);
+    }
+
+    // A single WebP is previewed: its clear right edge shows the pane's white, where the photo
+    // shown before had colour.
+    const PixelRect placed = fittedPlacement({64, 48}, sourcePane.x, sourcePane.y, paneWidth, paneHeight);
+    const int middle = placed.y + placed.height / 2;
+    setSourcePath(directory.file("alpha.webp").c_str());
+    requestJob(1, 1);
+    EXPECT_TRUE(waitFor([&] { return nearColour(canvasPixel(placed.x + placed.width - 2, middle), 0xFFFFFFFF, 8); }));
+    EXPECT_FALSE(nearColour(canvasPixel(placed.x + 2, middle), 0xFFFFFFFF, 8));
 }
 
 TEST_F(Worker, AFolderBeyondTheListsRoomSaysWhatIsLeftOut)

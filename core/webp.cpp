@@ -1,0 +1,188 @@
+#include "core/webp.h"
+
+#include "core/exif.h"
+
+#include <webp/decode.h>
+#include <webp/demux.h>
+#include <webp/encode.h>
+#include <webp/mux.h>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+template <typename Object, void (*release)(Object*)>
+struct Releaser {
+    void operator()(Object* object) const { release(object); }
+};
+using Demuxer = std::unique_ptr<WebPDemuxer, Releaser<WebPDemuxer, WebPDemuxDelete>>;
+using AnimationDecoder = std::unique_ptr<WebPAnimDecoder, Releaser<WebPAnimDecoder, WebPAnimDecoderDelete>>;
+using Mux = std::unique_ptr<WebPMux, Releaser<WebPMux, WebPMuxDelete>>;
+
+// libwebp's own buffers, freed with it.
+class EncodedPicture {
+public:
+    EncodedPicture() { WebPMemoryWriterInit(&writer_); }
+    ~EncodedPicture() { WebPMemoryWriterClear(&writer_); }
+    EncodedPicture(const EncodedPicture&) = delete;
+    EncodedPicture& operator=(const EncodedPicture&) = delete;
+
+    WebPMemoryWriter* writer() { return &writer_; }
+    WebPData data() const { return {writer_.mem, writer_.size}; }
+
+private:
+    WebPMemoryWriter writer_;
+};
+
+class Picture {
+public:
+    Picture() { ready_ = WebPPictureInit(&picture_) != 0; }
+    ~Picture() { WebPPictureFree(&picture_); }
+    Picture(const Picture&) = delete;
+    Picture& operator=(const Picture&) = delete;
+
+    bool ready() const { return ready_; }
+    WebPPicture* get() { return &picture_; }
+
+private:
+    WebPPicture picture_;
+    bool ready_ = false;
+};
+
+class AssembledData {
+public:
+    AssembledData() { WebPDataInit(&data_); }
+    ~AssembledData() { WebPDataClear(&data_); }
+    AssembledData(const AssembledData&) = delete;
+    AssembledData& operator=(const AssembledData&) = delete;
+
+    WebPData* get() { return &data_; }
+
+private:
+    WebPData data_;
+};
+
+constexpr uint8_t exifHeader[] = {'E', 'x', 'i', 'f', 0, 0};
+
+Demuxer demuxed(ByteSpan file)
+{
+    const WebPData data{file.data(), file.size()};
+    return Demuxer(WebPDemux(&data));
+}
+
+// The contents of the first chunk of that name; empty when there is none.
+ByteSpan chunkOf(const WebPDemuxer* demuxer, const char* name)
+{
+    WebPChunkIterator chunk;
+    if (!WebPDemuxGetChunk(demuxer, name, 1, &chunk)) return {};
+    const ByteSpan contents(chunk.chunk.bytes, chunk.chunk.size);
+    WebPDemuxReleaseChunkIterator(&chunk);
+    return contents;
+}
+
+// Writers put the EXIF chunk's TIFF block there alone, or after an APP1 segment's header.
+int orientationOf(ByteSpan exif)
+{
+    if (exif.size() >= sizeof exifHeader && std::memcmp(exif.data(), exifHeader, sizeof exifHeader) == 0)
+        return exifOrientation(exif.data(), exif.size());
+    return tiffOrientation(exif.data(), exif.size());
+}
+
+DecodeOutcome outcomeOf(VP8StatusCode status)
+{
+    if (status == VP8_STATUS_OK) return DecodeOutcome::decoded;
+    return status == VP8_STATUS_OUT_OF_MEMORY ? DecodeOutcome::outOfMemory : DecodeOutcome::failed;
+}
+
+DecodeOutcome decodeStill(ByteSpan file, const PixelRows& rows)
+{
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config)) return DecodeOutcome::failed;
+    config.output.colorspace = MODE_BGRA;
+    config.output.is_external_memory = 1;
+    config.output.u.RGBA.rgba = rows.pixels;
+    config.output.u.RGBA.stride = rows.stride;
+    config.output.u.RGBA.size = static_cast<std::size_t>(rows.stride) * rows.height;
+    const VP8StatusCode status = WebPDecode(file.data(), file.size(), &config);
+    WebPFreeDecBuffer(&config.output);
+    return outcomeOf(status);
+}
+
+DecodeOutcome decodeFirstFrame(ByteSpan file, const PixelRows& rows)
+{
+    WebPAnimDecoderOptions options;
+    if (!WebPAnimDecoderOptionsInit(&options)) return DecodeOutcome::failed;
+    options.color_mode = MODE_BGRA;
+    const WebPData data{file.data(), file.size()};
+    const AnimationDecoder decoder(WebPAnimDecoderNew(&data, &options));
+    uint8_t* canvas = nullptr;
+    int timestamp = 0;
+    if (!decoder || !WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp)) return DecodeOutcome::failed;
+    const std::size_t rowBytes = static_cast<std::size_t>(rows.width) * 4;
+    for (int y = 0; y < rows.height; ++y) std::memcpy(rows.row(y), canvas + rowBytes * y, rowBytes);
+    return DecodeOutcome::decoded;
+}
+
+}  // namespace
+
+bool isWebp(ByteSpan file)
+{
+    return file.size() >= 12 && std::memcmp(file.data(), "RIFF", 4) == 0 && std::memcmp(file.data() + 8, "WEBP", 4) == 0;
+}
+
+WebpFacts webpFacts(ByteSpan file)
+{
+    WebpFacts facts;
+    const Demuxer demuxer = demuxed(file);
+    if (!demuxer) return facts;
+    facts.size = {static_cast<int>(WebPDemuxGetI(demuxer.get(), WEBP_FF_CANVAS_WIDTH)),
+                  static_cast<int>(WebPDemuxGetI(demuxer.get(), WEBP_FF_CANVAS_HEIGHT))};
+    const ByteSpan exif = chunkOf(demuxer.get(), "EXIF");
+    if (exif.data() != nullptr) facts.orientation = orientationOf(exif);
+    const ByteSpan profile = chunkOf(demuxer.get(), "ICCP");
+    if (profile.data() != nullptr && profile.size() <= largestColourProfile)
+        facts.colourProfile = forRgbOutputs(ColourProfile(profile.data(), profile.data() + profile.size()));
+    return facts;
+}
+
+DecodeOutcome decodeWebpPixels(ByteSpan file, const PixelsFor& target)
+{
+    const Demuxer demuxer = demuxed(file);
+    if (!demuxer) return DecodeOutcome::failed;
+    const ImageSize size{static_cast<int>(WebPDemuxGetI(demuxer.get(), WEBP_FF_CANVAS_WIDTH)),
+                         static_cast<int>(WebPDemuxGetI(demuxer.get(), WEBP_FF_CANVAS_HEIGHT))};
+    if (size.width <= 0 || size.height <= 0) return DecodeOutcome::failed;
+    const PixelRows rows = target(size, 4);
+    if (rows.pixels == nullptr) return DecodeOutcome::failed;
+    const bool animated = (WebPDemuxGetI(demuxer.get(), WEBP_FF_FORMAT_FLAGS) & ANIMATION_FLAG) != 0;
+    return animated ? decodeFirstFrame(file, rows) : decodeStill(file, rows);
+}
+
+bool encodeWebp(const PixelRows& picture, bool alpha, const ColourProfile& colourProfile, const ByteSink& output)
+{
+    WebPConfig config;
+    Picture source;
+    if (!output || !source.ready() || !WebPConfigInit(&config)) return false;
+    config.quality = 100.0f;
+    config.lossless = 0;
+    config.thread_level = 1;
+    source.get()->width = picture.width;
+    source.get()->height = picture.height;
+    const int imported = picture.bytesPerPixel == 3 ? WebPPictureImportBGR(source.get(), picture.pixels, picture.stride)
+                         : alpha                    ? WebPPictureImportBGRA(source.get(), picture.pixels, picture.stride)
+                                                    : WebPPictureImportBGRX(source.get(), picture.pixels, picture.stride);
+    EncodedPicture encoded;
+    source.get()->writer = WebPMemoryWrite;
+    source.get()->custom_ptr = encoded.writer();
+    if (!imported || !WebPEncode(&config, source.get())) return false;
+    const WebPData image = encoded.data();
+    if (colourProfile.empty()) return output(image.bytes, image.size);
+    const Mux mux(WebPMuxCreate(&image, 0));
+    const WebPData profile{colourProfile.data(), colourProfile.size()};
+    AssembledData assembled;
+    if (!mux || WebPMuxSetChunk(mux.get(), "ICCP", &profile, 0) != WEBP_MUX_OK ||
+        WebPMuxAssemble(mux.get(), assembled.get()) != WEBP_MUX_OK)
+        return false;
+    return output(assembled.get()->bytes, assembled.get()->size);
+}

@@ -57,16 +57,24 @@ DecodeOutcome decodeJpeg(ByteSpan file, const JpegHeader& header, GdiBitmap& res
         PixelFormat32bppRGB, result);
 }
 
+EncoderPixels::EncoderPixels(GpBitmap* picture) : size_(imageSize(picture))
+{
+    if (size_.width <= 0 || size_.height <= 0 || GdipGetImagePixelFormat(picture, &format_) != Ok) return;
+    lock_.emplace(picture, Rect(0, 0, size_.width, size_.height), ImageLockModeRead,
+                  format_ == PixelFormat24bppRGB ? PixelFormat24bppRGB : PixelFormat32bppARGB);
+}
+
+PixelRows EncoderPixels::rows() const
+{
+    return {static_cast<uint8_t*>(lock_->data().Scan0), lock_->data().Stride, size_.width, size_.height,
+            format_ == PixelFormat24bppRGB ? 3 : 4};
+}
+
 bool writeJpeg(GpBitmap* picture, const char* path, const std::vector<uint8_t>& colourProfile)
 {
-    const ImageSize size = imageSize(picture);
-    PixelFormat format = 0;
-    if (size.width <= 0 || size.height <= 0 || GdipGetImagePixelFormat(picture, &format) != Ok) return false;
-    const bool rgb = format == PixelFormat24bppRGB;
-    const BitmapLock pixels(picture, Rect(0, 0, size.width, size.height), ImageLockModeRead,
-                            rgb ? PixelFormat24bppRGB : PixelFormat32bppARGB);
+    const EncoderPixels pixels(picture);
     if (!pixels) return false;
-    JpegRowWriter writer(fileSink(path), size.width, size.height, rgb ? 3 : 4, colourProfile);
-    return writer.write(static_cast<const uint8_t*>(pixels.data().Scan0), pixels.data().Stride, size.height) &&
-           writer.finish();
+    const PixelRows rows = pixels.rows();
+    JpegRowWriter writer(fileSink(path), rows.width, rows.height, rows.bytesPerPixel, colourProfile);
+    return writer.write(rows.pixels, rows.stride, rows.height) && writer.finish();
 }

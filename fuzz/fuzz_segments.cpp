@@ -3,6 +3,7 @@
 #include "core/colour_profile.h"
 #include "core/jpeg_decoder.h"
 #include "core/source.h"
+#include "core/webp.h"
 #include "fuzz/fuzzing.h"
 
 #include <cstdint>
@@ -51,7 +52,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     if (jpegColourProfile(file).size() > file.size()) mismatch("a JPEG's profile larger than the file");
 
     const SourceFacts facts = sourceFacts(file);
-    const SourceKind kind = isJpeg(file) ? SourceKind::jpeg : isPng(file) ? SourceKind::png : SourceKind::other;
+    const SourceKind kind = isJpeg(file)   ? SourceKind::jpeg
+                            : isPng(file)  ? SourceKind::png
+                            : isWebp(file) ? SourceKind::webp
+                                           : SourceKind::other;
     if (facts.kind != kind) mismatch("a source of the wrong kind");
     if (facts.orientation < 0 || facts.orientation > 8) mismatch("a source's orientation outside 0 to 8");
     if (!facts.colourProfile.empty() && forRgbOutputs(facts.colourProfile) != facts.colourProfile)

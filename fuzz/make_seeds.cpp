@@ -169,7 +169,9 @@ void webpSeeds()
     turned.erase(turned.begin(), turned.begin() + 6);
     write("fuzz_webp", "lossy-40x33.webp", encodeWebpPicture(40, 33, false));
     write("fuzz_webp", "lossless-alpha-40x33.webp", encodeWebpPicture(40, 33, true));
-    write("fuzz_webp", "exif-iccp-24x20.webp", webpWithChunks(encodeWebpPicture(24, 20, false), turned, rgbProfileOf(300)));
+    const Bytes withFacts = webpWithChunks(encodeWebpPicture(24, 20, false), turned, rgbProfileOf(300));
+    write("fuzz_webp", "exif-iccp-24x20.webp", withFacts);
+    write("fuzz_segments", "exif-iccp-24x20.webp", withFacts);
     write("fuzz_webp", "animation-16x12.webp", animation());
 }
 

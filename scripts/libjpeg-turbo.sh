@@ -1,19 +1,13 @@
 #!/usr/bin/env bash
-# Fetches Debian's source package of libjpeg-turbo into <folder> once (apt-get source, with
-# Debian's patches applied; scripts/setup.sh makes the deb-src entries) and builds its static
-# TurboJPEG library for one MinGW-w64 architecture. Prints two lines: the folder holding
-# turbojpeg.h and jpeglib.h, and the one holding libturbojpeg.a and jconfig.h.
+# Fetches Debian's source package of libjpeg-turbo into <folder> once (scripts/debian-source.sh)
+# and builds its static TurboJPEG library for one MinGW-w64 architecture. Prints two lines: the
+# folder holding turbojpeg.h and jpeglib.h, and the one holding libturbojpeg.a and jconfig.h.
 # usage: libjpeg-turbo.sh FOLDER i686|x86_64
 set -euo pipefail
 folder=$1 arch=$2
 root=$(dirname "$(dirname "$(readlink -f "$0")")")
 
-mkdir -p "$folder"
-source_dir=$(find "$folder" -mindepth 1 -maxdepth 1 -type d -name 'libjpeg-turbo-*' | head -n 1)
-if [ -z "$source_dir" ]; then
-    (cd "$folder" && apt-get source -qq libjpeg-turbo >&2)
-    source_dir=$(find "$folder" -mindepth 1 -maxdepth 1 -type d -name 'libjpeg-turbo-*' | head -n 1)
-fi
+source_dir=$(bash "$root/scripts/debian-source.sh" "$folder" libjpeg-turbo)
 [ -f "$source_dir/turbojpeg.h" ] || { echo "no libjpeg-turbo source in $folder" >&2; exit 1; }
 
 build_dir="$folder/build-$arch"

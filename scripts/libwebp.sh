@@ -1,19 +1,13 @@
 #!/usr/bin/env bash
-# Fetches Debian's source package of libwebp into <folder> once (apt-get source, with Debian's
-# patches applied; scripts/setup.sh makes the deb-src entries) and builds its static libraries
-# (webp, webpdemux, webpmux) for one MinGW-w64 architecture. Prints two lines: the folder
-# holding src/webp/*.h and the build folder holding the libraries.
+# Fetches Debian's source package of libwebp into <folder> once (scripts/debian-source.sh) and
+# builds its static libraries (webp, webpdemux, webpmux) for one MinGW-w64 architecture. Prints
+# two lines: the folder holding src/webp/*.h and the build folder holding the libraries.
 # usage: libwebp.sh FOLDER i686|x86_64
 set -euo pipefail
 folder=$1 arch=$2
 root=$(dirname "$(dirname "$(readlink -f "$0")")")
 
-mkdir -p "$folder"
-source_dir=$(find "$folder" -mindepth 1 -maxdepth 1 -type d -name 'libwebp-*' | head -n 1)
-if [ -z "$source_dir" ]; then
-    (cd "$folder" && apt-get source -qq libwebp >&2)
-    source_dir=$(find "$folder" -mindepth 1 -maxdepth 1 -type d -name 'libwebp-*' | head -n 1)
-fi
+source_dir=$(bash "$root/scripts/debian-source.sh" "$folder" libwebp)
 [ -f "$source_dir/src/webp/decode.h" ] || { echo "no libwebp source in $folder" >&2; exit 1; }
 
 build_dir="$folder/build-$arch"

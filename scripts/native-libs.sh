@@ -20,21 +20,7 @@ folder=$(readlink -f "$1")
 
 bash "$root/scripts/setup.sh" clang-16 libclang-rt-16-dev llvm-16 >&2
 
-# Prints the folder of PACKAGE's sources in DIR, fetching them once. Newest version first:
-# a mirror may lack the security archive's sources while holding the release's.
-source_of() {
-    local dir=$1 package=$2 found version
-    mkdir -p "$dir"
-    found=$(find "$dir" -mindepth 1 -maxdepth 1 -type d -name "$package-*" | head -n 1)
-    if [ -z "$found" ]; then
-        for version in $(apt-cache showsrc "$package" | sed -n 's/^Version: //p' | sort -u -r -V); do
-            (cd "$dir" && apt-get source -qq "$package=$version" >&2) && break
-        done
-        found=$(find "$dir" -mindepth 1 -maxdepth 1 -type d -name "$package-*" | head -n 1)
-    fi
-    [ -n "$found" ] || { echo "could not fetch the sources of $package into $dir" >&2; exit 1; }
-    echo "$found"
-}
+source_of() { bash "$root/scripts/debian-source.sh" "$@"; }
 
 jpeg_source=$(source_of "$(dirname "$folder")/libjpeg-turbo" libjpeg-turbo)
 jpeg_build=$folder/libjpeg-turbo-$flavour

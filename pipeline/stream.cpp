@@ -32,10 +32,13 @@ Resolution newBitmapResolution()
 
 bool writesJpeg(std::string_view subtype) { return subtype == "jpeg"; }
 
-BandEffects effectsFor(ImageSize size, const WatermarkSettings& settings)
+// The effects, made when `wanted`: by the decoding line for a JPEG target, by the writer for any other.
+std::optional<BandEffects> effectsIf(bool wanted, ImageSize size, const WatermarkSettings& settings)
 {
+    if (!wanted) return std::nullopt;
     const Resolution resolution = newBitmapResolution();
-    return {colourGainsFor(settings), watermarkLayer(size, resolution.x, resolution.y, settings, 1.0, watermarkFontFamily)};
+    return BandEffects{colourGainsFor(settings),
+                       watermarkLayer(size, resolution.x, resolution.y, settings, 1.0, watermarkFontFamily)};
 }
 
 // Each band through the gains into the locked 32-bit target, then the layer over it there.
@@ -89,9 +92,9 @@ bool streamable(const SourceFacts& facts, const WatermarkSettings& settings)
 StreamedFile::StreamedFile(SourceFile source, const WatermarkSettings& settings, const char* subtype, TaskLine& line,
                            ImageSize (*paneSize)(ImageSize picture))
     : source_(std::move(source)), settings_(settings), subtype_(subtype),
-      effects_(effectsFor(source_.facts.header.size, settings)),
+      bitmapEffects_(effectsIf(!writesJpeg(subtype_), source_.facts.header.size, settings)),
       bands_(source_.bytes, source_.facts.header.size, paneSize(source_.facts.header.size),
-             writesJpeg(subtype_) ? std::optional<BandEffects>(effects_) : std::nullopt, line)
+             effectsIf(writesJpeg(subtype_), source_.facts.header.size, settings), line)
 {
 }
 
@@ -117,7 +120,7 @@ StreamedConversion StreamedFile::writeTo(const char* outputPath)
         // A target that cannot be had fails on either path.
         if (!target.track(createBitmap(size.width, size.height, PixelFormat32bppARGB, target))) return false;
         {
-            BitmapSink sink(target.get(), size, effects_.gains, effects_.layer);
+            BitmapSink sink(target.get(), size, bitmapEffects_->gains, bitmapEffects_->layer);
             if (!sink) return false;
             const StreamedBands streamed = bands_.writeTo(sink);
             decodingFailed = streamed.decodingFailed;

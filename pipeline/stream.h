@@ -55,7 +55,7 @@ private:
     SourceFile source_;
     WatermarkSettings settings_;
     std::string subtype_;
-    BandEffects effects_;
+    std::optional<BandEffects> bitmapEffects_;  // for any target but a JPEG, which the line's bands carry
     // Last: ended before the file it decodes goes.
     BandStream bands_;
 };

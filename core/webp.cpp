@@ -20,20 +20,22 @@ using Demuxer = std::unique_ptr<WebPDemuxer, Releaser<WebPDemuxer, WebPDemuxDele
 using AnimationDecoder = std::unique_ptr<WebPAnimDecoder, Releaser<WebPAnimDecoder, WebPAnimDecoderDelete>>;
 using Mux = std::unique_ptr<WebPMux, Releaser<WebPMux, WebPMuxDelete>>;
 
-// libwebp's own buffers, freed with it.
-class EncodedPicture {
+// A libwebp structure that holds buffers of libwebp's own, freed with it.
+template <typename Value, void (*initialise)(Value*), void (*clear)(Value*)>
+class Buffers {
 public:
-    EncodedPicture() { WebPMemoryWriterInit(&writer_); }
-    ~EncodedPicture() { WebPMemoryWriterClear(&writer_); }
-    EncodedPicture(const EncodedPicture&) = delete;
-    EncodedPicture& operator=(const EncodedPicture&) = delete;
+    Buffers() { initialise(&value_); }
+    ~Buffers() { clear(&value_); }
+    Buffers(const Buffers&) = delete;
+    Buffers& operator=(const Buffers&) = delete;
 
-    WebPMemoryWriter* writer() { return &writer_; }
-    WebPData data() const { return {writer_.mem, writer_.size}; }
+    Value* get() { return &value_; }
 
 private:
-    WebPMemoryWriter writer_;
+    Value value_;
 };
+using EncodedPicture = Buffers<WebPMemoryWriter, WebPMemoryWriterInit, WebPMemoryWriterClear>;
+using AssembledData = Buffers<WebPData, WebPDataInit, WebPDataClear>;
 
 class Picture {
 public:
@@ -48,19 +50,6 @@ public:
 private:
     WebPPicture picture_;
     bool ready_ = false;
-};
-
-class AssembledData {
-public:
-    AssembledData() { WebPDataInit(&data_); }
-    ~AssembledData() { WebPDataClear(&data_); }
-    AssembledData(const AssembledData&) = delete;
-    AssembledData& operator=(const AssembledData&) = delete;
-
-    WebPData* get() { return &data_; }
-
-private:
-    WebPData data_;
 };
 
 constexpr uint8_t exifHeader[] = {'E', 'x', 'i', 'f', 0, 0};
@@ -174,9 +163,9 @@ bool encodeWebp(const PixelRows& picture, bool alpha, const ColourProfile& colou
                                                     : WebPPictureImportBGRX(source.get(), picture.pixels, picture.stride);
     EncodedPicture encoded;
     source.get()->writer = WebPMemoryWrite;
-    source.get()->custom_ptr = encoded.writer();
+    source.get()->custom_ptr = encoded.get();
     if (!imported || !WebPEncode(&config, source.get())) return false;
-    const WebPData image = encoded.data();
+    const WebPData image{encoded.get()->mem, encoded.get()->size};
     if (colourProfile.empty()) return output(image.bytes, image.size);
     const Mux mux(WebPMuxCreate(&image, 0));
     const WebPData profile{colourProfile.data(), colourProfile.size()};

@@ -13,11 +13,7 @@ public:
     // Empty when the file cannot be opened or mapped, or holds nothing.
     explicit FileView(const char* path);
     ~FileView() { release(); }
-    FileView(FileView&& other) noexcept
-        : file_(std::exchange(other.file_, INVALID_HANDLE_VALUE)), mapping_(std::exchange(other.mapping_, nullptr)),
-          data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0))
-    {
-    }
+    FileView(FileView&& other) noexcept { *this = std::move(other); }
     FileView& operator=(FileView&& other) noexcept
     {
         if (this == &other) return *this;

@@ -1,73 +1,14 @@
 #include "pipeline/jpeg.h"
 
-#include "common/handles.h"
-
-#include <windows.h>
-
-#include <memory>
-#include <new>
-#include <optional>
+#include "pipeline/codec_bitmaps.h"
 
 using namespace imaging;
-
-ByteSink fileSink(const char* path)
-{
-    auto file = std::make_shared<KernelHandle>(
-        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!*file) return {};
-    return [file](const uint8_t* bytes, std::size_t size) {
-        return size <= MAXDWORD && writeWhole(file->get(), bytes, static_cast<DWORD>(size));
-    };
-}
-
-DecodeOutcome decodeIntoBitmap(const std::function<DecodeOutcome(const PixelsFor& target)>& decode,
-                               PixelFormat fourBytesFormat, GdiBitmap& result)
-{
-    result.reset();
-    GpStatus created = Ok;
-    std::optional<BitmapLock> lock;
-    const auto target = [&](ImageSize size, int bytesPerPixel) {
-        const PixelFormat format = bytesPerPixel == 4 ? fourBytesFormat : PixelFormat24bppRGB;
-        created = createBitmap(size.width, size.height, format, result);
-        if (!result.track(created)) return PixelRows{};
-        lock.emplace(result.get(), Rect(0, 0, size.width, size.height), ImageLockModeWrite, format);
-        if (!*lock) return PixelRows{};
-        return PixelRows{static_cast<uint8_t*>(lock->data().Scan0), lock->data().Stride, size.width, size.height,
-                         bytesPerPixel};
-    };
-    DecodeOutcome outcome = DecodeOutcome::failed;
-    try {
-        outcome = decode(target);
-    } catch (const std::bad_alloc&) {
-        outcome = DecodeOutcome::outOfMemory;
-    } catch (const std::exception&) {
-        outcome = DecodeOutcome::failed;
-    }
-    // Only once the pixels are unlocked.
-    lock.reset();
-    if (outcome == DecodeOutcome::decoded) return outcome;
-    result.reset();
-    return created == OutOfMemory ? DecodeOutcome::outOfMemory : outcome;
-}
 
 DecodeOutcome decodeJpeg(ByteSpan file, const JpegHeader& header, GdiBitmap& result, const ReducedView& view)
 {
     return decodeIntoBitmap(
         [&](const PixelsFor& target) { return decodeJpegPixels(file, header, view.scaleDenominator, view.kept, target); },
         PixelFormat32bppRGB, result);
-}
-
-EncoderPixels::EncoderPixels(GpBitmap* picture) : size_(imageSize(picture))
-{
-    if (size_.width <= 0 || size_.height <= 0 || GdipGetImagePixelFormat(picture, &format_) != Ok) return;
-    lock_.emplace(picture, Rect(0, 0, size_.width, size_.height), ImageLockModeRead,
-                  format_ == PixelFormat24bppRGB ? PixelFormat24bppRGB : PixelFormat32bppARGB);
-}
-
-PixelRows EncoderPixels::rows() const
-{
-    return {static_cast<uint8_t*>(lock_->data().Scan0), lock_->data().Stride, size_.width, size_.height,
-            format_ == PixelFormat24bppRGB ? 3 : 4};
 }
 
 bool writeJpeg(GpBitmap* picture, const char* path, const std::vector<uint8_t>& colourProfile)

@@ -15,6 +15,6 @@ struct UprightDecoding {
 };
 
 // Decodes `source` (a JPEG through libjpeg-turbo at `view`, as decodingView plans it; a WebP
-// through libwebp; anything else, and a file either refuses, whole through GDI+) and turns or mirrors it as its
-// orientation says; a turn that fails fails the decoding.
+// through libwebp; anything else, and a file either refuses, whole through GDI+) and turns or
+// mirrors it as its orientation says; a turn that fails fails the decoding.
 UprightDecoding decodeUpright(const SourceFile& source, const ReducedView& view = {});

@@ -1,7 +1,7 @@
 #include "pipeline/profile.h"
 
 #include "common/file_view.h"
-#include "pipeline/jpeg.h"
+#include "pipeline/codec_bitmaps.h"
 
 #include <vector>
 

@@ -1,7 +1,7 @@
 #include "pipeline/stream.h"
 
 #include "core/band_stream.h"
-#include "pipeline/jpeg.h"
+#include "pipeline/codec_bitmaps.h"
 #include "pipeline/output.h"
 #include "pipeline/render.h"
 

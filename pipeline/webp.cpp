@@ -1,6 +1,6 @@
 #include "pipeline/webp.h"
 
-#include "pipeline/jpeg.h"
+#include "pipeline/codec_bitmaps.h"
 
 #include <new>
 

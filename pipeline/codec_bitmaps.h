@@ -1,0 +1,36 @@
+#pragma once
+// GDI+ bitmaps to and from the portable codecs: a sink that writes their output to a file, their
+// decodings into a new bitmap, and a bitmap's pixels as their encoders take them.
+#include "common/imaging.h"
+#include "core/jpeg_decoder.h"
+#include "core/jpeg_encoder.h"
+
+#include <functional>
+#include <optional>
+
+// A sink that writes the bytes to a new file at `path`, replacing what it held; null when the
+// file cannot be made. What it wrote stays when a write fails; the caller removes the file.
+ByteSink fileSink(const char* path);
+
+// What `decode` writes through the PixelsFor it is given, into a new bitmap: 24-bit RGB for 3 bytes
+// a pixel, `fourBytesFormat` for 4. `failed`, with `result` empty, also for a size GDI+ cannot
+// hold; `outOfMemory` when the bitmap or the decoder's memory cannot be had.
+DecodeOutcome decodeIntoBitmap(const std::function<DecodeOutcome(const PixelsFor& target)>& decode,
+                               imaging::PixelFormat fourBytesFormat, imaging::GdiBitmap& result);
+
+// A bitmap's pixels locked for reading as the encoders take them: 24-bit RGB as they are, any
+// other format as 32-bit ARGB (3 or 4 bytes a pixel); empty when the bitmap has no size or
+// cannot be locked.
+class EncoderPixels {
+public:
+    explicit EncoderPixels(imaging::GpBitmap* picture);
+    explicit operator bool() const { return lock_ && *lock_; }
+    PixelRows rows() const;
+    // Whether the bitmap's own format has alpha.
+    bool alpha() const { return (format_ & PixelFormatAlpha) != 0; }
+
+private:
+    imaging::ImageSize size_;
+    imaging::PixelFormat format_ = 0;
+    std::optional<imaging::BitmapLock> lock_;
+};

@@ -98,22 +98,6 @@ int timePreviews(const char* program, const char* folder, int runs)
     return closeDialog(dialog) ? 0 : 1;
 }
 
-// The files of a folder, removed with it; the number of files there were.
-int removeFolder(const std::string& folder)
-{
-    int files = 0;
-    WIN32_FIND_DATAA found;
-    if (const SearchHandle search{FindFirstFileA((folder + "\\*").c_str(), &found)}) {
-        do {
-            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-            DeleteFileA((folder + "\\" + found.cFileName).c_str());
-            ++files;
-        } while (FindNextFileA(search.get(), &found));
-    }
-    RemoveDirectoryA(folder.c_str());
-    return files;
-}
-
 int timeConversions(const char* program, const char* folder, int runs)
 {
     RunningProgram running(program, folder);
@@ -123,7 +107,7 @@ int timeConversions(const char* program, const char* folder, int runs)
         return 1;
     }
     const std::string converted = itemText(dialog, IDC_SOURCE_PATH) + "\\converted";
-    removeFolder(converted);
+    removeTree(converted);
     RECT start{};
     GetWindowRect(GetDlgItem(dialog, IDC_CONVERT), &start);
     const POINT startMiddle{(start.left + start.right) / 2, (start.top + start.bottom) / 2};
@@ -145,7 +129,7 @@ int timeConversions(const char* program, const char* folder, int runs)
             std::fprintf(stderr, "inkveil_driver: the conversion did not end\n");
             return 1;
         }
-        written = removeFolder(converted);
+        written = removeTree(converted);
     }
     PROCESS_MEMORY_COUNTERS memory{};
     memory.cb = sizeof memory;

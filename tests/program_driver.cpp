@@ -67,6 +67,29 @@ uint32_t rgbOf(COLORREF colour)
 
 }  // namespace
 
+int removeTree(const std::string& directory)
+{
+    int files = 0;
+    WIN32_FIND_DATAA entry;
+    if (const SearchHandle search{FindFirstFileA((directory + "\\*").c_str(), &entry)}) {
+        do {
+            const std::string name = entry.cFileName;
+            if (name == "." || name == "..") continue;
+            const std::string path = directory + "\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                files += removeTree(path);
+                continue;
+            }
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(path.c_str());
+            ++files;
+        } while (FindNextFileA(search.get(), &entry));
+    }
+    SetFileAttributesA(directory.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryA(directory.c_str());
+    return files;
+}
+
 std::string windowsPath(const std::string& path)
 {
     if (path.empty() || path[0] != '/') return path;

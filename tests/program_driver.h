@@ -20,6 +20,9 @@ constexpr DWORD generousWait = 60000;
 // A Linux path as Wine shows it (the root is drive Z:); any other path is returned unchanged.
 std::string windowsPath(const std::string& path);
 
+// Removes a directory with all it holds, read-only files too; returns how many files it held.
+int removeTree(const std::string& directory);
+
 // Polls `done` every 50 ms until it holds or `milliseconds` have passed.
 bool waitUntil(const std::function<bool()>& done, DWORD milliseconds = generousWait);
 

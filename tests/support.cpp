@@ -3,6 +3,7 @@
 #include "app/dialog_helpers.h"
 #include "common/handles.h"
 #include "preview/canvas.h"
+#include "tests/program_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -30,27 +31,6 @@ private:
 };
 
 const auto* const imagingEnvironment = ::testing::AddGlobalTestEnvironment(new ImagingEnvironment);
-
-void removeTree(const std::string& directory)
-{
-    WIN32_FIND_DATAA entry;
-    SearchHandle search(FindFirstFileA((directory + "\\*").c_str(), &entry));
-    if (search) {
-        do {
-            const std::string name = entry.cFileName;
-            if (name == "." || name == "..") continue;
-            const std::string path = directory + "\\" + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                removeTree(path);
-            } else {
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path.c_str());
-            }
-        } while (FindNextFileA(search.get(), &entry));
-    }
-    SetFileAttributesA(directory.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryA(directory.c_str());
-}
 
 }  // namespace
 

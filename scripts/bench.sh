@@ -12,12 +12,6 @@ source "$(dirname "$(readlink -f "$0")")/prepare.sh"
 source "$root/scripts/wine-session.sh"
 start_wine_session
 load_at_start=$(cut -d ' ' -f 1-3 /proc/loadavg)
-# The 32-bit build is what users get; the x86_64 one runs only where 32-bit code cannot.
-if [ "$WINE_BITS" = 32 ]; then
-    build_measured="the shipped 32-bit build under wine32"
-else
-    build_measured="the x86_64 build under wine64 (this machine runs no 32-bit code)"
-fi
 
 runs=${INKVEIL_BENCH_RUNS:-5}
 sizes=(1920x1080 4000x3000 6000x4000)
@@ -256,7 +250,7 @@ done
 
 {
     echo "Inkveil benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores (load average at start $load_at_start), $("$WINE_LOADER" --version)"
-    echo "Build measured: $build_measured, bench.exe from $run_dir"
+    echo "Build measured: $WINE_ROUTE, bench.exe from $run_dir"
     echo "ImageMagick: $(convert -version | sed -n 's/^Version: //p') ($(convert -list resource | awk '/Thread:/ {print $2}') threads, its default)"
     echo "Conversion (keep: source size; fixed: $fixed) of ${file_count[1920x1080]} (1920x1080), ${file_count[4000x3000]} (4000x3000), ${file_count[6000x4000]} (6000x4000) and 1 ($panorama) JPEG files to JPEG,"
     echo "  and batches of ${batch_counts[*]} copies of the $batch_size picture; MP/s counts source pixels."

@@ -9,3 +9,4 @@ bash "$root/scripts/setup.sh"
 bash "$root/scripts/wineprefix.sh" "$BUILD_DIR"
 run_dir=$(bash "$root/scripts/build.sh")
 source "$root/scripts/wine-env.sh" 2>/dev/null
+echo "Tests and the program run $WINE_ROUTE." >&2

@@ -55,6 +55,11 @@ PooledMemory::PooledMemory(std::size_t bytes, Contents contents)
     } else {
         const std::size_t capacity = (bytes + granularity - 1) / granularity * granularity;
         block = {systemBlock(capacity), capacity};
+        if (block.data == nullptr) {
+            // The kept blocks may be what stands in the way, in a 32-bit address space above all.
+            releaseKeptMemory();
+            block.data = systemBlock(capacity);
+        }
         if (block.data == nullptr) return;
     }
     data_ = block.data;

@@ -37,9 +37,12 @@ done
 
 # wine32 is wanted only where the kernel runs 32-bit code, and may still be out of reach: its
 # i386 libraries must match their amd64 twins, which a mirror mid-sync may not list. Without it
-# the tests take the x86_64 way (wine-env.sh).
+# the tests take the x86_64 way (wine-env.sh). A failed attempt is tried again a day later.
 wine32_wanted=
-if /lib/ld-linux.so.2 --version >/dev/null 2>&1 && ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+wine32_failed=/var/tmp/inkveil-wine32-not-installable
+if /lib/ld-linux.so.2 --version >/dev/null 2>&1 &&
+    ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" &&
+    [ -z "$(find "$wine32_failed" -mmin -1440 2>/dev/null)" ]; then
     wine32_wanted=1
 fi
 
@@ -56,6 +59,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     install "${missing[@]}"
 fi
-if [ -n "$wine32_wanted" ]; then
-    install wine32:i386 || echo "warning: wine32 cannot be installed here; the tests will run the x86_64 build under wine64" >&2
+if [ -n "$wine32_wanted" ] && ! install wine32:i386; then
+    echo "warning: wine32 cannot be installed here; the tests will run the x86_64 build under wine64" >&2
+    sudo_if_needed touch "$wine32_failed"
 fi

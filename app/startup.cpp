@@ -32,6 +32,6 @@ void extractSampleImage()
     saveThroughTemporary("Demo.jpg", [&](const char* temporary) {
         const KernelHandle file(CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                             FILE_ATTRIBUTE_NORMAL, nullptr));
-        return file && writeWhole(file.get(), bytes, size);
+        return file && writeWhole(file.get(), bytes, size) ? Outcome::done : Outcome::notWritten;
     });
 }

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -30,6 +31,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 using namespace imaging;
 
@@ -46,6 +48,8 @@ std::atomic<bool> quitting{false};
 std::atomic<int> conversionTicket{0};
 std::atomic<int> stoppedTicket{0};
 std::atomic<int> jobRequests{0};
+// The file of the running conversion whose turn it is; those after it are worked on ahead.
+std::atomic<int> turn{0};
 // The first source as the last preview read it; only the worker thread touches it.
 std::optional<PreviewSource> previewSource;
 
@@ -57,6 +61,43 @@ constexpr const char* warningTitle = "警告";
 constexpr const char* doneTitle = "完成";
 
 bool stopRequestedFor(int ticket) { return stoppedTicket.load() >= ticket; }
+
+// When work on file `index` of the conversion `ticket` is given up: at the close, and at a stop
+// while it is ahead of its turn (the file whose turn it is ends as it would have).
+std::function<bool()> givenUpFor(int ticket, int index)
+{
+    return [ticket, index] { return quitting.load() || (stopRequestedFor(ticket) && turn.load() < index); };
+}
+
+bool closing() { return quitting.load(); }
+
+// A file that failed, and why.
+struct FailedFile {
+    std::string name;
+    Outcome reason;
+};
+
+// The short reason the completion box gives for a file.
+const char* reasonText(Outcome reason)
+{
+    switch (reason) {
+    case Outcome::damaged: return "文件已损坏";
+    case Outcome::incomplete: return "文件不完整";
+    case Outcome::unreadable: return "无法读取";
+    case Outcome::notPicture: return "不是图片文件";
+    case Outcome::tooLarge: return "图片太大";
+    case Outcome::noTargetSize: return "目标尺寸无效";
+    case Outcome::outOfMemory: return "内存不足";
+    case Outcome::diskFull: return "磁盘已满";
+    case Outcome::notWritten: return "无法写入";
+    case Outcome::noEncoder: return "不支持该格式";
+    case Outcome::nameTooLong: return "路径太长";
+    case Outcome::nameTaken: return "与其他文件重名";
+    case Outcome::done:
+    case Outcome::cancelled: break;
+    }
+    return "";
+}
 
 void rescanIfPending()
 {
@@ -111,14 +152,14 @@ std::string foldedCase(std::string path)
 }
 
 // Two sources of one conversion may name the same output: the later one takes the
-// alternative name. False when even that is taken or does not fit: the file is not
-// written rather than overwrite our own.
-bool claimOutputName(OutputTarget& target, const char* sourcePath, std::set<std::string>& claimed)
+// alternative name. nameTaken when even that is taken, nameTooLong when it does not fit: the
+// file is not written rather than overwrite our own.
+Outcome claimOutputName(OutputTarget& target, const char* sourcePath, std::set<std::string>& claimed)
 {
-    if (claimed.insert(foldedCase(target.outputPath)).second) return true;
+    if (claimed.insert(foldedCase(target.outputPath)).second) return Outcome::done;
     const std::string alternative = alternativeOutputPath(target.outputPath, sourcePath);
-    return claimed.insert(foldedCase(alternative)).second &&
-           copyWhole(alternative, target.outputPath, sizeof target.outputPath);
+    if (!claimed.insert(foldedCase(alternative)).second) return Outcome::nameTaken;
+    return copyWhole(alternative, target.outputPath, sizeof target.outputPath) ? Outcome::done : Outcome::nameTooLong;
 }
 
 // What a conversion with these settings needs of a picture: all of it, or for a fixed size, the
@@ -133,13 +174,15 @@ ReducedView conversionView(const SourceFacts& facts, const WatermarkSettings& se
 
 // A source decoded for a conversion with `settings`, and reduced for the panes, on a thread of its
 // own from the moment it is made: during a conversion, while the file before it is rendered and
-// saved.
+// saved. The decoding ends early when `givenUpWhen` says so, or once the file is dropped.
 class DecodedFile {
 public:
-    DecodedFile(SourceFile source, const WatermarkSettings& settings)
-        : source_(std::move(source)), settings_(settings), thread_([this] { decode(); })
+    DecodedFile(SourceFile source, const WatermarkSettings& settings, std::function<bool()> givenUpWhen)
+        : source_(std::move(source)), settings_(settings), cancellation_(std::move(givenUpWhen)),
+          thread_([this] { decode(); })
     {
     }
+    ~DecodedFile() { cancellation_.cancel(); }
     DecodedFile(const DecodedFile&) = delete;
     DecodedFile& operator=(const DecodedFile&) = delete;
 
@@ -148,14 +191,14 @@ public:
         try {
             thread_.join();
         } catch (const std::bad_alloc&) {
-            failWith(DecodeOutcome::outOfMemory);
+            failWith(Outcome::outOfMemory);
         } catch (const std::exception&) {
-            failWith(DecodeOutcome::failed);
+            failWith(Outcome::damaged);
         }
     }
-    // Empty unless the outcome is `decoded`. Only after wait().
+    // Empty unless the outcome is `done`. Only after wait().
     GdiBitmap& picture() { return decoding_.picture; }
-    DecodeOutcome outcome() const { return decoding_.outcome; }
+    Outcome outcome() const { return decoding_.outcome; }
     ImageSize uprightSize() const { return decoding_.uprightSize; }
     int reduction() const { return decoding_.scaleDenominator; }
     const PreviewSource* reduced() const { return reduced_ ? &*reduced_ : nullptr; }
@@ -175,10 +218,10 @@ public:
 private:
     void decode()
     {
-        decoding_ = decodeUpright(source_, conversionView(source_.facts, settings_));
+        decoding_ = decodeUpright(source_, conversionView(source_.facts, settings_), cancellation_);
         reduced_ = reduceForPanes(decoding_.picture.get(), decoding_.uprightSize);
     }
-    void failWith(DecodeOutcome outcome)
+    void failWith(Outcome outcome)
     {
         decoding_ = {outcome, {}, {}, 1};
         reduced_.reset();
@@ -186,6 +229,7 @@ private:
 
     SourceFile source_;
     WatermarkSettings settings_;
+    Cancellation cancellation_;
     UprightDecoding decoding_;
     std::optional<PreviewSource> reduced_;
     // Last: the decoding starts once everything it writes is there.
@@ -193,29 +237,30 @@ private:
 };
 
 // Shows the file in the panes, renders it with `settings` and, unless previewOnly, saves it;
-// the decoded picture is released before the save. Returns whether a file was written: a
-// step that fails, or runs short of memory, fails the file.
-bool convertDecoded(DecodedFile& file, const char* outputPath, const char* subtype, bool previewOnly,
-                    const WatermarkSettings& settings)
+// the decoded picture is released before the save. `done` once the file is written (or for a
+// preview, rendered), else why not.
+Outcome convertDecoded(DecodedFile& file, const char* outputPath, const char* subtype, bool previewOnly,
+                       const WatermarkSettings& settings)
 {
     file.wait();
-    try {
-        GdiBitmap& source = file.picture();
-        const bool decoded = static_cast<bool>(source);
-        renderIntoPanes(file.reduced(), settings);
-        const ImageSize size = file.uprightSize();
-        const TargetGeometry geometry = decoded ? targetGeometryFor(size.width, size.height, settings)
-                                                : computeTargetGeometry(nullptr, settings);
-        GdiBitmap target;
-        target.track(createBitmap(geometry.width, geometry.height, targetFormatFor(source.get(), subtype), target));
-        const bool rendered =
-            renderWatermarked(source.get(), target.get(), geometry, settings, watermarkFontFamily, file.reduction());
-        // Not needed while the target is encoded, which is when the next file is decoding.
-        source.reset();
-        return !previewOnly && decoded && rendered && saveImage(target.get(), outputPath, subtype, file.colourProfile());
-    } catch (const std::exception&) {
-        return false;
-    }
+    GdiBitmap& source = file.picture();
+    const bool decoded = static_cast<bool>(source);
+    renderIntoPanes(file.reduced(), settings);
+    const ImageSize size = file.uprightSize();
+    const TargetGeometry geometry =
+        decoded ? targetGeometryFor(size.width, size.height, settings) : computeTargetGeometry(nullptr, settings);
+    GdiBitmap target;
+    const GpStatus created =
+        createBitmap(geometry.width, geometry.height, targetFormatFor(source.get(), subtype), target);
+    const bool rendered =
+        renderWatermarked(source.get(), target.get(), geometry, settings, watermarkFontFamily, file.reduction());
+    // Not needed while the target is encoded, which is when the next file is decoding.
+    source.reset();
+    if (!decoded) return file.outcome();
+    if (geometry.width <= 0 || geometry.height <= 0) return Outcome::noTargetSize;
+    if (created != Ok) return created == ValueOverflow ? Outcome::tooLarge : Outcome::outOfMemory;
+    if (!rendered) return Outcome::outOfMemory;
+    return previewOnly ? Outcome::done : saveImage(target.get(), outputPath, subtype, file.colourProfile());
 }
 
 // Shows streamed files in the panes on a line of their own while the conversion goes on, the
@@ -313,7 +358,8 @@ void runPreview(StreamedPanes& panes)
     rescanIfPending();
     if (sourceCount() == 0) return;
     try {
-        previewFileInPanes(previewSource, sourceEntry(0), copySettings());
+        const Cancellation givenUp(closing);
+        previewFileInPanes(previewSource, sourceEntry(0), copySettings(), givenUp);
     } catch (const std::exception&) {
         // Short of memory for this picture: the panes keep what they showed.
         previewSource.reset();
@@ -321,28 +367,22 @@ void runPreview(StreamedPanes& panes)
     invalidateDialog();
 }
 
-// The streamed file written, then shown in the panes, by `panes` or, without them, here: the
-// written outcome, or none when it goes the whole-picture way.
-std::optional<bool> writeStreamed(StreamedFile& file, const char* outputPath, const WatermarkSettings& settings,
-                                  StreamedPanes* panes)
+// The streamed file written, then shown in the panes, by `panes` or, without them, here.
+Outcome writeStreamed(StreamedFile& file, const char* outputPath, const WatermarkSettings& settings,
+                      StreamedPanes* panes)
 {
-    try {
-        StreamedConversion streamed = file.writeTo(outputPath);
-        if (streamed.outcome == StreamOutcome::notStreamed) return std::nullopt;
-        const bool written = streamed.outcome == StreamOutcome::written;
-        if (panes != nullptr)
-            panes->show(std::move(streamed), settings);
-        else
-            StreamedPanes::showStreamed(streamed.paneReduction, streamed.size, settings);
-        return written;
-    } catch (const std::exception&) {
-        return false;
-    }
+    StreamedConversion streamed = file.writeTo(outputPath);
+    const Outcome outcome = streamed.outcome;
+    if (panes != nullptr)
+        panes->show(std::move(streamed), settings);
+    else
+        StreamedPanes::showStreamed(streamed.paneReduction, streamed.size, settings);
+    return outcome;
 }
 
 struct ConversionCounts {
     int written = 0;
-    int failed = 0;
+    std::vector<FailedFile> failed;
     int left = 0;  // not reached before a stop
 };
 
@@ -356,15 +396,24 @@ struct ReadiedFile {
     bool empty() const { return !opened && !streamed && !decoded; }
 };
 
+// File `index` of the conversion `ticket`, opened; its reading is given up as its work is.
+SourceFile openForConversion(int ticket, int index)
+{
+    const Cancellation givenUp(givenUpFor(ticket, index));
+    return openSource(sourceEntry(index), givenUp);
+}
+
 // The opened file set to stream with `settings` into image/<subtype> when it can; a file that
 // cannot be made so stays opened, or, short of memory, goes and is opened again at its turn.
-void streamIfStreamable(ReadiedFile& file, const WatermarkSettings& settings, const char* subtype, TaskLine& line)
+void streamIfStreamable(ReadiedFile& file, int ticket, int index, const WatermarkSettings& settings,
+                        const char* subtype, TaskLine& line)
 {
-    if (!file.opened || !streamable(file.opened->facts, settings)) return;
+    if (!file.opened || file.opened->read != Outcome::done || !streamable(file.opened->facts, settings)) return;
     SourceFile source = std::move(*file.opened);
     file.opened.reset();
     try {
-        file.streamed = std::make_unique<StreamedFile>(std::move(source), settings, subtype, line, workingSize);
+        file.streamed = std::make_unique<StreamedFile>(std::move(source), settings, subtype, line, workingSize,
+                                                       givenUpFor(ticket, index));
     } catch (const std::bad_alloc&) {
         // Nothing is held for it now.
     }
@@ -372,115 +421,153 @@ void streamIfStreamable(ReadiedFile& file, const WatermarkSettings& settings, co
 
 // The next file readied while the current one streams: its decoding follows the current one's on
 // the line, so that it begins while the current file's last bands are encoded.
-ReadiedFile readyNextBehindStream(int index, const WatermarkSettings& settings, TaskLine& line)
+ReadiedFile readyNextBehindStream(int ticket, int index, const WatermarkSettings& settings, TaskLine& line)
 {
     ReadiedFile next;
     if (index >= sourceCount()) return next;
-    const char* sourcePath = sourceEntry(index);
-    next.opened.emplace(openSource(sourcePath));
+    next.opened.emplace(openForConversion(ticket, index));
     OutputTarget target;
-    if (makeOutputTarget(sourcePath, fieldText(settings.outputFormat), target))
-        streamIfStreamable(next, settings, target.subtype, line);
+    if (makeOutputTarget(sourceEntry(index), fieldText(settings.outputFormat), target))
+        streamIfStreamable(next, ticket, index, settings, target.subtype, line);
     return next;
 }
 
 // The file decoded whole (`current` holds it opened or decoded ahead), then rendered and saved
 // unless it has no name; meanwhile the next file is opened and, unless it streams, decoded
-// ahead. Returns whether a file was written.
-bool convertWhole(ReadiedFile& current, ReadiedFile& next, int index, const OutputTarget& target, bool named,
-                  const WatermarkSettings& settings)
+// ahead. `done` once it is written, else why not.
+Outcome convertWhole(ReadiedFile& current, ReadiedFile& next, int ticket, int index, const OutputTarget& target,
+                     Outcome naming, const WatermarkSettings& settings)
 {
     const bool decodedAhead = current.decoded != nullptr;
     std::unique_ptr<DecodedFile> file =
-        decodedAhead ? std::move(current.decoded) : std::make_unique<DecodedFile>(std::move(*current.opened), settings);
-    if (next.empty() && index + 1 < sourceCount()) next.opened.emplace(openSource(sourceEntry(index + 1)));
+        decodedAhead ? std::move(current.decoded)
+                     : std::make_unique<DecodedFile>(std::move(*current.opened), settings, givenUpFor(ticket, index));
+    if (next.empty() && index + 1 < sourceCount()) next.opened.emplace(openForConversion(ticket, index + 1));
     // A streamed file keeps both processors busy itself.
     const bool nextAhead = next.opened && !streamable(next.opened->facts, settings);
     const auto decodeNextAhead = [&] {
-        next.decoded = std::make_unique<DecodedFile>(std::move(*next.opened), settings);
+        next.decoded = std::make_unique<DecodedFile>(std::move(*next.opened), settings, givenUpFor(ticket, index + 1));
         next.opened.reset();
     };
     // For a fixed size, mostly reduced decodings that the pictures' entropy coding keeps on one
     // processor each: two at a time. Whole pictures, one at a time.
     if (nextAhead && settings.keepSourceSize == 0) decodeNextAhead();
     file->wait();
-    // Decoded while the file before was held, it may have lacked only that file's memory; or
-    // decoded reduced for settings changed since.
-    if (decodedAhead && (file->outcome() == DecodeOutcome::outOfMemory || file->reducedForOther(settings))) {
-        file = std::make_unique<DecodedFile>(file->takeSource(), settings);
+    // Decoded reduced for settings changed since, it is decoded again.
+    if (decodedAhead && file->reducedForOther(settings)) {
+        file = std::make_unique<DecodedFile>(file->takeSource(), settings, givenUpFor(ticket, index));
         file->wait();
     }
     if (nextAhead && !next.decoded) decodeNextAhead();
-    return convertDecoded(*file, target.outputPath, target.subtype, !named, settings);
+    const Outcome converted =
+        convertDecoded(*file, target.outputPath, target.subtype, naming != Outcome::done, settings);
+    return converted == Outcome::done ? naming : converted;
+}
+
+// File `index` converted in its turn, from what was readied for it in `next`, which then holds
+// what is readied for the file after it. `done` once it is written, else why not.
+Outcome convertInTurn(int ticket, int index, ReadiedFile& next, std::set<std::string>& claimed, TaskLine& decodingLine,
+                      StreamedPanes& panes)
+{
+    const WatermarkSettings settings = copySettings();
+    const char* sourcePath = sourceEntry(index);
+    OutputTarget target;
+    const Outcome naming = makeOutputTarget(sourcePath, fieldText(settings.outputFormat), target)
+                               ? claimOutputName(target, sourcePath, claimed)
+                               : Outcome::nameTooLong;
+    const bool named = naming == Outcome::done;
+    ReadiedFile current = std::exchange(next, {});
+    // Streamed ahead for settings changed since, it starts again.
+    if (current.streamed && !(named && current.streamed->beganFor(settings, target.subtype))) {
+        current.opened.emplace(current.streamed->takeSource());
+        current.streamed.reset();
+    }
+    if (current.empty()) current.opened.emplace(openForConversion(ticket, index));
+    if (named && !current.streamed) streamIfStreamable(current, ticket, index, settings, target.subtype, decodingLine);
+    if (current.streamed) {
+        next = readyNextBehindStream(ticket, index + 1, settings, decodingLine);
+        // A streamed file's panes invalidate the window once they are drawn.
+        return writeStreamed(*current.streamed, target.outputPath, settings, &panes);
+    }
+    // The panes show the files in order.
+    panes.finish();
+    // Short of memory, a file may have gone before it was streamed.
+    if (current.empty()) current.opened.emplace(openForConversion(ticket, index));
+    Outcome converted = convertWhole(current, next, ticket, index, target, naming, settings);
+    if (converted == Outcome::outOfMemory) {
+        // Perhaps short only of what other files held: once more, with nothing else held.
+        next = {};
+        releaseKeptMemory();
+        ReadiedFile alone;
+        alone.opened.emplace(openForConversion(ticket, index));
+        converted = convertWhole(alone, next, ticket, index, target, naming, settings);
+    }
+    invalidateDialog();
+    return converted;
 }
 
 // Converts the list in order, each next file decoding while the current one is written, until a
-// stop covers `ticket`; every decoding has ended when it returns.
+// stop covers `ticket` or the dialog closes; every decoding has ended when it returns.
 ConversionCounts convertEach(int ticket, TaskLine& decodingLine, StreamedPanes& panes)
 {
     ConversionCounts counts;
     std::set<std::string> claimed;
     ReadiedFile next;
-    for (int index = 0; index < sourceCount() && !stopRequestedFor(ticket); ++index) {
+    for (int index = 0; index < sourceCount() && !stopRequestedFor(ticket) && !closing(); ++index) {
+        turn = index;
         setStatusText(("正在转换第" + std::to_string(index + 1) + "个图片文件").c_str());
-        const WatermarkSettings settings = copySettings();
-        const char* sourcePath = sourceEntry(index);
-        OutputTarget target;
-        const bool named = makeOutputTarget(sourcePath, fieldText(settings.outputFormat), target) &&
-                           claimOutputName(target, sourcePath, claimed);
-        ReadiedFile current = std::exchange(next, {});
-        // Streamed ahead for settings changed since, it starts again.
-        if (current.streamed && !(named && current.streamed->beganFor(settings, target.subtype))) {
-            current.opened.emplace(current.streamed->takeSource());
-            current.streamed.reset();
+        Outcome outcome = Outcome::damaged;
+        try {
+            outcome = convertInTurn(ticket, index, next, claimed, decodingLine, panes);
+        } catch (const std::exception&) {
+            // Short of memory for what the file needs beside what it holds.
+            outcome = Outcome::outOfMemory;
+            next = {};
         }
-        if (current.empty()) current.opened.emplace(openSource(sourcePath));
-        if (named && !current.streamed) streamIfStreamable(current, settings, target.subtype, decodingLine);
-        std::optional<bool> written;
-        if (current.streamed) {
-            next = readyNextBehindStream(index + 1, settings, decodingLine);
-            written = writeStreamed(*current.streamed, target.outputPath, settings, &panes);
-            if (!written) current.opened.emplace(current.streamed->takeSource());
-            current.streamed.reset();
-        }
-        // A streamed file's panes invalidate the window once they are drawn.
-        const bool shownInBackground = written.has_value();
-        if (!written) {
-            // The panes show the files in order.
-            panes.finish();
-            // Short of memory, a file may have gone before it was streamed.
-            written = !current.empty() && convertWhole(current, next, index, target, named, settings);
-        }
-        if (*written)
+        // Given up at the close, or at a stop that came as its turn began: left, as the rest.
+        if (outcome == Outcome::cancelled) break;
+        if (outcome == Outcome::done)
             ++counts.written;
         else
-            ++counts.failed;
-        if (!shownInBackground) invalidateDialog();
+            counts.failed.push_back({fileName(sourceEntry(index)), outcome});
     }
-    counts.left = sourceCount() - counts.written - counts.failed;
+    counts.left = sourceCount() - counts.written - static_cast<int>(counts.failed.size());
     return counts;
+}
+
+// The files that failed, the first few by name with their reasons, for the completion box.
+std::string failureList(const std::vector<FailedFile>& failed)
+{
+    constexpr std::size_t named = 10;
+    if (failed.empty()) return std::string();
+    std::string list = "\n\n没有转换成功的文件：";
+    for (std::size_t index = 0; index < failed.size() && index < named; ++index)
+        list += "\n" + failed[index].name + "：" + reasonText(failed[index].reason);
+    if (failed.size() > named) list += "\n另有" + std::to_string(failed.size() - named) + "个没有列出";
+    return list;
 }
 
 // `leftOut`: files the list had no room for.
 void reportCompletion(const std::string& directory, const ConversionCounts& counts, int leftOut)
 {
     const std::string lookThere = "是否转到“" + directory + "”目录查看";
+    const int failed = static_cast<int>(counts.failed.size());
     std::string question;
     if (counts.left > 0 || leftOut > 0) {
         question = std::string(counts.left > 0 ? "转换已停止" : "转换完成") + "，已转换" +
                    std::to_string(counts.written) + "个图片文件";
-        if (counts.failed > 0) question += "，有" + std::to_string(counts.failed) + "个没有转换成功";
+        if (failed > 0) question += "，有" + std::to_string(failed) + "个没有转换成功";
         if (counts.left > 0) question += "，还有" + std::to_string(counts.left) + "个没有转换";
         if (leftOut > 0)
             question += "，有" + std::to_string(leftOut) + "个超出" + std::to_string(sourceListCapacity) +
                         "个的上限没有转换";
         question += "，" + lookThere;
-    } else if (counts.failed > 0) {
-        question = "转换完成，但有" + std::to_string(counts.failed) + "个图片文件没有转换成功，" + lookThere;
+    } else if (failed > 0) {
+        question = "转换完成，但有" + std::to_string(failed) + "个图片文件没有转换成功，" + lookThere;
     } else {
         question = "转换成功完成，" + lookThere;
     }
-    if (ask(question, doneTitle))
+    if (ask(question + failureList(counts.failed), doneTitle))
         ShellExecuteA(dialogWindow(), nullptr, directory.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
@@ -606,21 +693,20 @@ void stopWorker()
     rescanPending = true;
 }
 
-bool processFile(const char* sourcePath, const char* outputPath, const char* subtype, bool previewOnly,
-                 const WatermarkSettings& settings)
+Outcome processFile(const char* sourcePath, const char* outputPath, const char* subtype, bool previewOnly,
+                    const WatermarkSettings& settings)
 {
-    if (!imagingStarted()) return false;
+    if (!imagingStarted()) return Outcome::outOfMemory;
     SourceFile source = openSource(sourcePath);
-    if (!previewOnly && streamable(source.facts, settings)) {
+    if (!previewOnly && source.read == Outcome::done && streamable(source.facts, settings)) {
         TaskLine line;
         try {
             StreamedFile streamed(std::move(source), settings, subtype, line, workingSize);
-            if (const std::optional<bool> written = writeStreamed(streamed, outputPath, settings, nullptr)) return *written;
-            source = streamed.takeSource();
+            return writeStreamed(streamed, outputPath, settings, nullptr);
         } catch (const std::bad_alloc&) {
-            return false;
+            return Outcome::outOfMemory;
         }
     }
-    DecodedFile file(std::move(source), settings);
+    DecodedFile file(std::move(source), settings, closing);
     return convertDecoded(file, outputPath, subtype, previewOnly, settings);
 }

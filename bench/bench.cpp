@@ -225,7 +225,7 @@ double decodeMilliseconds(const std::string& file, imaging::GdiBitmap& decoded)
 {
     const double start = nowMilliseconds();
     const SourceFile source = openSource(file.c_str());
-    return decodeJpeg(source.bytes, source.facts.header, decoded) == DecodeOutcome::decoded ? nowMilliseconds() - start : -1.0;
+    return decodeJpeg(source.bytes, source.facts.header, decoded) == Outcome::done ? nowMilliseconds() - start : -1.0;
 }
 
 int benchConversion(const char* sizeMode, const std::string& directory)
@@ -288,11 +288,11 @@ int benchFloor(const char* sizeMode, const std::string& directory)
             const imaging::ImageSize size = imaging::imageSize(decoded.get());
             const WatermarkSettings settings = copySettings();
             const TargetGeometry geometry = targetGeometryFor(size.width, size.height, settings);
-            fixedSize.track(imaging::createBitmap(fixedWidth, fixedHeight, PixelFormat24bppRGB, fixedSize));
+            imaging::createBitmap(fixedWidth, fixedHeight, PixelFormat24bppRGB, fixedSize);
             drawAdjustedSource(decoded.get(), geometry.cropWidth, geometry.cropHeight, fixedSize.get(), settings);
         }
         const double start = nowMilliseconds();
-        const bool saved = writeJpeg(keepSize ? decoded.get() : fixedSize.get(), output.c_str());
+        const bool saved = writeJpeg(keepSize ? decoded.get() : fixedSize.get(), output.c_str()) == Outcome::done;
         total += decoding + nowMilliseconds() - start;
         if (decoding < 0.0 || !saved) {
             std::fprintf(stderr, "%s did not decode and encode\n", file.c_str());

@@ -1,7 +1,10 @@
 #pragma once
-// Bytes held in memory by someone else, who keeps them while the span is used; or a part of them.
+// Bytes held in memory by someone else, who keeps them while the span is used, or a part of
+// them; and whatever takes bytes written in order.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <utility>
 
 class ByteSpan {
@@ -21,3 +24,21 @@ private:
     const uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
 };
+
+// Takes the next bytes of a file; false when they could not all be kept.
+using ByteSink = std::function<bool(const uint8_t* bytes, std::size_t size)>;
+
+// Fills `into` with the next `size` bytes of a file; false when it holds fewer, or they cannot be
+// read.
+using ByteSource = std::function<bool(uint8_t* into, std::size_t size)>;
+
+// The bytes of a span from its start, as a source.
+inline ByteSource sourceOf(ByteSpan bytes)
+{
+    return [bytes, at = std::size_t{0}](uint8_t* into, std::size_t size) mutable {
+        if (bytes.size() - at < size) return false;
+        std::copy(bytes.data() + at, bytes.data() + at + size, into);
+        at += size;
+        return true;
+    };
+}

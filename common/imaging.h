@@ -1,6 +1,5 @@
 #pragma once
-// Owners of GDI+ handles: each holds one handle, keeps the last failing status of the
-// calls made through it, and releases the handle when it goes out of scope.
+// Owners of GDI+ handles: each holds one handle and releases it when it goes out of scope.
 #include <windows.h>
 
 #include <gdiplus.h>
@@ -23,13 +22,12 @@ public:
     ~Owned() { reset(); }
     Owned(const Owned&) = delete;
     Owned& operator=(const Owned&) = delete;
-    Owned(Owned&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)), lastFailure_(other.lastFailure_) {}
+    Owned(Owned&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
     Owned& operator=(Owned&& other) noexcept
     {
         if (this != &other) {
             reset();
             handle_ = std::exchange(other.handle_, nullptr);
-            lastFailure_ = other.lastFailure_;
         }
         return *this;
     }
@@ -44,14 +42,6 @@ public:
         return &handle_;
     }
 
-    // Records the status of a call on this object; returns whether it succeeded.
-    bool track(GpStatus status)
-    {
-        if (status != Ok) lastFailure_ = status;
-        return status == Ok;
-    }
-    GpStatus lastFailure() const { return lastFailure_; }
-
     void reset()
     {
         if (handle_ != nullptr) dispose(handle_);
@@ -60,7 +50,6 @@ public:
 
 private:
     Handle* handle_ = nullptr;
-    GpStatus lastFailure_ = Ok;
 };
 
 inline GpStatus WINGDIPAPI disposeBitmap(GpBitmap* bitmap) { return GdipDisposeImage(bitmap); }
@@ -90,8 +79,6 @@ public:
         reset();
         return handle_.receive();
     }
-    bool track(GpStatus status) { return handle_.track(status); }
-    GpStatus lastFailure() const { return handle_.lastFailure(); }
     void reset()
     {
         handle_.reset();

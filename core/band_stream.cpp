@@ -6,6 +6,7 @@
 #include <atomic>
 #include <mutex>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -27,8 +28,10 @@ int slotsFor(std::size_t stride, int bandCount)
 // Shared by the stream and the task that decodes it, which may run after the stream is gone;
 // the file and the reduction are touched only while `running`, or by the writer.
 struct BandStream::State {
-    State(ByteSpan file, ImageSize pictureSize, ImageSize paneAtLeast, std::optional<BandEffects> bandEffects)
-        : jpeg(file), size(pictureSize), stride(static_cast<std::size_t>(pictureSize.width) * 3),
+    State(ByteSpan file, ImageSize pictureSize, ImageSize paneAtLeast, std::optional<BandEffects> bandEffects,
+          std::function<bool()> givenUpWhen)
+        : cancellation(std::move(givenUpWhen)), jpeg(file), size(pictureSize),
+          stride(static_cast<std::size_t>(pictureSize.width) * 3),
           bandCount((pictureSize.height + bandRows - 1) / bandRows), effects(std::move(bandEffects)),
           reduction(pictureSize, paneAtLeast), slotCount(slotsFor(stride, bandCount)),
           slots(stride * bandRows * static_cast<std::size_t>(slotCount), PooledMemory::Contents::unspecified)
@@ -46,20 +49,20 @@ struct BandStream::State {
     }
 
     // Decodes the band, adds it to the reduction and applies the effects; false after a fatal
-    // error. The last band also ends the file, whose rest must decode too, and lets the
-    // decoder's memory go before a next file's decoding takes its own.
+    // error, which `failure` then names. The last band also ends the file, whose rest must decode
+    // too, and lets the decoder's memory go before a next file's decoding takes its own.
     bool decodeBand(int band)
     {
         if (band == 0) {
-            reader.emplace(jpeg);
+            reader.emplace(jpeg, 1, false, cancellation);
             const ImageSize read = reader->size();
-            if (!reader->started() || reader->inks() || read.width != size.width || read.height != size.height)
-                return false;
+            if (!reader->started()) return fail(reader->failure());
+            if (reader->inks() || read.width != size.width || read.height != size.height) return fail(Outcome::damaged);
         }
         const PixelRows rows = rowsAt(band);
-        if (!reader->read(rows.pixels, rows.stride, rows.height)) return false;
+        if (!reader->read(rows.pixels, rows.stride, rows.height)) return fail(reader->failure());
         const bool last = band + 1 == bandCount;
-        if (last && !reader->finish()) return false;
+        if (last && !reader->finish()) return fail(reader->failure());
         if (last) reader.reset();
         for (int y = 0; y < rows.height; ++y) reduction.add(rows.row(y));
         if (effects) {
@@ -68,27 +71,36 @@ struct BandStream::State {
         }
         return true;
     }
+    bool fail(Outcome outcome)
+    {
+        failure = outcome;
+        return false;
+    }
 
     // The line's task: every band, as the writer frees their slots, until the end or a cancel.
     void decodeAll()
     {
         {
             const std::lock_guard<std::mutex> lock(starting);
-            if (cancelled) return;
+            if (cancellation.cancelled()) return;
             running = true;
         }
         bool ok = true;
         try {
             for (int band = 0; band < bandCount && ok; ++band) {
-                handoff.waitUntil([&] { return band - consumed.load() < slotCount || cancelled.load(); });
-                if (cancelled) break;
+                handoff.waitUntil([&] { return band - consumed.load() < slotCount || cancellation.cancelled(); });
+                if (cancellation.cancelled()) break;
                 ok = decodeBand(band);
                 if (ok) decoded = band + 1;
                 handoff.changed();
             }
+        } catch (const std::bad_alloc&) {
+            ok = fail(Outcome::outOfMemory);
         } catch (...) {
-            ok = false;
+            ok = fail(Outcome::damaged);
         }
+        // Given up with bands still to come: a writer waiting for them must not wait on.
+        if (ok && decoded < bandCount) ok = fail(Outcome::cancelled);
         reader.reset();
         if (!ok) failed = true;
         running = false;
@@ -102,8 +114,10 @@ struct BandStream::State {
         if (!onLine) {
             try {
                 if (!decodeBand(band)) failed = true;
+            } catch (const std::bad_alloc&) {
+                failed = !fail(Outcome::outOfMemory);
             } catch (const std::exception&) {
-                failed = true;
+                failed = !fail(Outcome::damaged);
             }
             if (!failed) decoded = band + 1;
             return failed ? nullptr : rowsAt(band).pixels;
@@ -118,13 +132,14 @@ struct BandStream::State {
     {
         {
             const std::lock_guard<std::mutex> lock(starting);
-            cancelled = true;
+            cancellation.cancel();
         }
         handoff.changed();
         handoff.waitUntil([&] { return !running.load(); });
         if (!onLine) reader.reset();
     }
 
+    Cancellation cancellation;
     ByteSpan jpeg;
     ImageSize size;
     std::size_t stride;
@@ -141,7 +156,7 @@ struct BandStream::State {
     std::atomic<int> decoded{0};   // bands ready
     std::atomic<int> consumed{0};  // the band the writer holds; those before it may be decoded over
     std::atomic<bool> failed{false};
-    std::atomic<bool> cancelled{false};
+    Outcome failure = Outcome::done;  // why, once `failed`
     std::atomic<bool> running{false};
 };
 
@@ -175,8 +190,8 @@ bool JpegBandSink::take(const PixelRows& band, int)
 }
 
 BandStream::BandStream(ByteSpan jpeg, ImageSize size, ImageSize paneAtLeast, std::optional<BandEffects> effects,
-                       TaskLine& line)
-    : state_(std::make_shared<State>(jpeg, size, paneAtLeast, std::move(effects)))
+                       TaskLine& line, std::function<bool()> givenUpWhen)
+    : state_(std::make_shared<State>(jpeg, size, paneAtLeast, std::move(effects), std::move(givenUpWhen)))
 {
     state_->onLine = line.post([state = state_] { state->decodeAll(); });
 }
@@ -187,12 +202,13 @@ StreamedBands BandStream::writeTo(BandSink& sink)
     StreamedBands streamed;
     streamed.taken = true;
     for (int band = 0; band < state.bandCount && streamed.taken; ++band) {
-        uint8_t* pixels = state.next(band);
-        const PixelRows rows = state.rowsAt(band);
-        streamed.taken = pixels != nullptr && sink.take(rows, band * bandRows);
+        if (state.next(band) == nullptr) {
+            streamed.decoding = state.failure;
+            break;
+        }
+        streamed.taken = sink.take(state.rowsAt(band), band * bandRows);
     }
     cancel();
-    streamed.decodingFailed = state.failed;
     return streamed;
 }
 

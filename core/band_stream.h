@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -87,11 +88,11 @@ struct BandEffects {
     Layer layer;
 };
 
-// How writing every band ended: whether the sink took them all, and whether the decoding
-// met a fatal error (then nothing the sink made is to be kept).
+// How writing the bands ended: whether the sink took every band it was given, and unless
+// `done`, why the decoding failed before the last band (then nothing the sink made is to be kept).
 struct StreamedBands {
     bool taken = false;
-    bool decodingFailed = false;
+    Outcome decoding = Outcome::done;
 };
 
 // A JPEG of `size` (colour or grey, read as 3 bytes a pixel) decoded a band of rows at a time on
@@ -99,12 +100,12 @@ struct StreamedBands {
 // then put through the effects, if any. The decoding begins once the tasks posted before it
 // have run, so a file's decoding follows the one before it while that one's last bands are
 // written; without a thread on the line, the writer decodes each band as it asks for it. The
-// file must outlive the stream.
+// decoding ends early when `givenUpWhen` says so, or at cancel(). The file must outlive the stream.
 class BandStream {
 public:
     // May throw std::bad_alloc.
     BandStream(ByteSpan jpeg, ImageSize size, ImageSize paneAtLeast, std::optional<BandEffects> effects,
-               TaskLine& line);
+               TaskLine& line, std::function<bool()> givenUpWhen = {});
     ~BandStream() { cancel(); }
     BandStream(const BandStream&) = delete;
     BandStream& operator=(const BandStream&) = delete;

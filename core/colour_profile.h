@@ -32,6 +32,8 @@ constexpr std::string_view pngSignature("\x89PNG\r\n\x1A\n", 8);
 // Whether the bytes open with a PNG's signature.
 bool isPng(ByteSpan file);
 
-// `png` with an iCCP chunk of `profile` right after its header chunk, and without the iCCP and
-// sRGB chunks it held; empty when `png` is no well-formed PNG or compression fails.
-std::vector<uint8_t> pngWithColourProfile(ByteSpan png, const ColourProfile& profile);
+// Writes the PNG that `png` reads to `output` with an iCCP chunk of `profile` right after its
+// header chunk, and without the iCCP and sRGB chunks it held, a piece at a time: it never holds
+// the file. False when `png` is no well-formed PNG up to its IEND chunk, compression fails or
+// `output` refuses a write; what it wrote is then to be thrown away.
+bool writePngWithColourProfile(const ByteSource& png, const ColourProfile& profile, const ByteSink& output);

@@ -32,16 +32,74 @@ bool endsHeader(uint8_t kind)
 
 bool isJpeg(ByteSpan file) { return file.size() >= 2 && file[0] == 0xFF && file[1] == 0xD8; }
 
-// A decompressor over a file held in memory.
+// A decompressor over a file held in memory, which stops a decoding as JpegRowReader says.
 struct JpegReader {
     JpegErrors errors;
     jpeg_decompress_struct info{};
+    struct Progress {
+        jpeg_progress_mgr manager;
+        JpegReader* reader;
+    } progress{};
+    const Cancellation& cancellation;
+    unsigned componentsScanned = 0;  // bit c: component c was in a scan
     bool failed = false;
 
-    JpegReader() { info.err = &errors.manager; }
+    explicit JpegReader(const Cancellation& givenUp) : cancellation(givenUp)
+    {
+        info.err = &errors.manager;
+        errors.manager.emit_message = noticeWarning;
+        progress.manager.progress_monitor = monitor;
+        progress.reader = this;
+    }
     ~JpegReader() { jpeg_destroy_decompress(&info); }
     JpegReader(const JpegReader&) = delete;
     JpegReader& operator=(const JpegReader&) = delete;
+
+    // Where the data ends, libjpeg goes on with the file's end marker, or a made-up one past
+    // the end of the bytes, and the Huffman decoder fills what it lacks with zero bits, warning
+    // that it hit a marker: its data ended before the picture did. A missing end marker alone
+    // costs no bit of the picture. The arithmetic decoder reads zeros past any marker without a
+    // word: its data ended early when it met the end marker before the last row of MCUs.
+    static void noticeWarning(j_common_ptr common, int level)
+    {
+        if (level >= 0) return;
+        JpegErrors& errors = JpegErrors::of(common);
+        ++errors.warnings;
+        const auto& info = *reinterpret_cast<j_decompress_ptr>(common);
+        if (common->err->msg_code == JWRN_JPEG_EOF) errors.endOfData = true;
+        const bool markerHit = common->err->msg_code == JWRN_HIT_MARKER;
+        if ((markerHit && (errors.endOfData || info.unread_marker == JPEG_EOI)) || arithmeticDataEnded(info))
+            errors.stop(Outcome::incomplete);
+    }
+    static bool arithmeticDataEnded(const jpeg_decompress_struct& info)
+    {
+        return info.arith_code && info.unread_marker == JPEG_EOI && info.input_iMCU_row + 1 < info.total_iMCU_rows;
+    }
+
+    // Called as the scans of a multi-scan file are read, and for every call that reads rows.
+    static void monitor(j_common_ptr common)
+    {
+        const auto& info = *reinterpret_cast<j_decompress_ptr>(common);
+        JpegReader& reader = *reinterpret_cast<Progress*>(info.progress)->reader;
+        if (reader.cancellation.cancelled()) reader.errors.stop(Outcome::cancelled);
+        if (info.input_scan_number > mostJpegScans) reader.errors.stop(Outcome::damaged);
+        if (arithmeticDataEnded(info)) reader.errors.stop(Outcome::incomplete);
+        for (int i = 0; i < info.comps_in_scan; ++i)
+            reader.componentsScanned |= 1u << info.cur_comp_info[i]->component_index;
+    }
+
+    // Once a multi-scan file's every scan is read: whether its data ended before some scan that
+    // completes the picture (a progressive file's coefficients are then not all whole, or some
+    // component of a sequential one had no scan).
+    bool cutBetweenScans() const
+    {
+        if (!errors.endOfData || !jpeg_has_multiple_scans(const_cast<j_decompress_ptr>(&info))) return false;
+        if (!info.progressive_mode) return componentsScanned != (1u << info.num_components) - 1;
+        for (int c = 0; c < info.num_components; ++c)
+            for (int k = 0; k < DCTSIZE2; ++k)
+                if (info.coef_bits[c][k] != 0) return true;
+        return false;
+    }
 };
 
 namespace {
@@ -52,6 +110,7 @@ bool readHeader(JpegReader& reader, ByteSpan file, int scaleDenominator, bool bl
 {
     if (setjmp(reader.errors.fatal)) return false;
     jpeg_create_decompress(&reader.info);
+    reader.info.progress = &reader.progress.manager;
     jpeg_mem_src(&reader.info, file.data(), static_cast<unsigned long>(file.size()));
     if (jpeg_read_header(&reader.info, TRUE) != JPEG_HEADER_OK) return false;
     const bool inks = reader.info.jpeg_color_space == JCS_CMYK || reader.info.jpeg_color_space == JCS_YCCK;
@@ -70,6 +129,7 @@ bool startDecoding(JpegReader& reader)
 {
     if (setjmp(reader.errors.fatal)) return false;
     jpeg_start_decompress(&reader.info);
+    if (reader.cutBetweenScans()) reader.errors.stop(Outcome::incomplete);
     return true;
 }
 
@@ -140,24 +200,25 @@ void inksToColours(const PixelRows& pixels, bool inverted)
 
 // The columns [first, end) of the rows [0, rows), or the rows [first, end) of every column;
 // each pixel from its own blocks alone.
-bool decodeStrip(ByteSpan file, bool columns, int first, int end, int rows, Strip& strip)
+Outcome decodeStrip(ByteSpan file, bool columns, int first, int end, int rows, Strip& strip,
+                    const Cancellation& cancellation)
 {
-    JpegRowReader reader(file, 1, true);
-    if (!reader.started()) return false;
+    JpegRowReader reader(file, 1, true, cancellation);
+    if (!reader.started()) return reader.failure();
     int width = reader.size().width;
     strip.firstColumn = 0;
     strip.firstRow = columns ? 0 : first;
     if (columns) {
         strip.firstColumn = first;
         width = end - first;
-        if (!reader.crop(strip.firstColumn, width)) return false;
+        if (!reader.crop(strip.firstColumn, width)) return reader.failure();
     } else if (!reader.skip(first)) {
-        return false;
+        return reader.failure();
     }
     strip.width = width;
     strip.height = columns ? rows : end - first;
     strip.pixels.assign(static_cast<std::size_t>(strip.width) * 3 * strip.height, 0);
-    return reader.read(strip.pixels.data(), strip.width * 3, strip.height);
+    return reader.read(strip.pixels.data(), strip.width * 3, strip.height) ? Outcome::done : reader.failure();
 }
 
 // Makes the pixels of `area` of `reduced` (3 bytes each, each 1/scale of the picture a side)
@@ -197,12 +258,13 @@ Cut cutAt(int kept, int picture, int block)
 
 }  // namespace
 
-std::vector<ByteSpan> applicationSegments(ByteSpan file, uint8_t marker, std::string_view signature)
+std::vector<ByteSpan> applicationSegments(ByteSpan file, uint8_t marker, std::string_view signature,
+                                          std::size_t most)
 {
     std::vector<ByteSpan> found;
     if (!isJpeg(file)) return found;
     std::size_t at = 2;
-    while (file.size() - at >= 4) {
+    while (file.size() - at >= 4 && found.size() < most) {
         if (file[at] != 0xFF) break;
         const uint8_t kind = file[at + 1];
         if (kind == 0xFF) {
@@ -222,29 +284,39 @@ std::vector<ByteSpan> applicationSegments(ByteSpan file, uint8_t marker, std::st
 
 ByteSpan applicationSegment(ByteSpan file, uint8_t marker, std::string_view signature)
 {
-    const std::vector<ByteSpan> found = applicationSegments(file, marker, signature);
+    const std::vector<ByteSpan> found = applicationSegments(file, marker, signature, 1);
     return found.empty() ? ByteSpan() : found.front();
 }
 
 JpegHeader jpegHeader(ByteSpan file)
 {
     if (!isJpeg(file) || file.size() > std::numeric_limits<unsigned long>::max()) return {};
-    JpegReader reader;
+    JpegReader reader(neverCancelled());
     if (!readHeader(reader, file, 1, false)) return {};
     return {{side(reader.info.image_width), side(reader.info.image_height)}, reader.info.out_color_space == JCS_CMYK};
 }
 
-JpegRowReader::JpegRowReader(ByteSpan file, int scaleDenominator, bool blockLocal)
+JpegRowReader::JpegRowReader(ByteSpan file, int scaleDenominator, bool blockLocal, const Cancellation& cancellation)
 {
-    if (!isJpeg(file) || file.size() > std::numeric_limits<unsigned long>::max()) return;
+    if (!isJpeg(file) || file.size() > std::numeric_limits<unsigned long>::max()) {
+        failure_ = Outcome::notPicture;
+        return;
+    }
     try {
-        reader_ = std::make_unique<JpegReader>();
+        reader_ = std::make_unique<JpegReader>(cancellation);
     } catch (const std::bad_alloc&) {
-        outOfMemory_ = true;
+        failure_ = Outcome::outOfMemory;
         return;
     }
     started_ = readHeader(*reader_, file, scaleDenominator, blockLocal) && startDecoding(*reader_);
-    if (!started_) outOfMemory_ = reader_->errors.outOfMemory;
+    if (!started_) failure_ = reader_->errors.failure;
+}
+
+bool JpegRowReader::failed(Outcome outcome)
+{
+    reader_->failed = true;
+    failure_ = outcome;
+    return false;
 }
 
 JpegRowReader::~JpegRowReader() = default;
@@ -268,23 +340,20 @@ ImageSize JpegRowReader::blockSize() const
 bool JpegRowReader::crop(int& first, int& width)
 {
     if (!started_ || reader_->failed || reader_->info.output_scanline > 0) return false;
-    reader_->failed = !cropDecoding(*reader_, first, width);
-    return !reader_->failed;
+    return cropDecoding(*reader_, first, width) || failed(reader_->errors.failure);
 }
 
 bool JpegRowReader::keepCutBlocks(CutBlocks& blocks, const PixelArea& columns, const PixelArea& rows)
 {
     if (!started_ || reader_->failed || reader_->info.output_scanline > 0) return false;
     if (!::keepCutBlocks(reader_->info, blocks, columns, rows)) return false;
-    reader_->failed = !keepEveryCoefficient(*reader_);
-    return !reader_->failed;
+    return keepEveryCoefficient(*reader_) || failed(reader_->errors.failure);
 }
 
 bool JpegRowReader::skip(int rows)
 {
     if (!started_ || reader_->failed) return false;
-    reader_->failed = !skipDecoding(*reader_, rows);
-    return !reader_->failed;
+    return skipDecoding(*reader_, rows) || failed(reader_->errors.failure);
 }
 
 bool JpegRowReader::inks() const { return started_ && reader_->info.out_color_space == JCS_CMYK; }
@@ -294,10 +363,7 @@ bool JpegRowReader::adobeInks() const { return inks() && reader_->info.saw_Adobe
 bool JpegRowReader::read(uint8_t* pixels, int stride, int count)
 {
     if (!started_ || reader_->failed) return false;
-    if (readBand(*reader_, pixels, stride, count)) return true;
-    reader_->failed = true;
-    outOfMemory_ = reader_->errors.outOfMemory;
-    return false;
+    return readBand(*reader_, pixels, stride, count) || failed(reader_->errors.failure);
 }
 
 bool JpegRowReader::readSplit(uint8_t* pixels, int stride, CutBlocks* blocks)
@@ -305,7 +371,7 @@ bool JpegRowReader::readSplit(uint8_t* pixels, int stride, CutBlocks* blocks)
     if (!started_ || reader_->failed || reader_->info.output_scanline > 0 || reader_->info.src == nullptr) return false;
     const ByteSpan data(reader_->info.src->next_input_byte, reader_->info.src->bytes_in_buffer);
     try {
-        return decodeScanSplit(reader_->info, data, pixels, stride, blocks);
+        return decodeScanSplit(reader_->info, data, pixels, stride, blocks, reader_->cancellation);
     } catch (const std::exception&) {
         return false;
     }
@@ -314,22 +380,18 @@ bool JpegRowReader::readSplit(uint8_t* pixels, int stride, CutBlocks* blocks)
 bool JpegRowReader::finish()
 {
     if (!started_ || reader_->failed) return false;
-    if (finishDecoding(*reader_)) return true;
-    reader_->failed = true;
-    outOfMemory_ = reader_->errors.outOfMemory;
-    return false;
+    return finishDecoding(*reader_) || failed(reader_->errors.failure);
 }
 
-DecodeOutcome decodeJpegPixels(ByteSpan file, const JpegHeader& header, int scaleDenominator, ImageSize kept,
-                               const PixelsFor& target)
+Outcome decodeJpegPixels(ByteSpan file, const JpegHeader& header, int scaleDenominator, ImageSize kept,
+                         const PixelsFor& target, const Cancellation& cancellation)
 {
     CutBlocks cutBlocks;
     const bool cut = scaleDenominator > 1 && !header.inks &&
                      ((kept.width > 0 && kept.width < header.size.width) ||
                       (kept.height > 0 && kept.height < header.size.height));
-    JpegRowReader reader(file, scaleDenominator, cut);
-    const auto unsuccessful = [&reader] { return reader.outOfMemory() ? DecodeOutcome::outOfMemory : DecodeOutcome::failed; };
-    if (!reader.started()) return unsuccessful();
+    JpegRowReader reader(file, scaleDenominator, cut, cancellation);
+    if (!reader.started()) return reader.failure();
     const ImageSize picture = reader.pictureSize(), block = reader.blockSize();
     const Cut across = cut ? cutAt(kept.width, picture.width, block.width) : Cut{};
     const Cut down = cut ? cutAt(kept.height, picture.height, block.height) : Cut{};
@@ -341,22 +403,23 @@ DecodeOutcome decodeJpegPixels(ByteSpan file, const JpegHeader& header, int scal
     const PixelArea rowArea = down ? PixelArea{0, down.first, keptWidth, down.edge - down.first} : PixelArea{};
     const bool blocksKept = (across || down) && reader.keepCutBlocks(cutBlocks, columnArea, rowArea);
     Strip columns, rows;
-    bool stripsDecoded = true;
-    std::optional<JoinedThread> strips;
+    Outcome strips = Outcome::done;
+    std::optional<JoinedThread> stripThread;
     if ((across || down) && !blocksKept) {
-        strips.emplace([&] {
-            stripsDecoded = (!across || decodeStrip(file, true, across.first, across.edge, keptHeight, columns)) &&
-                            (!down || decodeStrip(file, false, down.first, down.edge, 0, rows));
+        stripThread.emplace([&] {
+            if (across) strips = decodeStrip(file, true, across.first, across.edge, keptHeight, columns, cancellation);
+            if (down && strips == Outcome::done)
+                strips = decodeStrip(file, false, down.first, down.edge, 0, rows, cancellation);
         });
     }
 
     const PixelRows pixels = target(reader.size(), reader.inks() ? 4 : 3);
-    if (pixels.pixels == nullptr) return DecodeOutcome::failed;
+    if (pixels.pixels == nullptr) return Outcome::outOfMemory;
     const bool decoded = reader.readSplit(pixels.pixels, pixels.stride, blocksKept ? &cutBlocks : nullptr) ||
                          (reader.read(pixels.pixels, pixels.stride, pixels.height) && reader.finish());
-    if (strips) strips->join();
-    if (!decoded) return unsuccessful();
-    if (!stripsDecoded) return DecodeOutcome::failed;
+    if (stripThread) stripThread->join();
+    if (!decoded) return reader.failure();
+    if (strips != Outcome::done) return strips;
     if (blocksKept) {
         columns = cutPixels(cutBlocks, 0);
         rows = cutPixels(cutBlocks, 1);
@@ -374,5 +437,5 @@ DecodeOutcome decodeJpegPixels(ByteSpan file, const JpegHeader& header, int scal
         averageStripInto(rows, scaleDenominator, inside, {0, first, reducedSide(keptWidth), reducedSide(down.edge) - first},
                          pixels);
     }
-    return DecodeOutcome::decoded;
+    return Outcome::done;
 }

@@ -2,6 +2,8 @@
 // JPEG files held in memory, decoded through libjpeg-turbo into plain pixels: whole, a band of
 // rows at a time, or at a reduced size with nothing from beyond a kept region's edge.
 #include "common/bytes.h"
+#include "common/cancellation.h"
+#include "common/outcome.h"
 #include "common/pixels.h"
 
 #include <cstddef>
@@ -11,10 +13,6 @@
 #include <string_view>
 #include <vector>
 
-// How a decoding ended. A picture that failed for want of memory may decode when less else
-// is held.
-enum class DecodeOutcome { decoded, failed, outOfMemory };
-
 // Whether the bytes open with a JPEG's start-of-image marker.
 bool isJpeg(ByteSpan file);
 
@@ -23,9 +21,10 @@ bool isJpeg(ByteSpan file);
 // header; empty when there is none, or the file does not hold it whole.
 ByteSpan applicationSegment(ByteSpan file, uint8_t marker, std::string_view signature);
 
-// Every such segment before the frame header, in the file's order, up to any that the file does
-// not hold whole.
-std::vector<ByteSpan> applicationSegments(ByteSpan file, uint8_t marker, std::string_view signature);
+// The first `most` such segments before the frame header, in the file's order, up to any that
+// the file does not hold whole.
+std::vector<ByteSpan> applicationSegments(ByteSpan file, uint8_t marker, std::string_view signature,
+                                          std::size_t most);
 
 // What a JPEG's header tells before any decoding: the picture's size as its frame header gives
 // it (0 x 0 for a file that is no JPEG or that libjpeg refuses), and whether it holds inks (CMYK
@@ -39,15 +38,25 @@ JpegHeader jpegHeader(ByteSpan file);
 struct JpegReader;
 struct CutBlocks;
 
+// Past this many scans a file is taken for damage: no encoder writes nearly so many, while every
+// scan of a progressive file costs a pass over all its blocks.
+constexpr int mostJpegScans = 500;
+
 // A JPEG decoded in order, a band of rows at a time, at 1/scaleDenominator (1, 2, 4 or 8) of
 // its size: 3 bytes a pixel (blue, green, red) for colour and grey pictures, 4 (inks) for CMYK
-// and YCCK ones. The file must outlive the reader.
+// and YCCK ones. The file and the cancellation must outlive the reader.
+//
+// A decoding fails as soon as its file shows itself cut short (its entropy-coded data ends
+// before its last MCU, or a progressive file's last scans are missing), holds more than
+// mostJpegScans scans, or `cancellation` says so; damage that libjpeg decodes past is no failure,
+// nor is a missing end marker or anything after it.
 class JpegRowReader {
 public:
-    // Reads the header and starts decoding; not started() when libjpeg refuses the file.
-    // blockLocal: no pixel takes anything from beyond its own block row and column (no fancy
-    // upsampling, no block smoothing).
-    explicit JpegRowReader(ByteSpan file, int scaleDenominator = 1, bool blockLocal = false);
+    // Reads the header and starts decoding (which for a progressive file reads every scan); not
+    // started() when libjpeg refuses the file or the start fails. blockLocal: no pixel takes
+    // anything from beyond its own block row and column (no fancy upsampling, no block smoothing).
+    explicit JpegRowReader(ByteSpan file, int scaleDenominator = 1, bool blockLocal = false,
+                           const Cancellation& cancellation = neverCancelled());
     ~JpegRowReader();
     JpegRowReader(const JpegRowReader&) = delete;
     JpegRowReader& operator=(const JpegRowReader&) = delete;
@@ -76,12 +85,15 @@ public:
     bool readSplit(uint8_t* pixels, int stride, CutBlocks* blocks);
     // Once every row is read: whether the rest of the file decoded too.
     bool finish();
-    bool outOfMemory() const { return outOfMemory_; }
+    // Why the reader did not start, or a step failed.
+    Outcome failure() const { return failure_; }
 
 private:
+    bool failed(Outcome outcome);
+
     std::unique_ptr<JpegReader> reader_;
     bool started_ = false;
-    bool outOfMemory_ = false;
+    Outcome failure_ = Outcome::done;
 };
 
 // Where a decoding writes its picture: rows of the size asked for, 3 bytes a pixel (blue,
@@ -95,6 +107,6 @@ using PixelsFor = std::function<PixelRows(ImageSize size, int bytesPerPixel)>;
 // pixels there become the means of their part inside. An ink picture has no cut blocks: it is
 // decoded without regard to `kept`, 4 bytes a pixel, its inks made the colours GDI+ shows for
 // them. Damaged data that libjpeg decodes past with a warning counts as decoded; a fatal error
-// anywhere, no rows to write to, or a file libjpeg refuses is `failed`.
-DecodeOutcome decodeJpegPixels(ByteSpan file, const JpegHeader& header, int scaleDenominator, ImageSize kept,
-                               const PixelsFor& target);
+// anywhere, no rows to write to, or a file libjpeg refuses fails it, as JpegRowReader says.
+Outcome decodeJpegPixels(ByteSpan file, const JpegHeader& header, int scaleDenominator, ImageSize kept,
+                         const PixelsFor& target, const Cancellation& cancellation = neverCancelled());

@@ -1,16 +1,14 @@
 #pragma once
 // Pictures encoded as baseline JPEGs at quality 100 with 4:2:0 chroma through libjpeg-turbo,
 // a band of rows at a time, into whatever takes the bytes.
+#include "common/bytes.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
 struct JpegWriter;
-
-// Takes the next bytes of the file; false when they could not all be kept.
-using ByteSink = std::function<bool(const uint8_t* bytes, std::size_t size)>;
 
 // A new file given to `sink`, from rows given in order a band at a time: 3 bytes a pixel (blue,
 // green, red), or 4 with the fourth unused; with `colourProfile` (ICC) in APP2 chunks after the

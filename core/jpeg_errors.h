@@ -1,28 +1,47 @@
 #pragma once
-// libjpeg's error manager as the decoder and the encoder use it. Include jpeglib.h first.
+// libjpeg's error manager as the decoder and the encoder use it. Include jpeglib.h and jerror.h
+// first.
+#include "common/outcome.h"
+
 #include <csetjmp>
 
 // libjpeg's error manager for one call: warnings (damaged data it decodes past) are counted, a
 // fatal error jumps back to the setjmp of the step that met it, whose frame holds nothing that
-// needs unwinding. libjpeg itself prints nothing.
+// needs unwinding, and says what it meant. libjpeg itself prints nothing.
 struct JpegErrors {
     jpeg_error_mgr manager;
     std::jmp_buf fatal;
     int warnings = 0;
-    bool outOfMemory = false;
+    bool endOfData = false;  // a decoder's data ran out, and it went on with a made-up end marker
+    Outcome failure = Outcome::damaged;
 
     JpegErrors()
     {
         jpeg_std_error(&manager);
         manager.error_exit = [](j_common_ptr info) {
-            JpegErrors& errors = *reinterpret_cast<JpegErrors*>(info->err);
-            errors.outOfMemory = info->err->msg_code == JERR_OUT_OF_MEMORY;
-            std::longjmp(errors.fatal, 1);
+            JpegErrors& errors = of(info);
+            errors.stop(info->err->msg_code == JERR_OUT_OF_MEMORY ? Outcome::outOfMemory
+                        : errors.endOfData                         ? Outcome::incomplete
+                                                                   : Outcome::damaged);
         };
         manager.emit_message = [](j_common_ptr info, int level) {
-            if (level < 0) ++reinterpret_cast<JpegErrors*>(info->err)->warnings;
+            if (level >= 0) return;
+            JpegErrors& errors = of(info);
+            ++errors.warnings;
+            if (info->err->msg_code == JWRN_JPEG_EOF) errors.endOfData = true;
         };
         manager.output_message = [](j_common_ptr) {};
+    }
+    JpegErrors(const JpegErrors&) = delete;
+    JpegErrors& operator=(const JpegErrors&) = delete;
+
+    static JpegErrors& of(j_common_ptr info) { return *reinterpret_cast<JpegErrors*>(info->err); }
+
+    // Ends the step in hand, from within libjpeg or a hook it calls, as `outcome`.
+    [[noreturn]] void stop(Outcome outcome)
+    {
+        failure = outcome;
+        std::longjmp(fatal, 1);
     }
 };
 

@@ -3,7 +3,9 @@
 #include "core/exif.h"
 #include "core/webp.h"
 
-#include <new>
+#include <cstring>
+#include <exception>
+#include <string_view>
 #include <utility>
 
 ImageSize SourceFacts::uprightSize() const
@@ -13,20 +15,17 @@ ImageSize SourceFacts::uprightSize() const
     return size;
 }
 
-SourceFacts sourceFacts(ByteSpan file)
+SourceFacts sourceFacts(ByteSpan file) noexcept
 {
     SourceFacts facts;
-    if (isJpeg(file)) {
-        facts.kind = SourceKind::jpeg;
-        facts.header = jpegHeader(file);
-        facts.orientation = jpegOrientation(file);
-    } else if (isPng(file)) {
-        facts.kind = SourceKind::png;
-    } else if (isWebp(file)) {
-        facts.kind = SourceKind::webp;
-    }
+    facts.kind = isJpeg(file) ? SourceKind::jpeg : isPng(file) ? SourceKind::png : isWebp(file) ? SourceKind::webp
+                                                                                                 : SourceKind::other;
     try {
-        if (facts.kind == SourceKind::jpeg) facts.colourProfile = forRgbOutputs(jpegColourProfile(file));
+        if (facts.kind == SourceKind::jpeg) {
+            facts.header = jpegHeader(file);
+            facts.orientation = jpegOrientation(file);
+            facts.colourProfile = forRgbOutputs(jpegColourProfile(file));
+        }
         if (facts.kind == SourceKind::png) facts.colourProfile = forRgbOutputs(pngColourProfile(file));
         if (facts.kind == SourceKind::webp) {
             WebpFacts webp = webpFacts(file);
@@ -34,10 +33,20 @@ SourceFacts sourceFacts(ByteSpan file)
             facts.orientation = webp.orientation;
             facts.colourProfile = std::move(webp.colourProfile);
         }
-    } catch (const std::bad_alloc&) {
-        // Short of memory for the profile: the picture goes without one.
+    } catch (const std::exception&) {
+        // Short of memory for what it holds, a profile: the picture goes without it.
     }
     return facts;
+}
+
+bool isPictureFile(ByteSpan head)
+{
+    const auto opensWith = [&](std::string_view signature) {
+        return head.size() >= signature.size() && std::memcmp(head.data(), signature.data(), signature.size()) == 0;
+    };
+    using namespace std::string_view_literals;
+    return isJpeg(head) || isPng(head) || isWebp(head) || opensWith("GIF87a") || opensWith("GIF89a") ||
+           opensWith("BM") || opensWith("II*\0"sv) || opensWith("MM\0*"sv);
 }
 
 int reductionFor(ImageSize region, ImageSize needed)

@@ -22,8 +22,12 @@ struct SourceFacts {
     bool turned() const { return orientation >= 2; }
 };
 
-// Never throws: a profile that cannot be held is left out.
-SourceFacts sourceFacts(ByteSpan file);
+// A profile that cannot be held is left out.
+SourceFacts sourceFacts(ByteSpan file) noexcept;
+
+// Whether a file's first bytes are the signature of a kind of picture that the program or GDI+
+// decodes: JPEG, PNG, GIF, BMP, TIFF or WebP.
+bool isPictureFile(ByteSpan head);
 
 // How much of a picture a decoding makes: libjpeg's reduction (1, 2, 4 or 8), and the region of
 // the stored picture from its top left beyond which nothing may show (a side 0: all of it).

@@ -41,6 +41,9 @@ constexpr int64_t largestWorkspace = 1 << 14;
 constexpr int meetingWindow = 1024;
 constexpr int fewestMcus = 8 * meetingWindow;
 
+// MCUs decoded between two looks at whether the decoding is still wanted.
+constexpr int cancelCheckSpacing = 1024;
+
 constexpr int lookaheadBits = 9;
 
 struct HuffmanTable {
@@ -569,7 +572,7 @@ struct Meeting {
 
 // The second thread: from `start` to the end of the data, recording each MCU.
 void decodeSecondPart(const Layout& layout, const uint8_t* begin, const uint8_t* end, const uint8_t* start,
-                      Meeting& meeting, std::size_t expectedMcus)
+                      Meeting& meeting, std::size_t expectedMcus, const Cancellation& cancellation)
 {
     const auto totalMcus = static_cast<std::size_t>(layout.total());
     expectedMcus = std::min(expectedMcus, totalMcus);
@@ -603,7 +606,9 @@ void decodeSecondPart(const Layout& layout, const uint8_t* begin, const uint8_t*
                 decodedToEnd = reader.endsAtImageEnd();
                 break;
             }
-            if (attempt % 1024 == 0 && meeting.cancelled.load(std::memory_order_relaxed)) break;
+            if (attempt % cancelCheckSpacing == 0 &&
+                (meeting.cancelled.load(std::memory_order_relaxed) || cancellation.cancelled()))
+                break;
             // More MCUs than the picture holds: not the scan's own.
             if (found.count == totalMcus) break;
             if (found.count == expectedMcus) {
@@ -650,9 +655,9 @@ void decodeSecondPart(const Layout& layout, const uint8_t* begin, const uint8_t*
 class SecondPart {
 public:
     SecondPart(const Layout& layout, const uint8_t* begin, const uint8_t* end, const uint8_t* start,
-               std::size_t expectedMcus)
-        : thread_([this, &layout, begin, end, start, expectedMcus] {
-              decodeSecondPart(layout, begin, end, start, meeting_, expectedMcus);
+               std::size_t expectedMcus, const Cancellation& cancellation)
+        : thread_([this, &layout, begin, end, start, expectedMcus, &cancellation] {
+              decodeSecondPart(layout, begin, end, start, meeting_, expectedMcus, cancellation);
           })
     {
     }
@@ -700,7 +705,8 @@ bool decodeAgain(const Layout& layout, const uint8_t* begin, const uint8_t* end,
 
 }  // namespace
 
-bool decodeScanSplit(jpeg_decompress_struct& info, ByteSpan data, uint8_t* pixels, int stride, CutBlocks* blocks)
+bool decodeScanSplit(jpeg_decompress_struct& info, ByteSpan data, uint8_t* pixels, int stride, CutBlocks* blocks,
+                     const Cancellation& cancellation)
 {
     const std::optional<Layout> found = layoutOf(info);
     if (!found || found->total() < fewestMcus) return false;
@@ -714,7 +720,7 @@ bool decodeScanSplit(jpeg_decompress_struct& info, ByteSpan data, uint8_t* pixel
     while (middle > begin && middle < end && middle[-1] == 0xFF) ++middle;
     const auto expected = static_cast<std::size_t>(static_cast<double>(end - middle) / static_cast<double>(data.size()) *
                                                    layout.total() * 1.05) + meetingWindow;
-    SecondPart second(layout, begin, end, middle, expected);
+    SecondPart second(layout, begin, end, middle, expected, cancellation);
     bool meeting = true;
 
     BitReader reader(begin, end, begin);
@@ -733,6 +739,7 @@ bool decodeScanSplit(jpeg_decompress_struct& info, ByteSpan data, uint8_t* pixel
     };
     int mcu = 0;
     for (; mcu < layout.total(); ++mcu) {
+        if (mcu % cancelCheckSpacing == 0 && cancellation.cancelled()) return false;
         if (meeting && reader.loadedUpTo() >= middle) {
             Meeting& met = second.meeting();
             std::unique_lock<std::mutex> lock(met.mutex);
@@ -769,8 +776,10 @@ bool decodeScanSplit(jpeg_decompress_struct& info, ByteSpan data, uint8_t* pixel
         }
         if (put) return true;
         // The second part is not to be had: the first thread goes on from where they met.
-        for (mcu = point.mcu; mcu < layout.total(); ++mcu)
+        for (mcu = point.mcu; mcu < layout.total(); ++mcu) {
+            if (mcu % cancelCheckSpacing == 0 && cancellation.cancelled()) return false;
             if (!decodeNext(mcu)) return false;
+        }
     }
     reader.fill();
     return reader.atEnd() && reader.endsAtImageEnd();

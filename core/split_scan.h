@@ -15,6 +15,7 @@
 // decode them: 3 bytes a pixel (blue, green, red), rows of `stride` bytes; and the full-size
 // samples of `blocks`' planes when given. Only for one baseline scan of every component without
 // restart intervals, in YCbCr or grey, where each block becomes one pixel or 2 x 2 and nothing is
-// upsampled. False for any other file, or when anything in the data up to its end marker is out
-// of the ordinary; what it wrote is then to be decoded over.
-bool decodeScanSplit(jpeg_decompress_struct& info, ByteSpan data, uint8_t* pixels, int stride, CutBlocks* blocks);
+// upsampled. False for any other file, when anything in the data up to its end marker is out
+// of the ordinary, or once `cancellation` says so; what it wrote is then to be decoded over.
+bool decodeScanSplit(jpeg_decompress_struct& info, ByteSpan data, uint8_t* pixels, int stride, CutBlocks* blocks,
+                     const Cancellation& cancellation);

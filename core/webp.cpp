@@ -7,6 +7,7 @@
 #include <webp/encode.h>
 #include <webp/mux.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -19,6 +20,7 @@ struct Releaser {
 using Demuxer = std::unique_ptr<WebPDemuxer, Releaser<WebPDemuxer, WebPDemuxDelete>>;
 using AnimationDecoder = std::unique_ptr<WebPAnimDecoder, Releaser<WebPAnimDecoder, WebPAnimDecoderDelete>>;
 using Mux = std::unique_ptr<WebPMux, Releaser<WebPMux, WebPMuxDelete>>;
+using IncrementalDecoder = std::unique_ptr<WebPIDecoder, Releaser<WebPIDecoder, WebPIDelete>>;
 
 // A libwebp structure that holds buffers of libwebp's own, freed with it.
 template <typename Value, void (*initialise)(Value*), void (*clear)(Value*)>
@@ -78,39 +80,55 @@ int orientationOf(ByteSpan exif)
     return tiffOrientation(exif.data(), exif.size());
 }
 
-DecodeOutcome outcomeOf(VP8StatusCode status)
+Outcome outcomeOf(VP8StatusCode status)
 {
-    if (status == VP8_STATUS_OK) return DecodeOutcome::decoded;
-    return status == VP8_STATUS_OUT_OF_MEMORY ? DecodeOutcome::outOfMemory : DecodeOutcome::failed;
+    switch (status) {
+    case VP8_STATUS_OK: return Outcome::done;
+    case VP8_STATUS_OUT_OF_MEMORY: return Outcome::outOfMemory;
+    case VP8_STATUS_NOT_ENOUGH_DATA: return Outcome::incomplete;
+    default: return Outcome::damaged;
+    }
 }
 
-DecodeOutcome decodeStill(ByteSpan file, const PixelRows& rows)
+// Why the container cannot be read: cut short, or damaged.
+Outcome unreadableContainer(ByteSpan file)
 {
-    WebPDecoderConfig config;
-    if (!WebPInitDecoderConfig(&config)) return DecodeOutcome::failed;
-    config.output.colorspace = MODE_BGRA;
-    config.output.is_external_memory = 1;
-    config.output.u.RGBA.rgba = rows.pixels;
-    config.output.u.RGBA.stride = rows.stride;
-    config.output.u.RGBA.size = static_cast<std::size_t>(rows.stride) * rows.height;
-    const VP8StatusCode status = WebPDecode(file.data(), file.size(), &config);
-    WebPFreeDecBuffer(&config.output);
-    return outcomeOf(status);
+    const WebPData data{file.data(), file.size()};
+    WebPDemuxState state = WEBP_DEMUX_PARSE_ERROR;
+    const Demuxer partial(WebPDemuxPartial(&data, &state));
+    return partial && state != WEBP_DEMUX_DONE ? Outcome::incomplete : Outcome::damaged;
 }
 
-DecodeOutcome decodeFirstFrame(ByteSpan file, const PixelRows& rows)
+// Pieces of the file handed to the decoder at a time: few enough looks at the cancellation.
+constexpr std::size_t decodingPiece = std::size_t{1} << 20;
+
+Outcome decodeStill(ByteSpan file, const PixelRows& rows, const Cancellation& cancellation)
+{
+    const IncrementalDecoder decoder(
+        WebPINewRGB(MODE_BGRA, rows.pixels, static_cast<std::size_t>(rows.stride) * rows.height, rows.stride));
+    if (!decoder) return Outcome::outOfMemory;
+    for (std::size_t given = 0; given < file.size();) {
+        if (cancellation.cancelled()) return Outcome::cancelled;
+        given += std::min(decodingPiece, file.size() - given);
+        const VP8StatusCode status = WebPIUpdate(decoder.get(), file.data(), given);
+        if (status != VP8_STATUS_SUSPENDED) return outcomeOf(status);
+    }
+    return Outcome::incomplete;
+}
+
+Outcome decodeFirstFrame(ByteSpan file, const PixelRows& rows)
 {
     WebPAnimDecoderOptions options;
-    if (!WebPAnimDecoderOptionsInit(&options)) return DecodeOutcome::failed;
+    if (!WebPAnimDecoderOptionsInit(&options)) return Outcome::damaged;
     options.color_mode = MODE_BGRA;
     const WebPData data{file.data(), file.size()};
     const AnimationDecoder decoder(WebPAnimDecoderNew(&data, &options));
     uint8_t* canvas = nullptr;
     int timestamp = 0;
-    if (!decoder || !WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp)) return DecodeOutcome::failed;
+    if (!decoder || !WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp)) return Outcome::damaged;
     const std::size_t rowBytes = static_cast<std::size_t>(rows.width) * 4;
     for (int y = 0; y < rows.height; ++y) std::memcpy(rows.row(y), canvas + rowBytes * y, rowBytes);
-    return DecodeOutcome::decoded;
+    return Outcome::done;
 }
 
 }  // namespace
@@ -135,17 +153,17 @@ WebpFacts webpFacts(ByteSpan file)
     return facts;
 }
 
-DecodeOutcome decodeWebpPixels(ByteSpan file, const PixelsFor& target)
+Outcome decodeWebpPixels(ByteSpan file, const PixelsFor& target, const Cancellation& cancellation)
 {
     const Demuxer demuxer = demuxed(file);
-    if (!demuxer) return DecodeOutcome::failed;
+    if (!demuxer) return unreadableContainer(file);
     const ImageSize size{static_cast<int>(WebPDemuxGetI(demuxer.get(), WEBP_FF_CANVAS_WIDTH)),
                          static_cast<int>(WebPDemuxGetI(demuxer.get(), WEBP_FF_CANVAS_HEIGHT))};
-    if (size.width <= 0 || size.height <= 0) return DecodeOutcome::failed;
+    if (size.width <= 0 || size.height <= 0) return Outcome::damaged;
     const PixelRows rows = target(size, 4);
-    if (rows.pixels == nullptr) return DecodeOutcome::failed;
+    if (rows.pixels == nullptr) return Outcome::outOfMemory;
     const bool animated = (WebPDemuxGetI(demuxer.get(), WEBP_FF_FORMAT_FLAGS) & ANIMATION_FLAG) != 0;
-    return animated ? decodeFirstFrame(file, rows) : decodeStill(file, rows);
+    return animated ? decodeFirstFrame(file, rows) : decodeStill(file, rows, cancellation);
 }
 
 bool encodeWebp(const PixelRows& picture, bool alpha, const ColourProfile& colourProfile, const ByteSink& output)

@@ -3,6 +3,8 @@
 // chunk, its ICC profile), the first frame decoded into plain pixels, and pictures encoded lossy
 // at quality 100 with their alpha and profile.
 #include "common/bytes.h"
+#include "common/cancellation.h"
+#include "common/outcome.h"
 #include "core/colour_profile.h"
 #include "core/jpeg_decoder.h"
 #include "core/jpeg_encoder.h"
@@ -22,8 +24,10 @@ struct WebpFacts {
 WebpFacts webpFacts(ByteSpan file);
 
 // The first frame (of an animation, as shown on the whole canvas) decoded into rows of the
-// canvas's size that `target` gives, 4 bytes a pixel: blue, green, red and straight alpha.
-DecodeOutcome decodeWebpPixels(ByteSpan file, const PixelsFor& target);
+// canvas's size that `target` gives, 4 bytes a pixel: blue, green, red and straight alpha. A
+// still picture is decoded a piece of the file at a time, so that a cancellation ends it between
+// two pieces and data that ends early fails it where it ends.
+Outcome decodeWebpPixels(ByteSpan file, const PixelsFor& target, const Cancellation& cancellation = neverCancelled());
 
 // `picture` (3 bytes a pixel, or 4 with straight alpha) encoded lossy at quality 100, its alpha
 // kept when `alpha` says so, with `colourProfile` in an ICCP chunk, into `output`. False when

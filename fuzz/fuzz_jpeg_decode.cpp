@@ -53,7 +53,7 @@ void decodeAsTheProgramDoes(const std::vector<uint8_t>& file, const JpegHeader& 
 {
     std::vector<uint8_t> pixels;
     ImageSize given;
-    const DecodeOutcome outcome =
+    const Outcome outcome =
         decodeJpegPixels(file, header, choice.scale, choice.kept, [&](ImageSize size, int bytesPerPixel) {
             given = size;
             if (size.width <= 0 || size.height <= 0) return PixelRows{};
@@ -61,7 +61,7 @@ void decodeAsTheProgramDoes(const std::vector<uint8_t>& file, const JpegHeader& 
             return PixelRows{pixels.data(), size.width * bytesPerPixel, size.width, size.height, bytesPerPixel};
         });
     const auto reduced = [&](int side) { return (side + choice.scale - 1) / choice.scale; };
-    if (outcome == DecodeOutcome::decoded &&
+    if (outcome == Outcome::done &&
         (given.width != reduced(header.size.width) || given.height != reduced(header.size.height)))
         mismatch("decodeJpegPixels gave rows of another size than the scaled picture's");
 }

@@ -25,7 +25,7 @@ constexpr Kind kinds[] = {{0xE1, std::string_view("Exif\0\0", 6)},
 
 void checkSegments(const std::vector<uint8_t>& file, const Kind& kind)
 {
-    const std::vector<ByteSpan> segments = applicationSegments(file, kind.marker, kind.signature);
+    const std::vector<ByteSpan> segments = applicationSegments(file, kind.marker, kind.signature, file.size());
     for (const ByteSpan& segment : segments) {
         if (segment.data() < file.data() + 4 || segment.size() > file.size() ||
             segment.data() + segment.size() > file.data() + file.size())

@@ -43,7 +43,7 @@ GdiBitmap resampleBitmap(GpBitmap* source, double regionWidth, double regionHeig
 {
     GdiBitmap result;
     if (width <= 0 || height <= 0 || imageSize(source).width <= 0) return result;
-    if (!result.track(createBitmap(width, height, PixelFormat32bppPARGB, result))) return result;
+    if (createBitmap(width, height, PixelFormat32bppPARGB, result) != Ok) return result;
     if (!resampleInto(source, regionWidth, regionHeight, result.get(), TargetAlpha::premultiplied, ColourGains{}))
         result.reset();
     return result;

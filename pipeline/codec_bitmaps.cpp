@@ -19,8 +19,8 @@ ByteSink fileSink(const char* path)
     };
 }
 
-DecodeOutcome decodeIntoBitmap(const std::function<DecodeOutcome(const PixelsFor& target)>& decode,
-                               PixelFormat fourBytesFormat, GdiBitmap& result)
+Outcome decodeIntoBitmap(const std::function<Outcome(const PixelsFor& target)>& decode, PixelFormat fourBytesFormat,
+                         GdiBitmap& result)
 {
     result.reset();
     GpStatus created = Ok;
@@ -28,25 +28,26 @@ DecodeOutcome decodeIntoBitmap(const std::function<DecodeOutcome(const PixelsFor
     const auto target = [&](ImageSize size, int bytesPerPixel) {
         const PixelFormat format = bytesPerPixel == 4 ? fourBytesFormat : PixelFormat24bppRGB;
         created = createBitmap(size.width, size.height, format, result);
-        if (!result.track(created)) return PixelRows{};
+        if (created != Ok) return PixelRows{};
         lock.emplace(result.get(), Rect(0, 0, size.width, size.height), ImageLockModeWrite, format);
         if (!*lock) return PixelRows{};
         return PixelRows{static_cast<uint8_t*>(lock->data().Scan0), lock->data().Stride, size.width, size.height,
                          bytesPerPixel};
     };
-    DecodeOutcome outcome = DecodeOutcome::failed;
+    Outcome outcome = Outcome::damaged;
     try {
         outcome = decode(target);
     } catch (const std::bad_alloc&) {
-        outcome = DecodeOutcome::outOfMemory;
+        outcome = Outcome::outOfMemory;
     } catch (const std::exception&) {
-        outcome = DecodeOutcome::failed;
+        outcome = Outcome::damaged;
     }
     // Only once the pixels are unlocked.
     lock.reset();
-    if (outcome == DecodeOutcome::decoded) return outcome;
+    if (outcome == Outcome::done) return outcome;
     result.reset();
-    return created == OutOfMemory ? DecodeOutcome::outOfMemory : outcome;
+    if (created == ValueOverflow) return Outcome::tooLarge;
+    return created == OutOfMemory ? Outcome::outOfMemory : outcome;
 }
 
 EncoderPixels::EncoderPixels(GpBitmap* picture) : size_(imageSize(picture))

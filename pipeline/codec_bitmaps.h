@@ -13,10 +13,10 @@
 ByteSink fileSink(const char* path);
 
 // What `decode` writes through the PixelsFor it is given, into a new bitmap: 24-bit RGB for 3 bytes
-// a pixel, `fourBytesFormat` for 4. `failed`, with `result` empty, also for a size GDI+ cannot
-// hold; `outOfMemory` when the bitmap or the decoder's memory cannot be had.
-DecodeOutcome decodeIntoBitmap(const std::function<DecodeOutcome(const PixelsFor& target)>& decode,
-                               imaging::PixelFormat fourBytesFormat, imaging::GdiBitmap& result);
+// a pixel, `fourBytesFormat` for 4. Unless `done`, `result` is empty: the decoding failed, or the
+// bitmap is tooLarge for GDI+ to hold or its memory cannot be had.
+Outcome decodeIntoBitmap(const std::function<Outcome(const PixelsFor& target)>& decode,
+                         imaging::PixelFormat fourBytesFormat, imaging::GdiBitmap& result);
 
 // A bitmap's pixels locked for reading as the encoders take them: 24-bit RGB as they are, any
 // other format as 32-bit ARGB (3 or 4 bytes a pixel); empty when the bitmap has no size or

@@ -4,18 +4,21 @@
 
 using namespace imaging;
 
-DecodeOutcome decodeJpeg(ByteSpan file, const JpegHeader& header, GdiBitmap& result, const ReducedView& view)
+Outcome decodeJpeg(ByteSpan file, const JpegHeader& header, GdiBitmap& result, const ReducedView& view,
+                   const Cancellation& cancellation)
 {
     return decodeIntoBitmap(
-        [&](const PixelsFor& target) { return decodeJpegPixels(file, header, view.scaleDenominator, view.kept, target); },
+        [&](const PixelsFor& target) {
+            return decodeJpegPixels(file, header, view.scaleDenominator, view.kept, target, cancellation);
+        },
         PixelFormat32bppRGB, result);
 }
 
-bool writeJpeg(GpBitmap* picture, const char* path, const std::vector<uint8_t>& colourProfile)
+Outcome writeJpeg(GpBitmap* picture, const char* path, const std::vector<uint8_t>& colourProfile)
 {
     const EncoderPixels pixels(picture);
-    if (!pixels) return false;
+    if (!pixels) return Outcome::outOfMemory;
     const PixelRows rows = pixels.rows();
     JpegRowWriter writer(fileSink(path), rows.width, rows.height, rows.bytesPerPixel, colourProfile);
-    return writer.write(rows.pixels, rows.stride, rows.height) && writer.finish();
+    return writer.write(rows.pixels, rows.stride, rows.height) && writer.finish() ? Outcome::done : Outcome::notWritten;
 }

@@ -10,14 +10,13 @@
 #include <cstdint>
 #include <vector>
 
-// A JPEG decoded by decodeJpegPixels into a new bitmap: 24-bit RGB for colour and grey pictures,
-// 32-bit RGB for ink ones. `failed`, with `result` empty, also for a size GDI+ cannot hold;
-// `outOfMemory` when the bitmap or libjpeg's memory cannot be had.
-DecodeOutcome decodeJpeg(ByteSpan file, const JpegHeader& header, imaging::GdiBitmap& result,
-                         const ReducedView& view = {});
+// A JPEG decoded by decodeJpegPixels into a new bitmap, as decodeIntoBitmap makes it: 24-bit RGB
+// for colour and grey pictures, 32-bit RGB for ink ones.
+Outcome decodeJpeg(ByteSpan file, const JpegHeader& header, imaging::GdiBitmap& result, const ReducedView& view = {},
+                   const Cancellation& cancellation = neverCancelled());
 
 // Writes `picture` (24-bit RGB, or any other format read as 32-bit ARGB with its alpha
 // dropped) to `path` as a baseline JPEG at quality 100 with 4:2:0 chroma, replacing what the
 // file held, streaming to it as it encodes, with `colourProfile` as JpegRowWriter writes it.
-// False when it cannot be encoded or written.
-bool writeJpeg(imaging::GpBitmap* picture, const char* path, const std::vector<uint8_t>& colourProfile = {});
+// outOfMemory when its pixels cannot be had, notWritten when it cannot be encoded or written.
+Outcome writeJpeg(imaging::GpBitmap* picture, const char* path, const std::vector<uint8_t>& colourProfile = {});

@@ -20,44 +20,59 @@ constexpr Turn uprightTurns[] = {
     {Rotate90FlipNone, true},    {Rotate90FlipNone, false}, {Rotate270FlipNone, true}, {Rotate270FlipNone, false},
 };
 
-DecodeOutcome outcomeOf(GpStatus status)
+// Why GDI+ could not decode or turn a picture: it reports running out of memory for many a
+// file it cannot read, so only a file of a kind it decodes is taken to have met that.
+Outcome outcomeOf(GpStatus status, ByteSpan head)
 {
-    if (status == Ok) return DecodeOutcome::decoded;
-    return status == OutOfMemory ? DecodeOutcome::outOfMemory : DecodeOutcome::failed;
+    if (status == Ok) return Outcome::done;
+    if (!isPictureFile(head)) return Outcome::notPicture;
+    return status == OutOfMemory ? Outcome::outOfMemory : Outcome::damaged;
 }
 
 // GDI+ turns into a copy of the picture, which must fit with its sides swapped.
-DecodeOutcome turned(GpBitmap* picture, RotateFlipType rotation)
+Outcome turned(GpBitmap* picture, RotateFlipType rotation)
 {
     const ImageSize size = imageSize(picture);
     PixelFormat format = 0;
     GdipGetImagePixelFormat(picture, &format);
     const bool quarterTurn = rotation == Rotate90FlipNone || rotation == Rotate270FlipNone;
-    if (quarterTurn && !bitmapFits(size.height, size.width, format)) return DecodeOutcome::failed;
-    return outcomeOf(GdipImageRotateFlip(picture, rotation));
+    if (quarterTurn && !bitmapFits(size.height, size.width, format)) return Outcome::tooLarge;
+    const GpStatus status = GdipImageRotateFlip(picture, rotation);
+    if (status == Ok) return Outcome::done;
+    return status == OutOfMemory ? Outcome::outOfMemory : Outcome::damaged;
 }
 
 }  // namespace
 
-UprightDecoding decodeUpright(const SourceFile& source, const ReducedView& view)
+UprightDecoding decodeUpright(const SourceFile& source, const ReducedView& view, const Cancellation& cancellation)
 {
     UprightDecoding result;
     result.scaleDenominator = view.scaleDenominator;
-    if (source.facts.kind == SourceKind::jpeg)
-        result.outcome = decodeJpeg(source.bytes, source.facts.header, result.picture, view);
-    if (source.facts.kind == SourceKind::webp) result.outcome = decodeWebp(source.bytes, result.picture);
-    if (result.outcome == DecodeOutcome::failed) {
+    result.outcome = source.read;
+    const SourceKind kind = source.facts.kind;
+    // GDI+ decodes every other kind, and a JPEG whose header libjpeg refuses. One that libjpeg
+    // starts and then fails, GDI+ would decode with its missing part grey, or for as long as
+    // its scans go on.
+    const bool jpeg = kind == SourceKind::jpeg && source.facts.header.size.width > 0;
+    if (result.outcome == Outcome::done && jpeg)
+        result.outcome = decodeJpeg(source.bytes, source.facts.header, result.picture, view, cancellation);
+    else if (result.outcome == Outcome::done && kind == SourceKind::webp)
+        result.outcome = decodeWebp(source.bytes, result.picture, cancellation);
+    else if (result.outcome == Outcome::done && cancellation.cancelled())
+        result.outcome = Outcome::cancelled;
+    else if (result.outcome == Outcome::done) {
         result.scaleDenominator = 1;
-        result.outcome = outcomeOf(GdipCreateBitmapFromFile(toWide(source.path), result.picture.receive()));
+        const GpStatus status = GdipCreateBitmapFromFile(toWide(source.path), result.picture.receive());
+        result.outcome = outcomeOf(status, source.bytes);
     }
     const int orientation = source.facts.orientation;
-    if (result.outcome == DecodeOutcome::decoded && orientation >= 2) {
+    if (result.outcome == Outcome::done && orientation >= 2) {
         const Turn& turn = uprightTurns[orientation - 1];
         result.outcome = turned(result.picture.get(), turn.rotation);
-        if (result.outcome == DecodeOutcome::decoded && turn.thenFlip)
+        if (result.outcome == Outcome::done && turn.thenFlip)
             result.outcome = turned(result.picture.get(), RotateNoneFlipX);
     }
-    if (result.outcome != DecodeOutcome::decoded) return {result.outcome, {}, {}, 1};
+    if (result.outcome != Outcome::done) return {result.outcome, {}, {}, 1};
     result.uprightSize = result.scaleDenominator == 1 ? imageSize(result.picture.get()) : source.facts.uprightSize();
     return result;
 }

@@ -5,16 +5,18 @@
 #include "pipeline/jpeg.h"
 #include "pipeline/source_file.h"
 
-// A decoded picture: the outcome, the picture (empty unless the outcome is `decoded`), the
+// A decoded picture: the outcome, the picture (empty unless the outcome is `done`), the
 // upright picture's full size, and the reduction it came at.
 struct UprightDecoding {
-    DecodeOutcome outcome = DecodeOutcome::failed;
+    Outcome outcome = Outcome::damaged;
     imaging::GdiBitmap picture;
     imaging::ImageSize uprightSize;
     int scaleDenominator = 1;
 };
 
 // Decodes `source` (a JPEG through libjpeg-turbo at `view`, as decodingView plans it; a WebP
-// through libwebp; anything else, and a file either refuses, whole through GDI+) and turns or
-// mirrors it as its orientation says; a turn that fails fails the decoding.
-UprightDecoding decodeUpright(const SourceFile& source, const ReducedView& view = {});
+// through libwebp; anything else, and a file either takes for damaged, whole through GDI+) and
+// turns or mirrors it as its orientation says; a turn that fails fails the decoding. A file that
+// could not be read fails as its reading did.
+UprightDecoding decodeUpright(const SourceFile& source, const ReducedView& view = {},
+                              const Cancellation& cancellation = neverCancelled());

@@ -89,12 +89,36 @@ std::string createTemporaryBeside(std::string_view outputPath)
     return std::string();
 }
 
+// Less room than this left beside a file whose writing failed: the disk filled up.
+constexpr ULONGLONG nearlyFull = ULONGLONG{1} << 20;
+
+bool diskNearlyFull(const char* path)
+{
+    ULARGE_INTEGER available{};
+    const std::string directory = parentDirectory(path);
+    const std::string root = directory + "\\";
+    return GetDiskFreeSpaceExA(directory.empty() ? nullptr : root.c_str(), &available, nullptr, nullptr) &&
+           available.QuadPart < nearlyFull;
+}
+
+Outcome statusOutcome(GpStatus status)
+{
+    if (status == Ok) return Outcome::done;
+    return status == OutOfMemory ? Outcome::outOfMemory : Outcome::notWritten;
+}
+
 }  // namespace
 
 std::string parentDirectory(std::string_view path)
 {
     const std::size_t separator = lastSingleByte(path, '\\');
     return separator == std::string_view::npos ? std::string() : std::string(path.substr(0, separator));
+}
+
+std::string fileName(std::string_view path)
+{
+    const std::size_t separator = lastSingleByte(path, '\\');
+    return std::string(separator == std::string_view::npos ? path : path.substr(separator + 1));
 }
 
 std::string fileExtension(std::string_view path)
@@ -180,26 +204,28 @@ EncoderParameters saveParameters()
     return parameters;
 }
 
-bool saveThroughTemporary(const char* outputPath, const std::function<bool(const char* temporaryPath)>& encode)
+Outcome saveThroughTemporary(const char* outputPath, const std::function<Outcome(const char* temporaryPath)>& encode)
 {
     // Encoded beside its final name, then put in its place in one step: a failed save leaves
     // neither a broken file nor the loss of an older file of that name.
     const std::string temporary = createTemporaryBeside(outputPath);
-    if (temporary.empty()) return false;
-    bool encoded = false;
+    if (temporary.empty()) return diskNearlyFull(outputPath) ? Outcome::diskFull : Outcome::notWritten;
+    Outcome encoded = Outcome::notWritten;
     try {
         encoded = encode(temporary.c_str());
     } catch (...) {
         DeleteFileA(temporary.c_str());
         throw;
     }
-    const bool saved =
-        encoded && MoveFileExA(temporary.c_str(), outputPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!saved) DeleteFileA(temporary.c_str());
-    return saved;
+    if (encoded == Outcome::notWritten && diskNearlyFull(temporary.c_str())) encoded = Outcome::diskFull;
+    if (encoded == Outcome::done &&
+        !MoveFileExA(temporary.c_str(), outputPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        encoded = Outcome::notWritten;
+    if (encoded != Outcome::done) DeleteFileA(temporary.c_str());
+    return encoded;
 }
 
-bool saveImage(GpBitmap* target, const char* outputPath, const char* subtype, const ColourProfile& colourProfile)
+Outcome saveImage(GpBitmap* target, const char* outputPath, const char* subtype, const ColourProfile& colourProfile)
 {
     char mimeType[sizeof "image/" + subtypeSize];
     std::snprintf(mimeType, sizeof mimeType, "image/%s", subtype);
@@ -211,20 +237,31 @@ bool saveImage(GpBitmap* target, const char* outputPath, const char* subtype, co
     if (format == "webp")
         return saveThroughTemporary(outputPath, [&](const char* temporary) { return writeWebp(target, temporary, colourProfile); });
     CLSID encoder;
-    if (findEncoder(toWide(mimeType), &encoder) < 0) return false;
+    if (findEncoder(toWide(mimeType), &encoder) < 0) return Outcome::noEncoder;
 
     GdiBitmap indexedCopy;
     GpBitmap* encodable = target;
     if (needsIndexedCopy(subtype)) {
+        // Without its 8-bit copy the picture would be written as no picture.
         const ImageSize size = imageSize(target);
-        if (indexedCopy.track(GdipCloneBitmapAreaI(0, 0, size.width, size.height,
-                                                   PixelFormat8bppIndexed, target,
-                                                   indexedCopy.receive())))
-            encodable = indexedCopy.get();
+        const GpStatus copied =
+            GdipCloneBitmapAreaI(0, 0, size.width, size.height, PixelFormat8bppIndexed, target, indexedCopy.receive());
+        if (copied != Ok) return statusOutcome(copied);
+        encodable = indexedCopy.get();
     }
     const EncoderParameters parameters = saveParameters();
+    const auto encodeInto = [&](const char* path) {
+        return statusOutcome(GdipSaveImageToFile(encodable, toWide(path), &encoder, &parameters));
+    };
+    if (format != "png" || colourProfile.empty()) return saveThroughTemporary(outputPath, encodeInto);
+    // GDI+ writes no profile: its PNG is copied with one put in.
     return saveThroughTemporary(outputPath, [&](const char* temporary) {
-        if (GdipSaveImageToFile(encodable, toWide(temporary), &encoder, &parameters) != Ok) return false;
-        return format != "png" || colourProfile.empty() || addColourProfileToPng(temporary, colourProfile);
+        const std::string plain = createTemporaryBeside(temporary);
+        if (plain.empty()) return Outcome::notWritten;
+        Outcome saved = encodeInto(plain.c_str());
+        if (saved == Outcome::done && !copyPngWithColourProfile(plain.c_str(), temporary, colourProfile))
+            saved = Outcome::notWritten;
+        DeleteFileA(plain.c_str());
+        return saved;
     });
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Where a converted picture goes and in which format it is encoded.
 #include "common/imaging.h"
+#include "common/outcome.h"
 #include "settings/settings.h"
 
 #include <cstdint>
@@ -19,6 +20,9 @@ struct OutputTarget {
 
 // The text before the last backslash; empty when there is none.
 std::string parentDirectory(std::string_view path);
+
+// The text after the last backslash; all of it when there is none.
+std::string fileName(std::string_view path);
 
 // The text after the last point of the final component; empty when it has no point.
 std::string fileExtension(std::string_view path);
@@ -46,12 +50,14 @@ int findEncoder(const wchar_t* mimeType, CLSID* encoder);
 imaging::EncoderParameters saveParameters();
 
 // Has encode(temporaryPath) write a new file beside outputPath and puts it in outputPath's
-// place only when that returned true; else removes it. Whether outputPath was written.
-bool saveThroughTemporary(const char* outputPath, const std::function<bool(const char* temporaryPath)>& encode);
+// place only when that gave `done`; else removes it. `done` once outputPath is written, else
+// why not: what encode gave (notWritten for a write that failed, diskFull when that left the disk
+// all but full), or notWritten when no file can be made beside outputPath or put in its place.
+Outcome saveThroughTemporary(const char* outputPath, const std::function<Outcome(const char* temporaryPath)>& encode);
 
 // Encodes `target` with the encoder for image/<subtype> into outputPath, replacing a file
-// of that name only once the new one is complete; a JPEG or PNG carries `colourProfile` (ICC)
-// when there is one. Returns whether a file was written: false when there is no such encoder
-// or the save fails, and then nothing is left behind.
-bool saveImage(imaging::GpBitmap* target, const char* outputPath, const char* subtype,
-               const std::vector<uint8_t>& colourProfile = {});
+// of that name only once the new one is complete; a JPEG, PNG or WebP carries `colourProfile`
+// (ICC) when there is one. `done` once a file is written, else why not (noEncoder when there is
+// no such encoder, as saveThroughTemporary says otherwise), and then nothing is left behind.
+Outcome saveImage(imaging::GpBitmap* target, const char* outputPath, const char* subtype,
+                  const std::vector<uint8_t>& colourProfile = {});

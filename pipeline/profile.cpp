@@ -1,18 +1,13 @@
 #include "pipeline/profile.h"
 
-#include "common/file_view.h"
+#include "common/file_reading.h"
+#include "common/handles.h"
 #include "pipeline/codec_bitmaps.h"
 
-#include <vector>
-
-bool addColourProfileToPng(const char* path, const ColourProfile& profile)
+bool copyPngWithColourProfile(const char* plainPath, const char* path, const ColourProfile& profile)
 {
-    std::vector<uint8_t> withProfile;
-    {
-        const FileView png(path);
-        withProfile = pngWithColourProfile(png, profile);
-    }
-    if (withProfile.empty()) return false;
+    const KernelHandle plain(CreateFileA(plainPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     const ByteSink file = fileSink(path);
-    return file && file(withProfile.data(), withProfile.size());
+    return plain && file && writePngWithColourProfile(bufferedSource(plain.get()), profile, file);
 }

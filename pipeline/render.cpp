@@ -48,13 +48,13 @@ struct WatermarkTools {
     WatermarkTools(const WatermarkSettings& settings, double textScale, const wchar_t* fontFamily)
         : alignment(alignmentFor(settings.textAlignment)), text(toWide(fieldText(settings.watermarkText)))
     {
-        brush.track(GdipCreateSolidFill(textColourFor(settings), reinterpret_cast<GpSolidFill**>(brush.receive())));
-        family.track(GdipCreateFontFamilyFromName(fontFamily, nullptr, family.receive()));
-        font.track(GdipCreateFont(family.get(), static_cast<REAL>(2.0 * settings.fontSize * textScale),
-                                  FontStyleRegular, UnitPoint, font.receive()));
-        format.track(GdipCreateStringFormat(0, LANG_NEUTRAL, format.receive()));
-        format.track(GdipSetStringFormatAlign(format.get(), alignment.horizontal));
-        format.track(GdipSetStringFormatLineAlign(format.get(), alignment.vertical));
+        GdipCreateSolidFill(textColourFor(settings), reinterpret_cast<GpSolidFill**>(brush.receive()));
+        GdipCreateFontFamilyFromName(fontFamily, nullptr, family.receive());
+        GdipCreateFont(family.get(), static_cast<REAL>(2.0 * settings.fontSize * textScale), FontStyleRegular,
+                       UnitPoint, font.receive());
+        GdipCreateStringFormat(0, LANG_NEUTRAL, format.receive());
+        GdipSetStringFormatAlign(format.get(), alignment.horizontal);
+        GdipSetStringFormatLineAlign(format.get(), alignment.vertical);
     }
     INT length() const { return static_cast<INT>(wcslen(text)); }
 };
@@ -126,22 +126,22 @@ Layer watermarkLayer(ImageSize target, REAL dpiX, REAL dpiY, const WatermarkSett
     const WatermarkTools tools(settings, textScale, fontFamily);
     if (!tools.font || tools.length() == 0 || target.width <= 0 || target.height <= 0) return {};
     GdiBitmap measuring;
-    if (!measuring.track(createBitmap(1, 1, PixelFormat32bppARGB, measuring))) return {};
+    if (createBitmap(1, 1, PixelFormat32bppARGB, measuring) != Ok) return {};
     GdipBitmapSetResolution(measuring.get(), dpiX, dpiY);
     GdiGraphics measure;
-    if (!measure.track(GdipGetImageGraphicsContext(measuring.get(), measure.receive()))) return {};
+    if (GdipGetImageGraphicsContext(measuring.get(), measure.receive()) != Ok) return {};
     const RectF layout(0.0f, 0.0f, static_cast<REAL>(target.width), static_cast<REAL>(target.height));
     const Rect bounds = layerBounds(measure.get(), tools, layout);
     GdiBitmap drawn;
-    if (!drawn.track(createBitmap(bounds.Width, bounds.Height, PixelFormat32bppARGB, drawn))) return {};
+    if (createBitmap(bounds.Width, bounds.Height, PixelFormat32bppARGB, drawn) != Ok) return {};
     GdipBitmapSetResolution(drawn.get(), dpiX, dpiY);
     {
         GdiGraphics graphics;
-        if (!graphics.track(GdipGetImageGraphicsContext(drawn.get(), graphics.receive())) ||
-            !graphics.track(GdipTranslateWorldTransform(graphics.get(), static_cast<REAL>(-bounds.X),
-                                                        static_cast<REAL>(-bounds.Y), MatrixOrderPrepend)) ||
-            !graphics.track(GdipDrawString(graphics.get(), tools.text, tools.length(), tools.font.get(), &layout,
-                                           tools.format.get(), tools.brush.get())))
+        if (GdipGetImageGraphicsContext(drawn.get(), graphics.receive()) != Ok ||
+            GdipTranslateWorldTransform(graphics.get(), static_cast<REAL>(-bounds.X), static_cast<REAL>(-bounds.Y),
+                                        MatrixOrderPrepend) != Ok ||
+            GdipDrawString(graphics.get(), tools.text, tools.length(), tools.font.get(), &layout, tools.format.get(),
+                           tools.brush.get()) != Ok)
             return {};
     }
     const BitmapLock read(drawn.get(), Rect(0, 0, bounds.Width, bounds.Height), ImageLockModeRead, PixelFormat32bppPARGB);

@@ -1,8 +1,15 @@
 #include "pipeline/source_file.h"
 
-SourceFile openSource(const char* path)
+#include "core/colour_profile.h"
+#include "core/jpeg_decoder.h"
+#include "core/webp.h"
+
+SourceFile openSource(const char* path, const Cancellation& cancellation)
 {
-    SourceFile source{path, FileView(path), {}};
+    // Other kinds GDI+ reads itself: of them only the kind is wanted.
+    FileBytes file =
+        readFileBytes(path, cancellation, [](ByteSpan head) { return isJpeg(head) || isPng(head) || isWebp(head); });
+    SourceFile source{path, file.outcome, std::move(file.bytes), {}};
     source.facts = sourceFacts(source.bytes);
     return source;
 }

@@ -1,15 +1,18 @@
 #pragma once
-// A source file opened once for everything done with it: its bytes mapped into memory and what
+// A source file opened once for everything done with it: its bytes read into memory and what
 // they tell before any decoding.
-#include "common/file_view.h"
+#include "common/file_reading.h"
 #include "core/source.h"
 
 #include <string>
 
 struct SourceFile {
     std::string path;
-    FileView bytes;  // empty when the file cannot be read
+    Outcome read = Outcome::done;  // how reading its bytes went
+    // The whole file for the kinds the program decodes or parses itself (JPEG, PNG and WebP); the
+    // first bytes of any other, which GDI+ reads by its path.
+    PooledMemory bytes;
     SourceFacts facts;
 };
 
-SourceFile openSource(const char* path);
+SourceFile openSource(const char* path, const Cancellation& cancellation = neverCancelled());

@@ -22,7 +22,7 @@ Resolution newBitmapResolution()
     static const Resolution probed = [] {
         Resolution resolution;
         GdiBitmap probe;
-        if (!probe.track(createBitmap(1, 1, PixelFormat32bppARGB, probe))) return resolution;
+        if (createBitmap(1, 1, PixelFormat32bppARGB, probe) != Ok) return resolution;
         GdipGetImageHorizontalResolution(probe.get(), &resolution.x);
         GdipGetImageVerticalResolution(probe.get(), &resolution.y);
         return resolution;
@@ -72,7 +72,7 @@ GdiBitmap bitmapOf(const BoxReduction& reduction)
 {
     const ImageSize size = reduction.size();
     GdiBitmap result;
-    if (!result.track(createBitmap(size.width, size.height, PixelFormat24bppRGB, result))) return result;
+    if (createBitmap(size.width, size.height, PixelFormat24bppRGB, result) != Ok) return result;
     const BitmapLock written(result.get(), Rect(0, 0, size.width, size.height), ImageLockModeWrite, PixelFormat24bppRGB);
     if (!written) return result;
     const std::size_t rowBytes = static_cast<std::size_t>(size.width) * 3;
@@ -90,11 +90,11 @@ bool streamable(const SourceFacts& facts, const WatermarkSettings& settings)
 }
 
 StreamedFile::StreamedFile(SourceFile source, const WatermarkSettings& settings, const char* subtype, TaskLine& line,
-                           ImageSize (*paneSize)(ImageSize picture))
+                           ImageSize (*paneSize)(ImageSize picture), std::function<bool()> givenUpWhen)
     : source_(std::move(source)), settings_(settings), subtype_(subtype),
       bitmapEffects_(effectsIf(!writesJpeg(subtype_), source_.facts.header.size, settings)),
       bands_(source_.bytes, source_.facts.header.size, paneSize(source_.facts.header.size),
-             effectsIf(writesJpeg(subtype_), source_.facts.header.size, settings), line)
+             effectsIf(writesJpeg(subtype_), source_.facts.header.size, settings), line, std::move(givenUpWhen))
 {
 }
 
@@ -106,30 +106,31 @@ bool StreamedFile::beganFor(const WatermarkSettings& settings, const char* subty
 StreamedConversion StreamedFile::writeTo(const char* outputPath)
 {
     const ImageSize size = source_.facts.header.size;
-    bool decodingFailed = false;
-    const bool written = [&] {
+    Outcome decoding = Outcome::done;
+    const Outcome written = [&] {
         if (writesJpeg(subtype_)) {
             return saveThroughTemporary(outputPath, [&](const char* temporary) {
                 JpegBandSink sink(fileSink(temporary), size, source_.facts.colourProfile);
                 const StreamedBands streamed = bands_.writeTo(sink);
-                decodingFailed = streamed.decodingFailed;
-                return streamed.taken && !decodingFailed && sink.finish();
+                decoding = streamed.decoding;
+                if (decoding != Outcome::done) return decoding;
+                return streamed.taken && sink.finish() ? Outcome::done : Outcome::notWritten;
             });
         }
         GdiBitmap target;
         // A target that cannot be had fails on either path.
-        if (!target.track(createBitmap(size.width, size.height, PixelFormat32bppARGB, target))) return false;
+        const GpStatus created = createBitmap(size.width, size.height, PixelFormat32bppARGB, target);
+        if (created != Ok) return created == ValueOverflow ? Outcome::tooLarge : Outcome::outOfMemory;
         {
             BitmapSink sink(target.get(), size, bitmapEffects_->gains, bitmapEffects_->layer);
-            if (!sink) return false;
+            if (!sink) return Outcome::outOfMemory;
             const StreamedBands streamed = bands_.writeTo(sink);
-            decodingFailed = streamed.decodingFailed;
-            if (!streamed.taken || decodingFailed) return false;
+            decoding = streamed.decoding;
+            if (decoding != Outcome::done) return decoding;
         }
         return saveImage(target.get(), outputPath, subtype_.c_str(), source_.facts.colourProfile);
     }();
-    if (decodingFailed) return {};
-    return {written ? StreamOutcome::written : StreamOutcome::failed, size, bands_.takeReduction()};
+    return {written, size, decoding == Outcome::done ? bands_.takeReduction() : std::nullopt};
 }
 
 SourceFile StreamedFile::takeSource()

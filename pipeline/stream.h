@@ -11,6 +11,7 @@
 #include "pipeline/source_file.h"
 #include "settings/settings.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -18,15 +19,11 @@
 // upright, converted with its size kept.
 bool streamable(const SourceFacts& facts, const WatermarkSettings& settings);
 
-// `notStreamed`: nothing was written, and the file goes the whole-picture way, which also
-// tries GDI+: libjpeg refused or failed to decode it.
-enum class StreamOutcome { notStreamed, written, failed };
-
-// What a streamed conversion did, the picture's size, and once every band was decoded, its
-// `paneReduction`: the picture averaged over square boxes of whole pixels, as large as they can be
-// while each side keeps at least paneSize(picture size) pixels.
+// How a streamed conversion ended (`done`: written), the picture's size, and once every band was
+// decoded, its `paneReduction`: the picture averaged over square boxes of whole pixels, as large as
+// they can be while each side keeps at least paneSize(picture size) pixels.
 struct StreamedConversion {
-    StreamOutcome outcome = StreamOutcome::notStreamed;
+    Outcome outcome = Outcome::damaged;
     imaging::ImageSize size;
     std::optional<BoxReduction> paneReduction;
 };
@@ -35,12 +32,13 @@ struct StreamedConversion {
 imaging::GdiBitmap bitmapOf(const BoxReduction& reduction);
 
 // A streamable source on its way to image/<subtype> with `settings`: its decoding is posted on
-// the line as soon as it is made, and waits there for the files before it.
+// the line as soon as it is made, and waits there for the files before it; it ends early when
+// `givenUpWhen` says so.
 class StreamedFile {
 public:
     // May throw std::bad_alloc.
     StreamedFile(SourceFile source, const WatermarkSettings& settings, const char* subtype, TaskLine& line,
-                 imaging::ImageSize (*paneSize)(imaging::ImageSize picture));
+                 imaging::ImageSize (*paneSize)(imaging::ImageSize picture), std::function<bool()> givenUpWhen = {});
     StreamedFile(const StreamedFile&) = delete;
     StreamedFile& operator=(const StreamedFile&) = delete;
 

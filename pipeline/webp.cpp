@@ -6,19 +6,20 @@
 
 using namespace imaging;
 
-DecodeOutcome decodeWebp(ByteSpan file, GdiBitmap& result)
+Outcome decodeWebp(ByteSpan file, GdiBitmap& result, const Cancellation& cancellation)
 {
-    return decodeIntoBitmap([&](const PixelsFor& target) { return decodeWebpPixels(file, target); }, PixelFormat32bppARGB,
-                            result);
+    return decodeIntoBitmap([&](const PixelsFor& target) { return decodeWebpPixels(file, target, cancellation); },
+                            PixelFormat32bppARGB, result);
 }
 
-bool writeWebp(GpBitmap* picture, const char* path, const ColourProfile& colourProfile)
+Outcome writeWebp(GpBitmap* picture, const char* path, const ColourProfile& colourProfile)
 {
     const EncoderPixels pixels(picture);
-    if (!pixels) return false;
+    if (!pixels) return Outcome::outOfMemory;
     try {
-        return encodeWebp(pixels.rows(), pixels.alpha(), colourProfile, fileSink(path));
+        return encodeWebp(pixels.rows(), pixels.alpha(), colourProfile, fileSink(path)) ? Outcome::done
+                                                                                         : Outcome::notWritten;
     } catch (const std::bad_alloc&) {
-        return false;
+        return Outcome::outOfMemory;
     }
 }

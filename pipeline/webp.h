@@ -5,11 +5,11 @@
 #include "core/colour_profile.h"
 #include "core/webp.h"
 
-// A WebP's first frame decoded by decodeWebpPixels into a new 32-bit ARGB bitmap. `failed`, with
-// `result` empty, also for a size GDI+ cannot hold; `outOfMemory` when the bitmap or libwebp's
-// memory cannot be had.
-DecodeOutcome decodeWebp(ByteSpan file, imaging::GdiBitmap& result);
+// A WebP's first frame decoded by decodeWebpPixels into a new 32-bit ARGB bitmap, as
+// decodeIntoBitmap makes it.
+Outcome decodeWebp(ByteSpan file, imaging::GdiBitmap& result, const Cancellation& cancellation = neverCancelled());
 
 // Writes `picture` (24-bit RGB, or any other format read as 32-bit ARGB, its alpha kept) to `path`
-// as encodeWebp makes it, replacing what the file held. False when it cannot be encoded or written.
-bool writeWebp(imaging::GpBitmap* picture, const char* path, const ColourProfile& colourProfile);
+// as encodeWebp makes it, replacing what the file held. outOfMemory when its pixels cannot be
+// had, notWritten when it cannot be encoded or written.
+Outcome writeWebp(imaging::GpBitmap* picture, const char* path, const ColourProfile& colourProfile);

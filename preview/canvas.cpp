@@ -53,7 +53,7 @@ void startImaging(HWND dialog)
     RECT window{};
     GetWindowRect(dialog, &window);
     CanvasLock lock(INFINITE);
-    canvas.track(createBitmap(window.right - window.left, window.bottom - window.top, PixelFormat32bppARGB, canvas));
+    createBitmap(window.right - window.left, window.bottom - window.top, PixelFormat32bppARGB, canvas);
     blankPanes.clear();
     started = true;
 }
@@ -76,13 +76,12 @@ GpBitmap* previewCanvas() { return canvas.get(); }
 void drawPaneFrames(GpGraphics* surface)
 {
     GdiPen pen;
-    pen.track(GdipCreatePen1(frameColour, 1.0f, UnitWorld, pen.receive()));
+    GdipCreatePen1(frameColour, 1.0f, UnitWorld, pen.receive());
     for (const PixelPoint pane : {sourcePane, targetPane}) {
-        pen.track(GdipDrawRectangleI(surface, pen.get(), pane.x - 1, pane.y - 1, paneWidth + 1,
-                                     paneHeight + 1));
+        GdipDrawRectangleI(surface, pen.get(), pane.x - 1, pane.y - 1, paneWidth + 1, paneHeight + 1);
         GdiBrush white;
-        white.track(GdipCreateSolidFill(paneColour, reinterpret_cast<GpSolidFill**>(white.receive())));
-        white.track(GdipFillRectangleI(surface, white.get(), pane.x, pane.y, paneWidth, paneHeight));
+        GdipCreateSolidFill(paneColour, reinterpret_cast<GpSolidFill**>(white.receive()));
+        GdipFillRectangleI(surface, white.get(), pane.x, pane.y, paneWidth, paneHeight);
     }
 }
 
@@ -135,7 +134,7 @@ void blankCanvasPanes()
     if (!blankPanes.empty() && copyPreviewArea(blankPanes.data(), true)) return;
     {
         GdiGraphics surface;
-        surface.track(GdipGetImageGraphicsContext(canvas.get(), surface.receive()));
+        GdipGetImageGraphicsContext(canvas.get(), surface.receive());
         drawPaneFrames(surface.get());
     }
     blankPanes.resize(static_cast<std::size_t>(previewArea.width) * 4 * previewArea.height);
@@ -174,7 +173,7 @@ void drawPanesUnderLock(GpImage* sourcePicture, GpImage* targetPicture)
     blankCanvasPanes();
     // Declared after the lock, so released before it.
     GdiGraphics surface;
-    surface.track(GdipGetImageGraphicsContext(canvas.get(), surface.receive()));
+    GdipGetImageGraphicsContext(canvas.get(), surface.receive());
     fitIntoPane(surface.get(), sourcePicture, sourcePane.x, sourcePane.y, paneWidth, paneHeight);
     fitIntoPane(surface.get(), targetPicture, targetPane.x, targetPane.y, paneWidth, paneHeight);
 }
@@ -196,11 +195,11 @@ void paintPreview(HWND dialog, HDC deviceContext, DWORD waitMilliseconds)
     if (!started) return;
     if (!blankPanes.empty() && copyFramedPanes(deviceContext)) return;
     GdiGraphics window;
-    window.track(GdipCreateFromHDC(deviceContext, window.receive()));
+    GdipCreateFromHDC(deviceContext, window.receive());
     drawPaneFrames(window.get());
     if (!canvas) return;
-    window.track(GdipDrawImageRectRectI(window.get(), canvas.get(), previewArea.x, previewArea.y,
+    GdipDrawImageRectRectI(window.get(), canvas.get(), previewArea.x, previewArea.y,
                                         previewArea.width, previewArea.height, previewArea.x,
                                         previewArea.y, previewArea.width, previewArea.height,
-                                        UnitPixel, nullptr, nullptr, nullptr));
+                                        UnitPixel, nullptr, nullptr, nullptr);
 }

@@ -65,14 +65,17 @@ std::optional<FileIdentity> identifyFile(const char* path)
                         combined(attributes.ftLastWriteTime.dwHighDateTime, attributes.ftLastWriteTime.dwLowDateTime)};
 }
 
-void previewFileInPanes(std::optional<PreviewSource>& cache, const char* sourcePath, const WatermarkSettings& settings)
+void previewFileInPanes(std::optional<PreviewSource>& cache, const char* sourcePath, const WatermarkSettings& settings,
+                        const Cancellation& cancellation)
 {
     std::optional<FileIdentity> file = identifyFile(sourcePath);
     if (cache && !(file && cache->file == *file)) cache.reset();
     if (!cache && file) {
-        const SourceFile source = openSource(sourcePath);
+        const SourceFile source = openSource(sourcePath, cancellation);
         const ImageSize upright = source.facts.uprightSize();
-        const UprightDecoding decoding = decodeUpright(source, decodingView(source.facts, workingSize(upright)));
+        const UprightDecoding decoding =
+            decodeUpright(source, decodingView(source.facts, workingSize(upright)), cancellation);
+        if (decoding.outcome == Outcome::cancelled) return;
         if (decoding.picture) {
             cache = reduceForPanes(decoding.picture.get(), decoding.uprightSize);
             if (cache) cache->file = std::move(*file);
@@ -104,7 +107,7 @@ void renderIntoPanes(const PreviewSource* source, const WatermarkSettings& setti
     GdiBitmap target;
     // A target that a conversion could not hold is not shown either.
     if (bitmapFits(geometry.width, geometry.height, PixelFormat32bppARGB))
-        target.track(createBitmap(render.width, render.height, PixelFormat32bppARGB, target));
+        createBitmap(render.width, render.height, PixelFormat32bppARGB, target);
     drawAdjustedSource(working, render.regionWidth, render.regionHeight, target.get(), settings);
     drawWatermarkText(target.get(), settings, render.textScale);
     drawPanesUnderLock(source != nullptr ? source->sourcePicture.get() : nullptr, target.get());

@@ -2,6 +2,7 @@
 // The pictures the two panes show, made small before the canvas is locked. A preview renders
 // its target at the scale at which the target pane shows it, from a reduced copy of the
 // source that it keeps from one preview of the same file to the next.
+#include "common/cancellation.h"
 #include "common/imaging.h"
 #include "pipeline/geometry.h"
 #include "settings/settings.h"
@@ -50,9 +51,10 @@ struct PreviewSource {
 
 // Shows `sourcePath` and its watermarked result in the panes, rendered at the panes' scale
 // (renderIntoPanes). Reuses `cache` when it holds that very file, else decodes it into `cache`; a
-// file that cannot be queried or decoded leaves `cache` empty and is shown as undecodable.
-void previewFileInPanes(std::optional<PreviewSource>& cache, const char* sourcePath,
-                    const WatermarkSettings& settings);
+// file that cannot be queried or decoded leaves `cache` empty and is shown as undecodable. A
+// cancelled decoding shows nothing.
+void previewFileInPanes(std::optional<PreviewSource>& cache, const char* sourcePath, const WatermarkSettings& settings,
+                        const Cancellation& cancellation = neverCancelled());
 
 // What the panes need of a decoded picture whose full size is `size` (`decoded` may be a
 // reduced decoding of it, at least the working size); none for no picture or when no copy can

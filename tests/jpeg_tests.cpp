@@ -34,14 +34,6 @@ std::vector<Bytes> fillerSegments(int count)
 }
 
 // Where each start-of-scan marker stands.
-std::vector<std::size_t> scanStarts(const Bytes& file)
-{
-    std::vector<std::size_t> starts;
-    for (std::size_t at = 2; at + 1 < file.size(); ++at)
-        if (file[at] == 0xFF && file[at + 1] == 0xDA) starts.push_back(at);
-    return starts;
-}
-
 struct Difference {
     int largest = 0;
     double mean = 0.0;  // over the colour channels of every pixel
@@ -121,7 +113,7 @@ TEST(Jpeg, DecodesAsTheImagingLibraryDoes)
         const Bytes file = withSegments(encodePicture(64, 48, row.encoding), fillerSegments(row.segmentsFirst));
         writeFile(path, file);
         GdiBitmap theirs, turbo;
-        EXPECT_EQ(decodeJpeg(file, jpegHeader(file), turbo) == DecodeOutcome::decoded, row.byLibjpegTurbo);
+        EXPECT_EQ(decodeJpeg(file, jpegHeader(file), turbo) == Outcome::done, row.byLibjpegTurbo);
         const GdiBitmap ours = decodeUpright(openSource(path.c_str())).picture;
         ASSERT_EQ(GdipCreateBitmapFromFile(toWide(path), theirs.receive()), Ok);
         ASSERT_TRUE(ours);
@@ -162,16 +154,16 @@ TEST(Jpeg, DamageIsDecodedPastOnlyWhereLibjpegGoesOn)
 
         GdiBitmap theirs;
         UprightDecoding decoding = decodeUpright(openSource(path.c_str()));
-        const DecodeOutcome outcome = decoding.outcome;
+        const Outcome outcome = decoding.outcome;
         const GdiBitmap ours = std::move(decoding.picture);
         const bool theyDecode = GdipCreateBitmapFromFile(toWide(path), theirs.receive()) == Ok;
         if (row.fatal) {
-            EXPECT_EQ(outcome, DecodeOutcome::failed);
+            EXPECT_EQ(outcome, Outcome::damaged);
             EXPECT_FALSE(ours);
             EXPECT_FALSE(theyDecode) << "the imaging library takes what libjpeg refuses";
             continue;
         }
-        ASSERT_EQ(outcome, DecodeOutcome::decoded);
+        ASSERT_EQ(outcome, Outcome::done);
         ASSERT_TRUE(theyDecode);
         EXPECT_LE(differenceOf(ours.get(), theirs.get()).largest, 1);
     }
@@ -183,7 +175,7 @@ TEST(Jpeg, SavesAtQuality100)
     GdiBitmap picture;
     makeSolidBitmap(picture, 40, 24, 0xFF336699);
     const std::string path = directory.file("out.jpg");
-    ASSERT_TRUE(saveImage(picture.get(), path.c_str(), "jpeg"));
+    ASSERT_EQ(saveImage(picture.get(), path.c_str(), "jpeg"), Outcome::done);
     const std::vector<int> entries = quantisationEntries(readFile(path));
     ASSERT_GE(entries.size(), 128u) << "a luma and a chroma table";
     for (int entry : entries) ASSERT_EQ(entry, 1);
@@ -215,19 +207,19 @@ TEST(Jpeg, StreamedConversionsComeOutAsTheWholePictureOnes)
         TaskLine line;
         StreamedFile file(openSource(source.c_str()), settings, subtype, line, atLeast);
         const StreamedConversion conversion = file.writeTo(streamed.c_str());
-        ASSERT_EQ(conversion.outcome, StreamOutcome::written);
+        ASSERT_EQ(conversion.outcome, Outcome::done);
         ASSERT_TRUE(conversion.paneReduction);
         EXPECT_EQ(conversion.paneReduction->size().width, 50) << "boxes of 3 pixels";
         EXPECT_EQ(conversion.paneReduction->size().height, 34);
 
         UprightDecoding decoding = decodeUpright(openSource(source.c_str()));
-        ASSERT_EQ(decoding.outcome, DecodeOutcome::decoded);
+        ASSERT_EQ(decoding.outcome, Outcome::done);
         const GdiBitmap decoded = std::move(decoding.picture);
         GdiBitmap target;
         const TargetGeometry geometry = computeTargetGeometry(decoded.get(), settings);
         ASSERT_EQ(createBitmap(geometry.width, geometry.height, targetFormatFor(decoded.get(), subtype), target), Ok);
         ASSERT_TRUE(renderWatermarked(decoded.get(), target.get(), geometry, settings));
-        ASSERT_TRUE(saveImage(target.get(), whole.c_str(), subtype));
+        ASSERT_EQ(saveImage(target.get(), whole.c_str(), subtype), Outcome::done);
         if (std::string_view(subtype) == "jpeg") {
             EXPECT_EQ(readFile(streamed), readFile(whole));
             continue;
@@ -273,7 +265,7 @@ TEST(Jpeg, CutBlocksBecomeTheMeansOfTheirFullSizePixels)
         std::vector<uint8_t> whole(width * 3 * height);
         ASSERT_TRUE(full.read(whole.data(), width * 3, height));
         GdiBitmap reduced;
-        ASSERT_EQ(decodeJpeg(file, jpegHeader(file), reduced, {row.scale, row.kept}), DecodeOutcome::decoded);
+        ASSERT_EQ(decodeJpeg(file, jpegHeader(file), reduced, {row.scale, row.kept}), Outcome::done);
         const int keptWidth = row.kept.width > 0 ? row.kept.width : width;
         const int keptHeight = row.kept.height > 0 ? row.kept.height : height;
         const int block = row.encoding.halfChroma ? 16 : 8;
@@ -348,6 +340,15 @@ TEST(Jpeg, SplitDecodingsMatchLibjpeg)
         const ImageSize size = reference.size();
         const int stride = size.width * 3;
         std::vector<uint8_t> expected(static_cast<std::size_t>(stride) * size.height), got(expected.size());
+        if (row.cutShort > 0) {
+            // Both fail where the data ends, the split one having declined.
+            EXPECT_FALSE(reference.read(expected.data(), stride, size.height));
+            EXPECT_EQ(reference.failure(), Outcome::incomplete);
+            EXPECT_FALSE(split.readSplit(got.data(), stride, blocksKept ? &splitBlocks : nullptr));
+            EXPECT_FALSE(split.read(got.data(), stride, size.height));
+            EXPECT_EQ(split.failure(), Outcome::incomplete);
+            continue;
+        }
         ASSERT_TRUE(reference.read(expected.data(), stride, size.height));
         reference.finish();
         ASSERT_EQ(split.readSplit(got.data(), stride, blocksKept ? &splitBlocks : nullptr), row.splits);
@@ -396,7 +397,7 @@ TEST(Jpeg, ReducedDecodingsShowNothingBeyondTheCropEdge)
         }
         TempDir directory;
         const std::string path = directory.file("picture.jpg");
-        ASSERT_TRUE(writeJpeg(picture.get(), path.c_str()));
+        ASSERT_EQ(writeJpeg(picture.get(), path.c_str()), Outcome::done);
         WatermarkSettings settings = {};
         settings.targetWidth = 160;
         settings.targetHeight = 120;
@@ -408,7 +409,7 @@ TEST(Jpeg, ReducedDecodingsShowNothingBeyondTheCropEdge)
         GdiBitmap decoded, target;
         const SourceFile source = openSource(path.c_str());
         ASSERT_EQ(decodeJpeg(source.bytes, source.facts.header, decoded, {scale, {geometry.cropWidth, geometry.cropHeight}}),
-                  DecodeOutcome::decoded);
+                  Outcome::done);
         ASSERT_EQ(createBitmap(160, 120, PixelFormat32bppARGB, target), Ok);
         ASSERT_TRUE(renderWatermarked(decoded.get(), target.get(), geometry, settings, watermarkFontFamily, scale));
         int mostBlue = 0;
@@ -456,9 +457,9 @@ TEST(Jpeg, DamagedScansAtAFixedSizeDecodeOrFail)
             break;
         }
         GdiBitmap decoded;
-        const DecodeOutcome outcome = decodeJpeg(file, jpegHeader(file), decoded, {8, {1000, 900}});
-        EXPECT_NE(outcome, DecodeOutcome::outOfMemory);
-        EXPECT_EQ(static_cast<bool>(decoded), outcome == DecodeOutcome::decoded);
+        const Outcome outcome = decodeJpeg(file, jpegHeader(file), decoded, {8, {1000, 900}});
+        EXPECT_NE(outcome, Outcome::outOfMemory);
+        EXPECT_EQ(static_cast<bool>(decoded), outcome == Outcome::done);
     }
 }
 
@@ -482,7 +483,7 @@ TEST(Jpeg, InkPicturesAtAFixedSizeShowTheWholeCrop)
     const SourceFile source = openSource(path.c_str());
     UprightDecoding decoded =
         decodeUpright(source, decodingView(source.facts, {100, 100}, {geometry.cropWidth, geometry.cropHeight}));
-    ASSERT_EQ(decoded.outcome, DecodeOutcome::decoded);
+    ASSERT_EQ(decoded.outcome, Outcome::done);
     GdiBitmap target;
     ASSERT_EQ(createBitmap(100, 100, PixelFormat32bppARGB, target), Ok);
     ASSERT_TRUE(renderWatermarked(decoded.picture.get(), target.get(), geometry, settings, watermarkFontFamily,

@@ -50,7 +50,7 @@ Bytes quadrantJpeg(const TempDir& directory, int width = 64, int height = 32)
         }
     }
     const std::string path = directory.file("quadrants.jpg");
-    EXPECT_TRUE(saveImage(picture.get(), path.c_str(), "jpeg"));
+    EXPECT_EQ(saveImage(picture.get(), path.c_str(), "jpeg"), Outcome::done);
     Bytes bytes = readFile(path);
     DeleteFileA(path.c_str());
     return bytes;
@@ -98,7 +98,7 @@ TEST(Orientation, ConversionsComeOutUprightForEveryValue)
         const std::string source = directory.file("photo.jpg");
         const std::string output = directory.file("upright.png");
         writeFile(source, withApp1(jpeg, exifContents(block)));
-        ASSERT_TRUE(processFile(source.c_str(), output.c_str(), "png", false, settings));
+        ASSERT_EQ(processFile(source.c_str(), output.c_str(), "png", false, settings), Outcome::done);
 
         GdiBitmap upright;
         ASSERT_EQ(GdipCreateBitmapFromFile(toWide(output), upright.receive()), Ok);
@@ -195,8 +195,8 @@ TEST(Orientation, TurnedPicturesKeptWholeHaveNoCutEdge)
     const ImageSize upright = source.facts.uprightSize();
     const UprightDecoding keptWhole = decodeUpright(source, decodingView(source.facts, {100, 125}, upright));
     const UprightDecoding noRegion = decodeUpright(source, decodingView(source.facts, {100, 125}));
-    ASSERT_EQ(keptWhole.outcome, DecodeOutcome::decoded);
-    ASSERT_EQ(noRegion.outcome, DecodeOutcome::decoded);
+    ASSERT_EQ(keptWhole.outcome, Outcome::done);
+    ASSERT_EQ(noRegion.outcome, Outcome::done);
     const ImageSize size = imageSize(keptWhole.picture.get());
     ASSERT_EQ(size.width, 100);
     ASSERT_EQ(size.height, 125);

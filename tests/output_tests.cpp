@@ -147,7 +147,7 @@ TEST(SaveImage, WritesEveryOfferedFormat)
     for (const FormatCase& row : formats) {
         SCOPED_TRACE(row.subtype);
         const std::string path = directory.file(std::string("out.") + row.subtype);
-        ASSERT_TRUE(saveImage(target.get(), path.c_str(), row.subtype));
+        ASSERT_EQ(saveImage(target.get(), path.c_str(), row.subtype), Outcome::done);
 
         const std::vector<unsigned char> bytes = readFile(path);
         ASSERT_GE(bytes.size(), row.signature.size());
@@ -166,12 +166,12 @@ TEST(SaveImage, ReportsWhatItCouldNotWrite)
     makeSolidBitmap(target, 8, 8, 0xFF000000);
     for (const char* subtype : {"tif", "", "JPEG"}) {
         SCOPED_TRACE(subtype);
-        EXPECT_FALSE(saveImage(target.get(), directory.file("out").c_str(), subtype));
+        EXPECT_NE(saveImage(target.get(), directory.file("out").c_str(), subtype), Outcome::done);
         EXPECT_FALSE(fileExists(directory.file("out")));
     }
-    EXPECT_FALSE(saveImage(target.get(), directory.file("missing\\out.png").c_str(), "png"));
-    EXPECT_FALSE(saveImage(nullptr, directory.file("none.png").c_str(), "png"));
-    EXPECT_FALSE(saveImage(nullptr, directory.file("none.gif").c_str(), "gif"));
+    EXPECT_NE(saveImage(target.get(), directory.file("missing\\out.png").c_str(), "png"), Outcome::done);
+    EXPECT_NE(saveImage(nullptr, directory.file("none.png").c_str(), "png"), Outcome::done);
+    EXPECT_NE(saveImage(nullptr, directory.file("none.gif").c_str(), "gif"), Outcome::done);
     EXPECT_FALSE(fileExists(directory.file("none.png")));
 }
 
@@ -183,10 +183,10 @@ TEST(SaveImage, ReplacesAnOlderFileOnlyWhenTheNewOneIsComplete)
     GdiBitmap target;
     makeSolidBitmap(target, 5, 5, 0xFF00FF00);
 
-    EXPECT_FALSE(saveImage(nullptr, path.c_str(), "png"));
+    EXPECT_NE(saveImage(nullptr, path.c_str(), "png"), Outcome::done);
     EXPECT_EQ(readFile(path), (std::vector<unsigned char>{'o', 'l', 'd'}));
 
-    ASSERT_TRUE(saveImage(target.get(), path.c_str(), "png"));
+    ASSERT_EQ(saveImage(target.get(), path.c_str(), "png"), Outcome::done);
     EXPECT_EQ(readFile(path)[1], 'P');
     EXPECT_EQ(filesIn(directory.path()), std::vector<std::string>{"a.png"});
 }
@@ -203,7 +203,7 @@ TEST(SaveImage, WritesAnOutputPathOfTheFullLengthInAFolderOfOver246Bytes)
     GdiBitmap target;
     makeSolidBitmap(target, 6, 4, 0xFF102030);
 
-    ASSERT_TRUE(saveImage(target.get(), path.c_str(), "png"));
+    ASSERT_EQ(saveImage(target.get(), path.c_str(), "png"), Outcome::done);
     EXPECT_EQ(filesIn(folder), std::vector<std::string>{name});
     GdiBitmap decoded;
     ASSERT_EQ(GdipCreateBitmapFromFile(toWide(path), decoded.receive()), Ok);

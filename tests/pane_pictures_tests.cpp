@@ -137,7 +137,7 @@ TEST_F(PanePictures, TheKeptSourceServesUntilItsFileChanges)
     const auto writePicture = [&](int width, int height, ARGB colour) {
         GdiBitmap picture;
         makeSolidBitmap(picture, width, height, colour);
-        ASSERT_TRUE(saveImage(picture.get(), path.c_str(), "png"));
+        ASSERT_EQ(saveImage(picture.get(), path.c_str(), "png"), Outcome::done);
     };
     const auto sourcePaneCentre = [] {
         CanvasLock lock;

@@ -156,6 +156,50 @@ Bytes chromaPastClampingTable()
     return compressor.finish();
 }
 
+Bytes scanHeavyJpeg(int width, int height, int acScans)
+{
+    MemoryCompressor compressor(width, height, Space::grey);
+    jpeg_compress_struct& info = compressor.info;
+    static const jpeg_scan_info script[] = {{1, {0}, 0, 0, 0, 0}, {1, {0}, 1, 63, 0, 0}};
+    info.scan_info = script;
+    info.num_scans = 2;
+    jpeg_start_compress(&info, TRUE);
+    const std::vector<JSAMPLE> row(static_cast<std::size_t>(width), 128);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW rows[] = {const_cast<JSAMPLE*>(row.data())};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    const Bytes once = compressor.finish();
+    const std::size_t acScan = scanStarts(once).at(1), end = once.size() - 2;
+    Bytes file(once.begin(), once.begin() + static_cast<std::ptrdiff_t>(acScan));
+    for (int scan = 0; scan < acScans; ++scan) file.insert(file.end(), once.begin() + acScan, once.begin() + end);
+    file.insert(file.end(), once.begin() + end, once.end());
+    return file;
+}
+
+Bytes withDeclaredSize(Bytes jpeg, uint16_t width, uint16_t height)
+{
+    for (std::size_t at = 2; at + 8 < jpeg.size(); ++at) {
+        const bool frame = jpeg[at] == 0xFF && jpeg[at + 1] >= 0xC0 && jpeg[at + 1] <= 0xC2;
+        if (!frame) continue;
+        // After the marker: the length, the precision, then height and width.
+        jpeg[at + 5] = static_cast<uint8_t>(height >> 8);
+        jpeg[at + 6] = static_cast<uint8_t>(height);
+        jpeg[at + 7] = static_cast<uint8_t>(width >> 8);
+        jpeg[at + 8] = static_cast<uint8_t>(width);
+        break;
+    }
+    return jpeg;
+}
+
+std::vector<std::size_t> scanStarts(const Bytes& jpeg)
+{
+    std::vector<std::size_t> starts;
+    for (std::size_t at = 2; at + 1 < jpeg.size(); ++at)
+        if (jpeg[at] == 0xFF && jpeg[at + 1] == 0xDA) starts.push_back(at);
+    return starts;
+}
+
 Bytes jpegSegment(uint8_t marker, const Bytes& contents, std::size_t statedLength)
 {
     const std::size_t length = statedLength != 0 ? statedLength : contents.size() + 2;

@@ -43,6 +43,17 @@ Bytes encodeSamples(int width, int height, const Encoding& encoding,
 // past libjpeg's clamping table: DC 1023 at a quantization of 4.
 Bytes chromaPastClampingTable();
 
+// A progressive grey JPEG of flat grey whose one AC scan, a run of end-of-band codes over every
+// block, comes `acScans` times: libjpeg takes every repeat, and walks every block for each.
+Bytes scanHeavyJpeg(int width, int height, int acScans);
+
+// `jpeg` with the size its frame header declares changed, and nothing else: the data then holds
+// far fewer MCUs than the header asks for.
+Bytes withDeclaredSize(Bytes jpeg, uint16_t width, uint16_t height);
+
+// Where each scan header (SOS marker) of a JPEG begins.
+std::vector<std::size_t> scanStarts(const Bytes& jpeg);
+
 // One segment: the marker (0xE0 to 0xEF for application segments), the length it states
 // (its contents' length plus 2 unless given) and the contents.
 Bytes jpegSegment(uint8_t marker, const Bytes& contents, std::size_t statedLength = 0);

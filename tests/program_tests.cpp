@@ -81,7 +81,7 @@ void writePicture(const std::string& path, int width, int height, ARGB colour, c
 {
     GdiBitmap picture;
     makeSolidBitmap(picture, width, height, colour);
-    ASSERT_TRUE(saveImage(picture.get(), path.c_str(), subtype)) << path;
+    ASSERT_EQ(saveImage(picture.get(), path.c_str(), subtype), Outcome::done) << path;
 }
 
 // A save's temporary file beside its output: "~" and digits.
@@ -205,25 +205,25 @@ TEST_F(Program, WildSettingsEndWithAnHonestReport)
     struct Row {
         const char* name;
         void (*change)();
-        bool converts;
+        const char* reason;  // why both files fail; none: they convert
     };
     const Row rows[] = {
         {"fixed size 100000 x 100000", [] { setKeepSourceSize(0); setTargetWidth(100000); setTargetHeight(100000); },
-         false},
+         "图片太大"},
         {"fixed size 23171 x 23171 as PNG, just past what 32-bit ARGB can hold",
          [] {
              setKeepSourceSize(0); setTargetWidth(23171); setTargetHeight(23171);
              SettingsEdit edit;
              std::strcpy(outputFormat(), "png");
          },
-         false},
-        {"fixed size -5 x 0", [] { setKeepSourceSize(0); setTargetWidth(-5); setTargetHeight(0); }, false},
+         "图片太大"},
+        {"fixed size -5 x 0", [] { setKeepSourceSize(0); setTargetWidth(-5); setTargetHeight(0); }, "目标尺寸无效"},
         {"font size 100000, alignment 99, opacity -300, gains of a million, keepSourceSize 2",
          [] {
              setKeepSourceSize(2); setFontSize(100000); setTextAlignment(99); setTextOpacity(-300);
              setRedAdjust(1000000); setGreenAdjust(-1000000); setBlueAdjust(1000000); setBrightnessAdjust(-1000000);
          },
-         true},
+         nullptr},
     };
     int number = 0;
     for (const Row& row : rows) {
@@ -240,13 +240,16 @@ TEST_F(Program, WildSettingsEndWithAnHonestReport)
         ASSERT_NE(done, nullptr) << "no \"完成\" message box";
         const std::string converted = pictures + "\\converted";
         const std::string lookThere = "是否转到“" + converted + "”目录查看";
-        EXPECT_EQ(itemText(done, 0xFFFF), row.converts ? "转换成功完成，" + lookThere
-                                                       : "转换完成，但有2个图片文件没有转换成功，" + lookThere);
+        const std::string reason = row.reason != nullptr ? row.reason : "";
+        EXPECT_EQ(itemText(done, 0xFFFF), row.reason == nullptr
+                                              ? "转换成功完成，" + lookThere
+                                              : "转换完成，但有2个图片文件没有转换成功，" + lookThere +
+                                                    "\n\n没有转换成功的文件：\na.jpg：" + reason + "\nb.png：" + reason);
         EXPECT_TRUE(answerMessageBox(done, IDNO));
         closeAndExpectCleanExit();
 
         const std::vector<std::string> written = filesIn(converted);
-        EXPECT_EQ(written.size(), row.converts ? 2u : 0u);
+        EXPECT_EQ(written.size(), row.reason == nullptr ? 2u : 0u);
         for (const std::string& name : written) {
             const ImageSize size = decodedSize(converted + "\\" + name);
             EXPECT_EQ(size.width, name == "a.jpg" ? 60 : 50) << name;

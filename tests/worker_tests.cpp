@@ -33,7 +33,7 @@ void writePicture(const std::string& path, ARGB colour, const char* subtype = "p
 {
     GdiBitmap picture;
     makeSolidBitmap(picture, 48, 36, colour);
-    ASSERT_TRUE(saveImage(picture.get(), path.c_str(), subtype));
+    ASSERT_EQ(saveImage(picture.get(), path.c_str(), subtype), Outcome::done);
 }
 
 ARGB firstPixelOf(const std::string& path)
@@ -293,7 +293,7 @@ ReadWebp readWebp(const std::string& path)
         read.pixels.resize(static_cast<std::size_t>(size.width) * size.height * 4);
         return PixelRows{read.pixels.data(), size.width * 4, size.width, size.height, 4};
     };
-    if (decodeWebpPixels(file, into) != DecodeOutcome::decoded) read.pixels.clear();
+    if (decodeWebpPixels(file, into) != Outcome::done) read.pixels.clear();
     return read;
 }
 
@@ -449,7 +449,8 @@ TEST_F(Worker, FailedFilesAreCountedAndWriteNothing)
     writeFile(directory.file("broken.jpg"), {'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'});
     waitForFirstPreview();
     pressStart();
-    EXPECT_EQ(answer(doneTitle, IDNO), "转换完成，但有1个图片文件没有转换成功，是否转到“" + converted() + "”目录查看");
+    EXPECT_EQ(answer(doneTitle, IDNO), "转换完成，但有1个图片文件没有转换成功，是否转到“" + converted() +
+                                           "”目录查看\n\n没有转换成功的文件：\nbroken.jpg：不是图片文件");
     EXPECT_EQ(filesIn(converted()), (std::vector<std::string>{"p00.png", "p01.png"}));
 }
 
@@ -521,7 +522,8 @@ TEST(ProcessFile, WithoutTheCanvasLockStillSavesAndLeavesTheCanvas)
     {
         CanvasHolder holder;
         resetDefaults();
-        EXPECT_TRUE(processFile(directory.file("a.png").c_str(), output.c_str(), "png", false, copySettings()));
+        EXPECT_EQ(processFile(directory.file("a.png").c_str(), output.c_str(), "png", false, copySettings()),
+                  Outcome::done);
     }
     {
         CanvasLock lock;

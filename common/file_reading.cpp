@@ -1,0 +1,90 @@
+#include "common/file_reading.h"
+
+#include "common/handles.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Large enough that a read costs little beside its bytes, small enough that a cancel is seen soon.
+constexpr DWORD readingPiece = DWORD{4} << 20;
+
+// Reads exactly `size` bytes; false when the file holds fewer from where it stands, or a read fails.
+bool readExactly(HANDLE file, uint8_t* into, std::size_t size, const Cancellation& cancellation)
+{
+    for (std::size_t done = 0; done < size;) {
+        if (cancellation.cancelled()) return false;
+        const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(readingPiece, size - done));
+        DWORD read = 0;
+        if (!ReadFile(file, into + done, asked, &read, nullptr) || read == 0) return false;
+        done += read;
+    }
+    return true;
+}
+
+}  // namespace
+
+FileBytes readFileBytes(const char* path, const Cancellation& cancellation, bool (*wholeFor)(ByteSpan head))
+{
+    FileBytes result;
+    const KernelHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    LARGE_INTEGER fileSize{};
+    if (!file || !GetFileSizeEx(file.get(), &fileSize) || fileSize.QuadPart < 0) {
+        result.outcome = Outcome::unreadable;
+        return result;
+    }
+    // Half the address space at most, as any one block of memory.
+    if (static_cast<unsigned long long>(fileSize.QuadPart) > std::numeric_limits<std::size_t>::max() / 2) {
+        result.outcome = Outcome::tooLarge;
+        return result;
+    }
+    const auto size = static_cast<std::size_t>(fileSize.QuadPart);
+    if (size == 0) return result;
+    uint8_t head[fileHeadSize];
+    const std::size_t headSize = std::min(size, fileHeadSize);
+    if (!readExactly(file.get(), head, headSize, cancellation)) {
+        result.outcome = cancellation.cancelled() ? Outcome::cancelled : Outcome::unreadable;
+        return result;
+    }
+    const std::size_t kept = wholeFor(ByteSpan(head, headSize)) ? size : headSize;
+    result.bytes = PooledMemory(kept, PooledMemory::Contents::unspecified);
+    if (!result.bytes) {
+        result.outcome = Outcome::outOfMemory;
+        return result;
+    }
+    std::memcpy(result.bytes.data(), head, headSize);
+    if (!readExactly(file.get(), result.bytes.data() + headSize, kept - headSize, cancellation)) {
+        result.outcome = cancellation.cancelled() ? Outcome::cancelled : Outcome::unreadable;
+        result.bytes = PooledMemory();
+    }
+    return result;
+}
+
+ByteSource bufferedSource(HANDLE file)
+{
+    struct Buffer {
+        std::vector<uint8_t> block = std::vector<uint8_t>(std::size_t{1} << 18);
+        std::size_t at = 0;
+        std::size_t end = 0;
+    };
+    return [file, buffer = std::make_shared<Buffer>()](uint8_t* into, std::size_t size) {
+        for (;;) {
+            const std::size_t taken = std::min(size, buffer->end - buffer->at);
+            std::memcpy(into, buffer->block.data() + buffer->at, taken);
+            buffer->at += taken;
+            into += taken;
+            size -= taken;
+            if (size == 0) return true;
+            DWORD read = 0;
+            if (!ReadFile(file, buffer->block.data(), static_cast<DWORD>(buffer->block.size()), &read, nullptr) || read == 0)
+                return false;
+            buffer->at = 0;
+            buffer->end = read;
+        }
+    };
+}

@@ -1,5 +1,5 @@
-// The core's threaded paths, run under ThreadSanitizer: the split decoding, the band streams, the
-// resampling spread over processors and the memory pool. Each result is also compared with the
+// The core's threaded paths, run under ThreadSanitizer: the split decoding, the band streams, work
+// given up while others wait for it, the resampling spread over processors and the memory pool. Each result is also compared with the
 // same work done on one thread. Exits non-zero on any difference; TSan ends it on any race.
 #include <cstdio>
 
@@ -102,6 +102,36 @@ void streamedBands(const Bytes& file)
     check(same, "bands streamed file after file on one line are the plain decoding's rows");
 }
 
+// Work that is given up, on the thread that decodes or while another waits for its bands: it
+// says so once it has been asked `asks` times, well into the decoding.
+struct GivingUp {
+    explicit GivingUp(int asks) : asksLeft(asks) {}
+    bool operator()() { return --asksLeft < 0; }
+    std::atomic<int> asksLeft;
+};
+
+void givenUpWork()
+{
+    // Its first rows come only once all 400 scans are read: a long wait for the writer.
+    const Bytes file = scanHeavyJpeg(512, 512, 400);
+    std::vector<uint8_t> pixels;
+    const auto into = [&](ImageSize size, int bytesPerPixel) {
+        pixels.assign(static_cast<std::size_t>(size.width) * bytesPerPixel * size.height, 0);
+        return PixelRows{pixels.data(), size.width * bytesPerPixel, size.width, size.height, bytesPerPixel};
+    };
+    auto asks = std::make_shared<GivingUp>(1000);
+    const Cancellation cancellation([asks] { return (*asks)(); });
+    check(decodeJpegPixels(file, jpegHeader(file), 1, {}, into, cancellation) == Outcome::cancelled,
+          "a decoding cancelled among its scans ends as cancelled");
+
+    TaskLine line;
+    auto streamAsks = std::make_shared<GivingUp>(1000);
+    BandStream stream(file, {512, 512}, {160, 120}, std::nullopt, line, [streamAsks] { return (*streamAsks)(); });
+    PictureSink sink({512, 512});
+    check(stream.writeTo(sink).decoding == Outcome::cancelled,
+          "a stream given up on its line while its writer waits for a band ends, as given up");
+}
+
 void spreadResampling()
 {
     constexpr int width = 2000, height = 1500;
@@ -191,6 +221,7 @@ int main()
     const Bytes twoMegapixels = encodePicture(2056, 1036, half);
     splitDecodings(twoMegapixels, "a 4:2:0 scan decoded on two threads is libjpeg's, cut blocks too");
     streamedBands(twoMegapixels);
+    givenUpWork();
     spreadResampling();
     pooledMemory();
     std::printf("thread checks: %d failed\n", failures);

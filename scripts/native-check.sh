@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# What CI runs natively, with clang's sanitizers: builds fuzz/ in both flavours, replays every fuzz
-# target's committed corpus and regressions, fuzzes each target for a short fixed time (two at a
-# time, about two and a half minutes in all) and runs the thread checks under ThreadSanitizer.
+# What CI runs natively, with clang's sanitizers: builds fuzz/ in its three flavours, replays every
+# fuzz target's committed corpus and regressions, fuzzes each target for a short fixed time (two at a
+# time, about two and a half minutes in all), runs the thread checks under ThreadSanitizer and the
+# memory checks without sanitizers.
 # Findings go to build/native/findings/<target>/, logs to build/native/check/. Ends with
 # "N passed, M failed"; exits non-zero on any failure.
 # usage: scripts/native-check.sh
@@ -71,8 +72,10 @@ fuzz_for() {
 
 fuzz_build=$root/build/native/fuzz
 tsan_build=$root/build/native/tsan
+plain_build=$root/build/native/plain
 step build-fuzz bash fuzz/build.sh fuzz
 step build-tsan bash fuzz/build.sh tsan
+step build-plain bash fuzz/build.sh plain
 for target in "${targets[@]}"; do
     step "replay-$target" replay "$target"
 done
@@ -97,6 +100,7 @@ done
 while [ ${#running[@]} -gt 0 ]; do finished_one; done
 
 step thread-checks env TSAN_OPTIONS="halt_on_error=1 exitcode=66" "$tsan_build/thread_checks"
+step memory-checks "$plain_build/memory_checks"
 
 echo
 echo "Summary:"

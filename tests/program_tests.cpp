@@ -4,6 +4,7 @@
 #include "common/text.h"
 #include "pipeline/output.h"
 #include "settings/settings.h"
+#include "tests/pictures.h"
 #include "tests/program_driver.h"
 #include "tests/support.h"
 
@@ -328,6 +329,32 @@ TEST_F(Program, ClosingAroundTheDirectoryQuestionEndsWithoutConvertingAndSavesTh
         EXPECT_EQ(fieldText(savedSettings().watermarkText), std::string(row.name));
         EXPECT_TRUE(filesIn(converted).empty());
     }
+}
+
+TEST_F(Program, AScanBombFirstInTheFolderFailsAsDamagedAndTheProgramStillEndsWhenClosed)
+{
+    // 8000 x 8000 with 40,000 scans, each a pass over a million blocks: minutes of libjpeg's time.
+    const std::string pictures = folder.file("pictures");
+    ASSERT_TRUE(CreateDirectoryA(pictures.c_str(), nullptr));
+    writeFile(pictures + "\\a.jpg", scanHeavyJpeg(8000, 8000, 40000));
+    writePicture(pictures + "\\b.png", 60, 40, 0xFF406080, "png");
+    writeSettingsWithSource(pictures);
+
+    // Closed while the first preview decodes it.
+    start();
+    ASSERT_TRUE(closeDialog(dialog));
+    EXPECT_EQ(program->waitForExit(10000), std::optional<DWORD>(0)) << "the program did not end soon after the close";
+
+    start();
+    pressButton(dialog, IDC_CONVERT);
+    HWND done = waitForMessageBox(doneTitle, program->id());
+    ASSERT_NE(done, nullptr) << "no \"完成\" message box";
+    const std::string converted = pictures + "\\converted";
+    EXPECT_EQ(itemText(done, 0xFFFF), "转换完成，但有1个图片文件没有转换成功，是否转到“" + converted +
+                                          "”目录查看\n\n没有转换成功的文件：\na.jpg：文件已损坏");
+    EXPECT_TRUE(answerMessageBox(done, IDNO));
+    closeAndExpectCleanExit();
+    EXPECT_EQ(filesIn(converted), std::vector<std::string>{"b.png"});
 }
 
 }  // namespace

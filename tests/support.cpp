@@ -2,6 +2,7 @@
 
 #include "app/dialog_helpers.h"
 #include "common/handles.h"
+#include "common/text.h"
 #include "preview/canvas.h"
 #include "tests/program_driver.h"
 
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 using namespace imaging;
 
@@ -87,6 +89,40 @@ void writeFile(const std::string& path, const std::vector<unsigned char>& bytes)
 bool fileExists(const std::string& path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void PrintTo(Outcome outcome, std::ostream* out)
+{
+    static const char* const names[] = {"done", "damaged", "incomplete", "unreadable", "notPicture",
+                                        "tooLarge", "noTargetSize", "outOfMemory", "diskFull", "notWritten",
+                                        "noEncoder", "nameTooLong", "nameTaken", "cancelled"};
+    static_assert(std::size(names) == static_cast<std::size_t>(Outcome::cancelled) + 1);
+    *out << names[static_cast<std::size_t>(outcome)];
+}
+
+bool cutOnHost(const std::string& path, std::size_t size)
+{
+    using UnixName = char*(CDECL*)(const WCHAR*);
+    const auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (unixName == nullptr) return false;
+    char* name = unixName(toWide(path));
+    if (name == nullptr) return false;
+    // Wine hands a Unix program its command line split at spaces, quotes and all.
+    std::string command = "/usr/bin/truncate -s " + std::to_string(size) + " " + name;
+    HeapFree(GetProcessHeap(), 0, name);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    const KernelHandle processHandle(process.hProcess), thread(process.hThread);
+    // Wine's handle on a Unix process may be done before the process is.
+    return waitUntil([&] {
+        WIN32_FILE_ATTRIBUTE_DATA attributes{};
+        return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes) &&
+               attributes.nFileSizeHigh == 0 && attributes.nFileSizeLow == size;
+    }, 10000);
 }
 
 void makeSolidBitmap(GdiBitmap& bitmap, int width, int height, ARGB colour)

@@ -3,11 +3,16 @@
 // per test program, and small bitmaps read back pixel by pixel.
 #include "common/handles.h"
 #include "common/imaging.h"
+#include "common/outcome.h"
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
+
+// Outcomes by name in the tests' messages.
+void PrintTo(Outcome outcome, std::ostream* out);
 
 // A new empty directory under the system's temporary folder, removed with all it holds.
 class TempDir {
@@ -39,6 +44,11 @@ private:
 std::vector<unsigned char> readFile(const std::string& path);
 void writeFile(const std::string& path, const std::vector<unsigned char>& bytes);
 bool fileExists(const std::string& path);
+
+// Cuts the file at `path` to `size` bytes from the host system's side, past Windows' sharing
+// rules, as a drive pulled or a share gone leaves a file that is being read. False where the
+// tests do not run under Wine, or the cut fails. The path must hold no space.
+bool cutOnHost(const std::string& path, std::size_t size);
 
 // A 32-bit ARGB bitmap of one colour.
 void makeSolidBitmap(imaging::GdiBitmap& bitmap, int width, int height, imaging::ARGB colour);

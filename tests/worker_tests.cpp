@@ -1,6 +1,7 @@
 #include "app/dialog_helpers.h"
 #include "batch/worker.h"
 #include "common/text.h"
+#include "core/colour_profile.h"
 #include "core/webp.h"
 #include "pipeline/output.h"
 #include "pipeline/sources.h"
@@ -142,10 +143,13 @@ TEST_F(Worker, FirstJobPreviewsTheSourceWithoutARequest)
 {
     writePicture(directory.file("only.png"), colourOf(3));
     waitForFirstPreview();
+    // Stopping the worker gives up a preview in hand: it is waited for first.
+    EXPECT_TRUE(waitFor([&] {
+        return nearColour(canvasPixel(sourcePane.x + paneWidth / 2, sourcePane.y + paneHeight / 2), colourOf(3), 2);
+    }));
     stopWorker();
 
     EXPECT_EQ(dialog.statusTexts().front(), "正在目录" + directory.path() + "中查找图片文件...");
-    EXPECT_TRUE(nearColour(canvasPixel(sourcePane.x + paneWidth / 2, sourcePane.y + paneHeight / 2), colourOf(3), 2));
     EXPECT_FALSE(fileExists(converted()));
 }
 
@@ -443,15 +447,79 @@ TEST_F(Worker, EmptyListAtStartWritesNothing)
     EXPECT_FALSE(fileExists(converted()));
 }
 
-TEST_F(Worker, FailedFilesAreCountedAndWriteNothing)
+TEST_F(Worker, FailedFilesAreNamedWithTheirReasonsAndWriteNothing)
 {
     writePictures(2);
+    const Bytes photo = encodePicture(96, 64);
+    std::map<std::string, const char*> reasons = {{"broken.jpg", "不是图片文件"}, {"damaged.png", "文件已损坏"}};
     writeFile(directory.file("broken.jpg"), {'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'});
+    writeFile(directory.file("damaged.png"), Bytes(pngSignature.begin(), pngSignature.end()));
+    for (int cut = 1; cut <= 10; ++cut) {
+        const std::string name = "cut" + std::to_string(cut) + ".jpg";
+        writeFile(directory.file(name), Bytes(photo.begin(), photo.end() - 40 * cut));
+        reasons[name] = "文件不完整";
+    }
     waitForFirstPreview();
     pressStart();
-    EXPECT_EQ(answer(doneTitle, IDNO), "转换完成，但有1个图片文件没有转换成功，是否转到“" + converted() +
-                                           "”目录查看\n\n没有转换成功的文件：\nbroken.jpg：不是图片文件");
+    const std::string report = answer(doneTitle, IDNO);
+    // Named in the order they were converted, ten of them.
+    std::string named;
+    int listed = 0;
+    for (int index = 0; index < sourceCount() && listed < 10; ++index) {
+        const std::string name = fileName(sourceEntry(index));
+        if (reasons.count(name) == 0) continue;
+        named += "\n" + name + "：" + reasons[name];
+        ++listed;
+    }
+    EXPECT_EQ(report, "转换完成，但有12个图片文件没有转换成功，是否转到“" + converted() +
+                          "”目录查看\n\n没有转换成功的文件：" + named + "\n另有2个没有列出");
     EXPECT_EQ(filesIn(converted()), (std::vector<std::string>{"p00.png", "p01.png"}));
+}
+
+TEST_F(Worker, SourcesCutShortOnDiskWhileTheBatchReadsThemFailHonestly)
+{
+    const std::string probe = directory.file("probe");
+    writeFile(probe, Bytes(8, 0));
+    if (!cutOnHost(probe, 4)) GTEST_SKIP() << "files can be cut from the host's side only under Wine";
+    DeleteFileA(probe.c_str());
+    Encoding photo;
+    photo.grain = 20;
+    const Bytes picture = encodePicture(3000, 2000, photo);
+    constexpr int count = 8;
+    for (int index = 0; index < count; ++index) writeFile(directory.file("p" + std::to_string(index) + ".jpg"), picture);
+    std::strcpy(outputFormat(), "png");
+    waitForFirstPreview();
+    pressStart();
+    // Once the first output is there, every source is cut short under the batch's feet.
+    ASSERT_TRUE(waitFor([&] {
+        const std::vector<std::string> written = filesIn(converted());
+        return std::any_of(written.begin(), written.end(), [](const std::string& name) { return name[0] != '~'; });
+    }));
+    for (int index = 0; index < count; ++index) EXPECT_TRUE(cutOnHost(directory.file("p" + std::to_string(index) + ".jpg"), 4096));
+    const std::string report = answer(doneTitle, IDNO);
+
+    const std::vector<std::string> written = filesIn(converted());
+    for (const std::string& name : written) {
+        SCOPED_TRACE(name);
+        EXPECT_NE(name[0], '~') << "a temporary file left behind";
+        GdiBitmap decoded;
+        ASSERT_EQ(GdipCreateBitmapFromFile(toWide(converted(name)), decoded.receive()), Ok);
+        EXPECT_EQ(imageSize(decoded.get()).width, 3000);
+    }
+    const int failed = count - static_cast<int>(written.size());
+    ASSERT_GE(written.size(), 1u);
+    if (failed == 0) {
+        EXPECT_EQ(report, "转换成功完成，是否转到“" + converted() + "”目录查看");
+        return;
+    }
+    EXPECT_EQ(report.rfind("转换完成，但有" + std::to_string(failed) + "个图片文件没有转换成功", 0), 0u) << report;
+    for (int index = 0; index < count; ++index) {
+        const std::string source = "p" + std::to_string(index) + ".jpg";
+        const bool converted = std::count(written.begin(), written.end(), "p" + std::to_string(index) + ".png") > 0;
+        const bool incomplete = report.find("\n" + source + "：文件不完整") != std::string::npos;
+        const bool unreadable = report.find("\n" + source + "：无法读取") != std::string::npos;
+        EXPECT_NE(converted, incomplete || unreadable) << source;
+    }
 }
 
 TEST_F(Worker, SourcesOfTheSameNameNeverOverwriteEachOther)

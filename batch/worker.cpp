@@ -433,21 +433,25 @@ ReadiedFile readyNextBehindStream(int ticket, int index, const WatermarkSettings
 }
 
 // The file decoded whole (`current` holds it opened or decoded ahead), then rendered and saved
-// unless it has no name; meanwhile the next file is opened and, unless it streams, decoded
-// ahead. `done` once it is written, else why not.
-Outcome convertWhole(ReadiedFile& current, ReadiedFile& next, int ticket, int index, const OutputTarget& target,
+// unless it has no name; meanwhile the next file is opened into `next`, when given, and unless it
+// streams, decoded ahead. `done` once it is written, else why not.
+Outcome convertWhole(ReadiedFile& current, ReadiedFile* next, int ticket, int index, const OutputTarget& target,
                      Outcome naming, const WatermarkSettings& settings)
 {
     const bool decodedAhead = current.decoded != nullptr;
     std::unique_ptr<DecodedFile> file =
         decodedAhead ? std::move(current.decoded)
                      : std::make_unique<DecodedFile>(std::move(*current.opened), settings, givenUpFor(ticket, index));
-    if (next.empty() && index + 1 < sourceCount()) next.opened.emplace(openForConversion(ticket, index + 1));
+    ReadiedFile none;
+    ReadiedFile& readied = next != nullptr ? *next : none;
+    if (next != nullptr && next->empty() && index + 1 < sourceCount())
+        next->opened.emplace(openForConversion(ticket, index + 1));
     // A streamed file keeps both processors busy itself.
-    const bool nextAhead = next.opened && !streamable(next.opened->facts, settings);
+    const bool nextAhead = readied.opened && !streamable(readied.opened->facts, settings);
     const auto decodeNextAhead = [&] {
-        next.decoded = std::make_unique<DecodedFile>(std::move(*next.opened), settings, givenUpFor(ticket, index + 1));
-        next.opened.reset();
+        readied.decoded =
+            std::make_unique<DecodedFile>(std::move(*readied.opened), settings, givenUpFor(ticket, index + 1));
+        readied.opened.reset();
     };
     // For a fixed size, mostly reduced decodings that the pictures' entropy coding keeps on one
     // processor each: two at a time. Whole pictures, one at a time.
@@ -458,7 +462,7 @@ Outcome convertWhole(ReadiedFile& current, ReadiedFile& next, int ticket, int in
         file = std::make_unique<DecodedFile>(file->takeSource(), settings, givenUpFor(ticket, index));
         file->wait();
     }
-    if (nextAhead && !next.decoded) decodeNextAhead();
+    if (nextAhead && !readied.decoded) decodeNextAhead();
     const Outcome converted =
         convertDecoded(*file, target.outputPath, target.subtype, naming != Outcome::done, settings);
     return converted == Outcome::done ? naming : converted;
@@ -493,14 +497,14 @@ Outcome convertInTurn(int ticket, int index, ReadiedFile& next, std::set<std::st
     panes.finish();
     // Short of memory, a file may have gone before it was streamed.
     if (current.empty()) current.opened.emplace(openForConversion(ticket, index));
-    Outcome converted = convertWhole(current, next, ticket, index, target, naming, settings);
+    Outcome converted = convertWhole(current, &next, ticket, index, target, naming, settings);
     if (converted == Outcome::outOfMemory) {
         // Perhaps short only of what other files held: once more, with nothing else held.
         next = {};
         releaseKeptMemory();
         ReadiedFile alone;
         alone.opened.emplace(openForConversion(ticket, index));
-        converted = convertWhole(alone, next, ticket, index, target, naming, settings);
+        converted = convertWhole(alone, nullptr, ticket, index, target, naming, settings);
     }
     invalidateDialog();
     return converted;

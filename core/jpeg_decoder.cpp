@@ -64,7 +64,6 @@ struct JpegReader {
     {
         if (level >= 0) return;
         JpegErrors& errors = JpegErrors::of(common);
-        ++errors.warnings;
         const auto& info = *reinterpret_cast<j_decompress_ptr>(common);
         if (common->err->msg_code == JWRN_JPEG_EOF) errors.endOfData = true;
         const bool markerHit = common->err->msg_code == JWRN_HIT_MARKER;

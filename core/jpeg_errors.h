@@ -5,13 +5,12 @@
 
 #include <csetjmp>
 
-// libjpeg's error manager for one call: warnings (damaged data it decodes past) are counted, a
+// libjpeg's error manager for one call: warnings (damaged data it decodes past) are passed over, a
 // fatal error jumps back to the setjmp of the step that met it, whose frame holds nothing that
 // needs unwinding, and says what it meant. libjpeg itself prints nothing.
 struct JpegErrors {
     jpeg_error_mgr manager;
     std::jmp_buf fatal;
-    int warnings = 0;
     bool endOfData = false;  // a decoder's data ran out, and it went on with a made-up end marker
     Outcome failure = Outcome::damaged;
 
@@ -24,12 +23,7 @@ struct JpegErrors {
                         : errors.endOfData                         ? Outcome::incomplete
                                                                    : Outcome::damaged);
         };
-        manager.emit_message = [](j_common_ptr info, int level) {
-            if (level >= 0) return;
-            JpegErrors& errors = of(info);
-            ++errors.warnings;
-            if (info->err->msg_code == JWRN_JPEG_EOF) errors.endOfData = true;
-        };
+        manager.emit_message = [](j_common_ptr, int) {};
         manager.output_message = [](j_common_ptr) {};
     }
     JpegErrors(const JpegErrors&) = delete;
@@ -45,5 +39,5 @@ struct JpegErrors {
     }
 };
 
-// libjpeg's fatal errors end the step that met them here; what else fails is its own.
+// Rows handed to libjpeg in one call.
 constexpr int rowsPerCall = 16;

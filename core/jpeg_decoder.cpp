@@ -20,6 +20,11 @@
 
 namespace {
 
+// What libjpeg may hold for a decoding: a multi-scan file holds all its coefficients, two bytes
+// for each sample its header declares (900 MB for 300 MP with halved chroma). Beyond it, a file
+// is too large, as libjpeg keeps no coefficients outside memory.
+constexpr long largestDecoderMemory = 1L << 30;
+
 // Markers after which no application segment of the header can follow: the frame headers,
 // the first scan, and the markers that carry no length.
 bool endsHeader(uint8_t kind)
@@ -55,24 +60,30 @@ struct JpegReader {
     JpegReader(const JpegReader&) = delete;
     JpegReader& operator=(const JpegReader&) = delete;
 
-    // Where the data ends, libjpeg goes on with the file's end marker, or a made-up one past
-    // the end of the bytes, and the Huffman decoder fills what it lacks with zero bits, warning
-    // that it hit a marker: its data ended before the picture did. A missing end marker alone
-    // costs no bit of the picture. The arithmetic decoder reads zeros past any marker without a
-    // word: its data ended early when it met the end marker before the last row of MCUs.
+    // Where a scan's data ends early, the Huffman decoder fills what it lacks with zero bits up to
+    // the scan's end, and warns once that it hit a marker: the file's end marker or one made up
+    // past the end of the bytes when the file is cut short, another when its data is damaged.
+    // Either way the picture would be grey from there on, for as many blocks as its header
+    // declares. A missing end marker alone costs no bit of the picture. The arithmetic decoder
+    // reads zeros past a marker without a word: its data ended early when it met one other than a
+    // restart marker before the scan's last row of MCUs.
     static void noticeWarning(j_common_ptr common, int level)
     {
         if (level >= 0) return;
         JpegErrors& errors = JpegErrors::of(common);
         const auto& info = *reinterpret_cast<j_decompress_ptr>(common);
         if (common->err->msg_code == JWRN_JPEG_EOF) errors.endOfData = true;
-        const bool markerHit = common->err->msg_code == JWRN_HIT_MARKER;
-        if ((markerHit && (errors.endOfData || info.unread_marker == JPEG_EOI)) || arithmeticDataEnded(info))
-            errors.stop(Outcome::incomplete);
+        if (common->err->msg_code == JWRN_HIT_MARKER || arithmeticDataEnded(info))
+            errors.stop(dataEndedEarly(errors, info));
+    }
+    static Outcome dataEndedEarly(const JpegErrors& errors, const jpeg_decompress_struct& info)
+    {
+        return errors.endOfData || info.unread_marker == JPEG_EOI ? Outcome::incomplete : Outcome::damaged;
     }
     static bool arithmeticDataEnded(const jpeg_decompress_struct& info)
     {
-        return info.arith_code && info.unread_marker == JPEG_EOI && info.input_iMCU_row + 1 < info.total_iMCU_rows;
+        const bool restart = info.unread_marker >= JPEG_RST0 && info.unread_marker <= JPEG_RST0 + 7;
+        return info.arith_code && info.unread_marker != 0 && !restart && info.input_iMCU_row + 1 < info.total_iMCU_rows;
     }
 
     // Called as the scans of a multi-scan file are read, and for every call that reads rows.
@@ -82,7 +93,7 @@ struct JpegReader {
         JpegReader& reader = *reinterpret_cast<Progress*>(info.progress)->reader;
         if (reader.cancellation.cancelled()) reader.errors.stop(Outcome::cancelled);
         if (info.input_scan_number > mostJpegScans) reader.errors.stop(Outcome::damaged);
-        if (arithmeticDataEnded(info)) reader.errors.stop(Outcome::incomplete);
+        if (arithmeticDataEnded(info)) reader.errors.stop(dataEndedEarly(reader.errors, info));
         for (int i = 0; i < info.comps_in_scan; ++i)
             reader.componentsScanned |= 1u << info.cur_comp_info[i]->component_index;
     }
@@ -110,6 +121,7 @@ bool readHeader(JpegReader& reader, ByteSpan file, int scaleDenominator, bool bl
     if (setjmp(reader.errors.fatal)) return false;
     jpeg_create_decompress(&reader.info);
     reader.info.progress = &reader.progress.manager;
+    reader.info.mem->max_memory_to_use = largestDecoderMemory;
     jpeg_mem_src(&reader.info, file.data(), static_cast<unsigned long>(file.size()));
     if (jpeg_read_header(&reader.info, TRUE) != JPEG_HEADER_OK) return false;
     const bool inks = reader.info.jpeg_color_space == JCS_CMYK || reader.info.jpeg_color_space == JCS_YCCK;

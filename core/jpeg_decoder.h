@@ -46,10 +46,11 @@ constexpr int mostJpegScans = 500;
 // its size: 3 bytes a pixel (blue, green, red) for colour and grey pictures, 4 (inks) for CMYK
 // and YCCK ones. The file and the cancellation must outlive the reader.
 //
-// A decoding fails as soon as its file shows itself cut short (its entropy-coded data ends
-// before its last MCU, or a progressive file's last scans are missing), holds more than
-// mostJpegScans scans, or `cancellation` says so; damage that libjpeg decodes past is no failure,
-// nor is a missing end marker or anything after it.
+// A decoding fails as soon as the entropy-coded data of a scan ends before its last MCU (the file
+// cut short, or its data damaged, which libjpeg would fill with grey), a multi-scan file shows its
+// last scans missing, the file holds more than mostJpegScans scans, or `cancellation` says so.
+// Other damage that libjpeg decodes past is no failure, nor is a missing end marker or anything
+// after it.
 class JpegRowReader {
 public:
     // Reads the header and starts decoding (which for a progressive file reads every scan); not
@@ -75,8 +76,8 @@ public:
     bool skip(int rows);
     bool inks() const;
     bool adobeInks() const;  // stored inverted, as Adobe's files store them
-    // The next `count` rows into rows of `stride` bytes. False after a fatal error, and for
-    // every call after one; damage libjpeg decodes past is no error.
+    // The next `count` rows into rows of `stride` bytes. False after a failure, and for every
+    // call after one.
     bool read(uint8_t* pixels, int stride, int count);
     // Every row at once, on two threads, into rows of `stride` bytes, with the blocks kept by
     // keepCutBlocks when given: as read() and finish() would decode them. False, with the

@@ -19,9 +19,11 @@ struct JpegErrors {
         jpeg_std_error(&manager);
         manager.error_exit = [](j_common_ptr info) {
             JpegErrors& errors = of(info);
-            errors.stop(info->err->msg_code == JERR_OUT_OF_MEMORY ? Outcome::outOfMemory
-                        : errors.endOfData                         ? Outcome::incomplete
-                                                                   : Outcome::damaged);
+            const int code = info->err->msg_code;
+            errors.stop(code == JERR_OUT_OF_MEMORY        ? Outcome::outOfMemory
+                        : code == JERR_NO_BACKING_STORE ? Outcome::tooLarge
+                        : errors.endOfData              ? Outcome::incomplete
+                                                        : Outcome::damaged);
         };
         manager.emit_message = [](j_common_ptr, int) {};
         manager.output_message = [](j_common_ptr) {};

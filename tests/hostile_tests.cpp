@@ -132,25 +132,47 @@ TEST_F(Hostile, BombsFailAndWriteNothing)
     for (const Bytes& chunk : {pngChunk("IHDR", header), pngChunk("IDAT", zlibCompressed(Bytes(3000, 0))),
                                pngChunk("IEND", {})})
         pngBomb.insert(pngBomb.end(), chunk.begin(), chunk.end());
+    Encoding progressive, arithmetic;
+    progressive.progressive = arithmetic.arithmetic = true;
+    const Bytes progressiveFile = encodePicture(64, 48, progressive);
+    // Its first scan's data cut to a few bytes, up to the next scan's header.
+    const std::vector<std::size_t> scans = scanStarts(progressiveFile);
+    Bytes scanCutShort(progressiveFile.begin(), progressiveFile.begin() + static_cast<std::ptrdiff_t>(scans[0]) + 20);
+    scanCutShort.insert(scanCutShort.end(), progressiveFile.begin() + static_cast<std::ptrdiff_t>(scans[1]),
+                        progressiveFile.end());
     struct Row {
         const char* name;
         Bytes file;
         WatermarkSettings settings;
+        Outcome outcome;  // `done`: any failure, as memory allows
     };
     // One scan short of the limit decodes; past it, the file is taken for damaged.
     const Row rows[] = {
         {"a progressive JPEG of more scans than any encoder writes", scanHeavyJpeg(256, 256, mostJpegScans),
-         keptSize()},
-        {"the same for a fixed size", scanHeavyJpeg(256, 256, mostJpegScans), fixedSize(64, 64)},
+         keptSize(), Outcome::damaged},
+        {"the same for a fixed size", scanHeavyJpeg(256, 256, mostJpegScans), fixedSize(64, 64), Outcome::damaged},
         {"a JPEG declaring 65500 x 65500 over a few hundred bytes", withDeclaredSize(encodePicture(64, 48), 65500, 65500),
-         keptSize()},
-        {"the same for a fixed size", withDeclaredSize(encodePicture(64, 48), 65500, 65500), fixedSize(160, 120)},
-        {"a WebP declaring 16383 x 16383 over a few hundred bytes", webpBomb, keptSize()},
-        {"a PNG declaring 30000 x 30000 over a few bytes", pngBomb, keptSize()},
+         keptSize(), Outcome::incomplete},
+        {"the same for a fixed size", withDeclaredSize(encodePicture(64, 48), 65500, 65500), fixedSize(160, 120),
+         Outcome::incomplete},
+        {"an arithmetic-coded JPEG declaring 30000 x 30000", withDeclaredSize(encodePicture(64, 48, arithmetic), 30000, 30000),
+         keptSize(), Outcome::incomplete},
+        {"a progressive JPEG declaring 10000 x 10000, its first scan's data ending at the next scan",
+         withDeclaredSize(progressiveFile, 10000, 10000), keptSize(), Outcome::damaged},
+        {"a progressive JPEG declaring 65500 x 65500, past the coefficients libjpeg may hold",
+         withDeclaredSize(progressiveFile, 65500, 65500), keptSize(), Outcome::tooLarge},
+        {"a progressive JPEG whose first scan the next one's header cuts short", scanCutShort, keptSize(),
+         Outcome::damaged},
+        {"a WebP declaring 16383 x 16383 over a few hundred bytes", webpBomb, keptSize(), Outcome::done},
+        {"a PNG declaring 30000 x 30000 over a few bytes", pngBomb, keptSize(), Outcome::done},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_NE(convert(row.file, row.settings, "jpeg"), Outcome::done);
+        const Outcome outcome = convert(row.file, row.settings, "jpeg");
+        EXPECT_NE(outcome, Outcome::done);
+        if (row.outcome != Outcome::done) {
+            EXPECT_EQ(outcome, row.outcome);
+        }
     }
     EXPECT_EQ(convert(scanHeavyJpeg(256, 256, mostJpegScans - 1), keptSize(), "jpeg"), Outcome::done);
 }

@@ -180,7 +180,9 @@ Bytes scanHeavyJpeg(int width, int height, int acScans)
 Bytes withDeclaredSize(Bytes jpeg, uint16_t width, uint16_t height)
 {
     for (std::size_t at = 2; at + 8 < jpeg.size(); ++at) {
-        const bool frame = jpeg[at] == 0xFF && jpeg[at + 1] >= 0xC0 && jpeg[at + 1] <= 0xC2;
+        const uint8_t marker = jpeg[at + 1];
+        const bool frame = jpeg[at] == 0xFF && marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
+                           marker != 0xCC;
         if (!frame) continue;
         // After the marker: the length, the precision, then height and width.
         jpeg[at + 5] = static_cast<uint8_t>(height >> 8);

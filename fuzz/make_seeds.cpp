@@ -1,5 +1,6 @@
 // Writes the seed corpora of the fuzz targets into OUT/<target>/: photo-like JPEGs of every kind
-// of encoding the decoders take, Exif and ICC segments, PNGs with profiles. Each further FILE (a
+// of encoding the decoders take, Exif and ICC segments, PNGs with profiles, WebPs, and files of
+// each kind cut short or declaring far more than they hold. Each further FILE (a
 // JPEG or a PNG, such as the test pictures of libjpeg-turbo and libpng) is added to the targets
 // that read its kind.
 // usage: make_seeds OUT [FILE...]
@@ -8,6 +9,7 @@
 #include <webp/encode.h>
 #include <webp/mux.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -43,6 +45,49 @@ Bytes readFile(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Bytes cut(const Bytes& file, std::size_t size)
+{
+    return Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(std::min(size, file.size())));
+}
+
+// What a decoder must refuse quickly and cleanly: files cut at every stage, a header declaring far
+// more than its data holds, and a progressive file whose scans each cost a pass over every block.
+void hostileJpegSeeds()
+{
+    Encoding half, progressive;
+    half.halfChroma = true;
+    progressive.progressive = progressive.halfChroma = true;
+    const Bytes baseline = encodePicture(97, 100, half), layers = encodePicture(97, 100, progressive);
+    const std::size_t scan = scanStarts(baseline).at(0);
+    const std::size_t data = scan + 2 + (static_cast<std::size_t>(baseline[scan + 2]) << 8 | baseline[scan + 3]);
+    const std::size_t end = baseline.size() - 2;
+    const std::vector<std::size_t> layerScans = scanStarts(layers);
+    const std::pair<std::string, Bytes> files[] = {
+        {"cut-in-headers", cut(baseline, scan / 2)},
+        {"cut-after-scan-header", cut(baseline, data)},
+        {"cut-in-first-bytes-of-scan", cut(baseline, data + 16)},
+        {"cut-mid-scan", cut(baseline, (data + end) / 2)},
+        {"cut-in-last-mcu", cut(baseline, end - 3)},
+        {"no-end-marker", cut(baseline, end)},
+        {"progressive-cut-between-scans", cut(layers, layerScans.at(layerScans.size() / 2))},
+        {"progressive-cut-in-last-scan", cut(layers, (layerScans.back() + layers.size()) / 2)},
+        {"declared-65500x65500", withDeclaredSize(encodePicture(64, 48), 65500, 65500)},
+        {"declared-1600x1200", withDeclaredSize(encodePicture(64, 48), 1600, 1200)},
+        {"scans-301-64x48", scanHeavyJpeg(64, 48, 300)},
+        {"scans-521-32x32", scanHeavyJpeg(32, 32, 520)},
+    };
+    int turn = 0;
+    for (const auto& [name, file] : files) {
+        const int scale = 1 << (turn % 4);
+        write("fuzz_jpeg_decode", name + "-at-" + std::to_string(scale) + ".jpg",
+              withChoice(file, scale, turn % 3 + 1, static_cast<uint8_t>(60 + 15 * turn)));
+        write("fuzz_stream", name + ".jpg", file);
+        ++turn;
+    }
+    write("fuzz_segments", "cut-in-headers.jpg", cut(baseline, scan / 2));
+    write("fuzz_segments", "declared-65500x65500.jpg", withDeclaredSize(encodePicture(64, 48), 65500, 65500));
 }
 
 void jpegSeeds()
@@ -175,6 +220,71 @@ void webpSeeds()
     write("fuzz_webp", "animation-16x12.webp", animation());
 }
 
+// The canvas a simple container's bitstream declares, as its VP8 frame header or VP8L header
+// holds it: 14 bits a side.
+Bytes withWebpCanvas(Bytes webp, int width, int height)
+{
+    constexpr std::size_t bitstream = 20;
+    if (webp.size() < bitstream + 10) return webp;
+    if (webp[15] == 'L') {
+        uint32_t bits = 0;
+        for (int i = 0; i < 4; ++i) bits |= static_cast<uint32_t>(webp[bitstream + 1 + i]) << (8 * i);
+        bits = (bits & ~0x0FFFFFFFu) | static_cast<uint32_t>(width - 1) | static_cast<uint32_t>(height - 1) << 14;
+        for (int i = 0; i < 4; ++i) webp[bitstream + 1 + i] = static_cast<uint8_t>(bits >> (8 * i));
+    } else {
+        for (const auto& [at, side] : {std::pair<std::size_t, int>{bitstream + 6, width}, {bitstream + 8, height}}) {
+            webp[at] = static_cast<uint8_t>(side);
+            webp[at + 1] = static_cast<uint8_t>(side >> 8 & 0x3F);
+        }
+    }
+    return webp;
+}
+
+void hostileWebpSeeds()
+{
+    const Bytes lossy = encodeWebpPicture(40, 33, false), lossless = encodeWebpPicture(40, 33, true);
+    const Bytes withFacts = webpWithChunks(encodeWebpPicture(24, 20, false), {}, rgbProfileOf(300));
+    const Bytes frames = animation();
+    const std::pair<std::string, Bytes> files[] = {
+        {"cut-in-riff-header", cut(lossy, 10)},
+        {"cut-after-chunk-header", cut(lossy, 20)},
+        {"lossy-cut-mid-bitstream", cut(lossy, lossy.size() / 2)},
+        {"lossy-cut-near-end", cut(lossy, lossy.size() - 8)},
+        {"lossless-cut-mid-bitstream", cut(lossless, lossless.size() / 2)},
+        {"extended-cut-in-iccp", cut(withFacts, 30 + 150)},
+        {"animation-cut-in-second-frame", cut(frames, frames.size() - 40)},
+        {"lossy-declaring-16383x16383", withWebpCanvas(lossy, 16383, 16383)},
+        {"lossless-declaring-16383x16383", withWebpCanvas(lossless, 16383, 16383)},
+    };
+    for (const auto& [name, file] : files) write("fuzz_webp", name + ".webp", file);
+}
+
+void hostilePngSeeds()
+{
+    const Bytes png = pngWithProfileStream(zlibCompressed(rgbProfileOf(300)));
+    constexpr std::size_t iccp = 8 + 25;  // after the signature and the header chunk
+    const std::size_t iccpLength = static_cast<std::size_t>(png[iccp + 2]) << 8 | png[iccp + 3];
+    const std::pair<std::string, Bytes> files[] = {
+        {"cut-in-signature", cut(png, 5)},
+        {"cut-in-header-chunk", cut(png, 8 + 14)},
+        {"cut-after-iccp-type", cut(png, iccp + 8)},
+        {"iccp-chunk-cut-short", cut(png, iccp + 8 + iccpLength / 2)},
+        {"cut-in-last-crc", cut(png, png.size() - 2)},
+    };
+    for (const auto& [name, file] : files) write("fuzz_png", name + ".png", file);
+    write("fuzz_segments", "iccp-chunk-cut-short.png", cut(png, iccp + 8 + iccpLength / 2));
+
+    Bytes huge = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    const Bytes header = {0x7F, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 8, 2, 0, 0, 0};
+    Bytes iccpData = {'s', 'R', 'G', 'B', 0, 0};
+    const Bytes profile = zlibCompressed(rgbProfileOf(300));
+    iccpData.insert(iccpData.end(), profile.begin(), profile.end());
+    for (const Bytes& chunk : {pngChunk("IHDR", header), pngChunk("iCCP", iccpData), pngChunk("IDAT", zlibCompressed({0, 1, 2})),
+                               pngChunk("IEND", {})})
+        huge.insert(huge.end(), chunk.begin(), chunk.end());
+    write("fuzz_png", "header-2147483647x2147483647.png", huge);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -187,6 +297,9 @@ int main(int argc, char** argv)
     jpegSeeds();
     segmentSeeds();
     webpSeeds();
+    hostileJpegSeeds();
+    hostileWebpSeeds();
+    hostilePngSeeds();
     for (int i = 2; i < argc; ++i) {
         const fs::path path = argv[i];
         const Bytes file = readFile(path);

@@ -54,9 +54,13 @@ bool plainReduction(const std::vector<uint8_t>& file, ImageSize size, BoxReducti
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     const std::vector<uint8_t> file(data, data + size);
+    // Starting a decoding already takes memory in proportion to the picture (a file of several
+    // scans is held whole before its first row), so its size is weighed first.
+    const JpegHeader header = jpegHeader(file);
+    if (header.inks || !worthDecoding(file, header.size)) return 0;
     JpegRowReader reader(file);
     const ImageSize picture = reader.size();
-    if (!reader.started() || reader.inks() || !worthDecoding(file, picture)) return 0;
+    if (!reader.started()) return 0;
 
     BandEffects effects;
     effects.gains.gain[0] = 0.8f;
@@ -91,8 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     if (!decoded) return 0;
     if (!bands.taken || !written) mismatch("the encoder refused a picture that decoded");
     if (streamed->pixels() != plain.pixels()) mismatch("the streamed pane copy differs from a plain decoding's");
-    const JpegHeader header = jpegHeader(output);
-    if (header.size.width != picture.width || header.size.height != picture.height || header.inks)
+    const JpegHeader made = jpegHeader(output);
+    if (made.size.width != picture.width || made.size.height != picture.height || made.inks)
         mismatch("the streamed JPEG is not of the picture's size");
     return 0;
 }

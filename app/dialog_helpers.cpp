@@ -1,5 +1,7 @@
 #include "app/dialog_helpers.h"
 
+#include "common/text.h"
+
 #include <atomic>
 
 namespace {
@@ -22,7 +24,9 @@ HWND dialogWindow() { return storedDialog.load(); }
 
 void setDialogWindow(HWND window) { storedDialog.store(window); }
 
-void setStatusText(const char* text) { SetDlgItemTextA(dialogWindow(), statusLineId, text); }
+void setStatusText(const wchar_t* text) { SetDlgItemTextW(dialogWindow(), statusLineId, text); }
+
+void setStatusText(const char* text) { setStatusText(wideText(text).c_str()); }
 
 void invalidateDialog() { InvalidateRect(dialogWindow(), nullptr, FALSE); }
 

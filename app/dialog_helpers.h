@@ -20,6 +20,8 @@ void setDialogWindow(HWND window);
 
 // From another thread the text is handed to the dialog's thread, and the call returns once
 // the control holds it: never call it while holding the canvas lock.
+void setStatusText(const wchar_t* text);
+// An ANSI text, as setStatusText shows it in UTF-16.
 void setStatusText(const char* text);
 
 // Marks the whole client area for painting without erasing the background.

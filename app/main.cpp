@@ -13,6 +13,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     extractSampleImage();
     InitCommonControls();
     const ComApartment shellApartment;
-    DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, mainDialogProcedure, 0);
+    // A window of UTF-16 texts, so that the source path's edit shows a name in any script.
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, mainDialogProcedure, 0);
     return 0;
 }

@@ -19,7 +19,7 @@
 
 namespace {
 
-char browseBuffer[MAX_PATH];
+wchar_t browseBuffer[MAX_PATH];
 
 struct AlignmentName {
     const char* text;
@@ -158,15 +158,16 @@ void readSizeEdit(HWND dialog, int id, int stored, void (*store)(int))
 
 void browse(HWND dialog)
 {
-    BROWSEINFOA request = {};
+    const std::wstring title = wideText("选择您的图片或者含有您的图片的目录");
+    BROWSEINFOW request = {};
     request.hwndOwner = dialog;
     request.pszDisplayName = browseBuffer;
-    request.lpszTitle = "选择您的图片或者含有您的图片的目录";
+    request.lpszTitle = title.c_str();
     request.ulFlags = BIF_RETURNONLYFSDIRS | BIF_BROWSEINCLUDEFILES;
-    const BrowsedItem item(SHBrowseForFolderA(&request));
+    const BrowsedItem item(SHBrowseForFolderW(&request));
     // A display name is no path: without a path the source stays as it was.
-    if (item.get() != nullptr && SHGetPathFromIDListA(item.get(), browseBuffer)) {
-        SetDlgItemTextA(dialog, IDC_SOURCE_PATH, browseBuffer);
+    if (item.get() != nullptr && SHGetPathFromIDListW(item.get(), browseBuffer)) {
+        SetDlgItemTextW(dialog, IDC_SOURCE_PATH, browseBuffer);
         setSourcePath(browseBuffer);
     }
     requestJob(1, 1);
@@ -253,10 +254,10 @@ void notify(HWND dialog, int id, const NMHDR& header)
 
 void dropFiles(HWND dialog, HDROP drop)
 {
-    char path[settingsTextSize] = "";
-    DragQueryFileA(drop, 0, path, sizeof path);
+    wchar_t path[settingsTextSize] = L"";
+    DragQueryFileW(drop, 0, path, settingsTextSize);
     DragFinish(drop);
-    SetDlgItemTextA(dialog, IDC_SOURCE_PATH, path);
+    SetDlgItemTextW(dialog, IDC_SOURCE_PATH, path);
     setSourcePath(path);
     requestJob(1, 1);
 }
@@ -290,7 +291,7 @@ void settingsToControls(HWND dialog)
     const WatermarkSettings settings = copySettings();
     selectListText(dialog, IDC_FORMAT, std::string(fieldText(settings.outputFormat)));
     SetDlgItemTextA(dialog, IDC_TEXT, std::string(fieldText(settings.watermarkText)).c_str());
-    SetDlgItemTextA(dialog, IDC_SOURCE_PATH, std::string(fieldText(settings.sourcePath)).c_str());
+    SetDlgItemTextW(dialog, IDC_SOURCE_PATH, sourcePathText().c_str());
 }
 
 INT_PTR CALLBACK mainDialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)

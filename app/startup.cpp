@@ -29,8 +29,8 @@ void extractSampleImage()
     if (bytes == nullptr) return;
     const DWORD size = SizeofResource(programInstance(), resource);
     // Whole or not at all: a cut sample would be kept, since an existing one is never rewritten.
-    saveThroughTemporary("Demo.jpg", [&](const char* temporary) {
-        const KernelHandle file(CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    saveThroughTemporary(L"Demo.jpg", [&](const wchar_t* temporary) {
+        const KernelHandle file(CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                             FILE_ATTRIBUTE_NORMAL, nullptr));
         return file && writeWhole(file.get(), bytes, size) ? Outcome::done : Outcome::notWritten;
     });

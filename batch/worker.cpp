@@ -73,7 +73,7 @@ bool closing() { return quitting.load(); }
 
 // A file that failed, and why.
 struct FailedFile {
-    std::string name;
+    std::wstring name;
     Outcome reason;
 };
 
@@ -107,13 +107,13 @@ void rescanIfPending()
 }
 
 // Once the dialog is closing nothing more is shown: every question counts as answered No.
-int showMessage(const std::string& text, const char* title, UINT buttons)
+int showMessage(const std::wstring& text, const char* title, UINT buttons)
 {
     if (quitting) return IDNO;
-    return MessageBoxA(dialogWindow(), text.c_str(), title, buttons);
+    return MessageBoxW(dialogWindow(), text.c_str(), wideText(title).c_str(), buttons);
 }
 
-bool ask(const std::string& text, const char* title) { return showMessage(text, title, MB_YESNO) == IDYES; }
+bool ask(const std::wstring& text, const char* title) { return showMessage(text, title, MB_YESNO) == IDYES; }
 
 // A message box the worker put up before it saw the close, answered No (or OK) for the user.
 BOOL CALLBACK dismissMessageBox(HWND window, LPARAM)
@@ -130,36 +130,38 @@ BOOL CALLBACK dismissMessageBox(HWND window, LPARAM)
 // `closing`: the dialog closed before the first file, so the conversion does not start.
 enum class DirectoryOutcome { ready, declined, failed, closing };
 
-DirectoryOutcome prepareDirectory(const std::string& directory)
+DirectoryOutcome prepareDirectory(const std::wstring& directory)
 {
     if (quitting) return DirectoryOutcome::closing;
-    if (!directory.empty() && CreateDirectoryA(directory.c_str(), nullptr)) return DirectoryOutcome::ready;
-    const DWORD attributes = directory.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(directory.c_str());
+    if (!directory.empty() && CreateDirectoryW(directory.c_str(), nullptr)) return DirectoryOutcome::ready;
+    const DWORD attributes = directory.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(directory.c_str());
     const bool isDirectory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     if (!isDirectory) {
-        showMessage("无法创建转换目录“" + directory + "”，没有转换任何图片", warningTitle, MB_OK | MB_ICONWARNING);
+        showMessage(wideText("无法创建转换目录“") + directory + wideText("”，没有转换任何图片"), warningTitle,
+                    MB_OK | MB_ICONWARNING);
         return DirectoryOutcome::failed;
     }
-    const bool reuse = ask("转换目录“" + directory + "”已经存在，是否覆盖原目录中的图片", warningTitle);
+    const bool reuse =
+        ask(wideText("转换目录“") + directory + wideText("”已经存在，是否覆盖原目录中的图片"), warningTitle);
     if (quitting) return DirectoryOutcome::closing;
     return reuse ? DirectoryOutcome::ready : DirectoryOutcome::declined;
 }
 
-std::string foldedCase(std::string path)
+std::wstring foldedCase(std::wstring path)
 {
-    if (!path.empty()) CharLowerBuffA(path.data(), static_cast<DWORD>(path.size()));
+    if (!path.empty()) CharLowerBuffW(path.data(), static_cast<DWORD>(path.size()));
     return path;
 }
 
 // Two sources of one conversion may name the same output: the later one takes the
 // alternative name. nameTaken when even that is taken, nameTooLong when it does not fit: the
 // file is not written rather than overwrite our own.
-Outcome claimOutputName(OutputTarget& target, const char* sourcePath, std::set<std::string>& claimed)
+Outcome claimOutputName(OutputTarget& target, const wchar_t* sourcePath, std::set<std::wstring>& claimed)
 {
     if (claimed.insert(foldedCase(target.outputPath)).second) return Outcome::done;
-    const std::string alternative = alternativeOutputPath(target.outputPath, sourcePath);
+    const std::wstring alternative = alternativeOutputPath(target.outputPath, sourcePath);
     if (!claimed.insert(foldedCase(alternative)).second) return Outcome::nameTaken;
-    return copyWhole(alternative, target.outputPath, sizeof target.outputPath) ? Outcome::done : Outcome::nameTooLong;
+    return copyWhole(alternative, target.outputPath, outputPathSize) ? Outcome::done : Outcome::nameTooLong;
 }
 
 // What a conversion with these settings needs of a picture: all of it, or for a fixed size, the
@@ -239,7 +241,7 @@ private:
 // Shows the file in the panes, renders it with `settings` and, unless previewOnly, saves it;
 // the decoded picture is released before the save. `done` once the file is written (or for a
 // preview, rendered), else why not.
-Outcome convertDecoded(DecodedFile& file, const char* outputPath, const char* subtype, bool previewOnly,
+Outcome convertDecoded(DecodedFile& file, const wchar_t* outputPath, const char* subtype, bool previewOnly,
                        const WatermarkSettings& settings)
 {
     file.wait();
@@ -368,7 +370,7 @@ void runPreview(StreamedPanes& panes)
 }
 
 // The streamed file written, then shown in the panes, by `panes` or, without them, here.
-Outcome writeStreamed(StreamedFile& file, const char* outputPath, const WatermarkSettings& settings,
+Outcome writeStreamed(StreamedFile& file, const wchar_t* outputPath, const WatermarkSettings& settings,
                       StreamedPanes* panes)
 {
     StreamedConversion streamed = file.writeTo(outputPath);
@@ -470,11 +472,11 @@ Outcome convertWhole(ReadiedFile& current, ReadiedFile* next, int ticket, int in
 
 // File `index` converted in its turn, from what was readied for it in `next`, which then holds
 // what is readied for the file after it. `done` once it is written, else why not.
-Outcome convertInTurn(int ticket, int index, ReadiedFile& next, std::set<std::string>& claimed, TaskLine& decodingLine,
+Outcome convertInTurn(int ticket, int index, ReadiedFile& next, std::set<std::wstring>& claimed, TaskLine& decodingLine,
                       StreamedPanes& panes)
 {
     const WatermarkSettings settings = copySettings();
-    const char* sourcePath = sourceEntry(index);
+    const wchar_t* sourcePath = sourceEntry(index);
     OutputTarget target;
     const Outcome naming = makeOutputTarget(sourcePath, fieldText(settings.outputFormat), target)
                                ? claimOutputName(target, sourcePath, claimed)
@@ -515,7 +517,7 @@ Outcome convertInTurn(int ticket, int index, ReadiedFile& next, std::set<std::st
 ConversionCounts convertEach(int ticket, TaskLine& decodingLine, StreamedPanes& panes)
 {
     ConversionCounts counts;
-    std::set<std::string> claimed;
+    std::set<std::wstring> claimed;
     ReadiedFile next;
     for (int index = 0; index < sourceCount() && !stopRequestedFor(ticket) && !closing(); ++index) {
         turn = index;
@@ -540,21 +542,21 @@ ConversionCounts convertEach(int ticket, TaskLine& decodingLine, StreamedPanes& 
 }
 
 // The files that failed, the first few by name with their reasons, for the completion box.
-std::string failureList(const std::vector<FailedFile>& failed)
+std::wstring failureList(const std::vector<FailedFile>& failed)
 {
     constexpr std::size_t named = 10;
-    if (failed.empty()) return std::string();
-    std::string list = "\n\n没有转换成功的文件：";
+    if (failed.empty()) return std::wstring();
+    std::wstring list = wideText("\n\n没有转换成功的文件：");
     for (std::size_t index = 0; index < failed.size() && index < named; ++index)
-        list += "\n" + failed[index].name + "：" + reasonText(failed[index].reason);
-    if (failed.size() > named) list += "\n另有" + std::to_string(failed.size() - named) + "个没有列出";
+        list += L"\n" + failed[index].name + wideText(std::string("：") + reasonText(failed[index].reason));
+    if (failed.size() > named) list += wideText("\n另有" + std::to_string(failed.size() - named) + "个没有列出");
     return list;
 }
 
 // `leftOut`: files the list had no room for.
-void reportCompletion(const std::string& directory, const ConversionCounts& counts, int leftOut)
+void reportCompletion(const std::wstring& directory, const ConversionCounts& counts, int leftOut)
 {
-    const std::string lookThere = "是否转到“" + directory + "”目录查看";
+    const std::wstring lookThere = wideText("是否转到“") + directory + wideText("”目录查看");
     const int failed = static_cast<int>(counts.failed.size());
     std::string question;
     if (counts.left > 0 || leftOut > 0) {
@@ -565,14 +567,14 @@ void reportCompletion(const std::string& directory, const ConversionCounts& coun
         if (leftOut > 0)
             question += "，有" + std::to_string(leftOut) + "个超出" + std::to_string(sourceListCapacity) +
                         "个的上限没有转换";
-        question += "，" + lookThere;
+        question += "，";
     } else if (failed > 0) {
-        question = "转换完成，但有" + std::to_string(failed) + "个图片文件没有转换成功，" + lookThere;
+        question = "转换完成，但有" + std::to_string(failed) + "个图片文件没有转换成功，";
     } else {
-        question = "转换成功完成，" + lookThere;
+        question = "转换成功完成，";
     }
-    if (ask(question + failureList(counts.failed), doneTitle))
-        ShellExecuteA(dialogWindow(), nullptr, directory.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    if (ask(wideText(question) + lookThere + failureList(counts.failed), doneTitle))
+        ShellExecuteW(dialogWindow(), nullptr, directory.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void runConversion(int ticket, TaskLine& decodingLine, StreamedPanes& panes)
@@ -583,7 +585,7 @@ void runConversion(int ticket, TaskLine& decodingLine, StreamedPanes& panes)
         announceConversionEnded();
         return;
     }
-    const std::string directory = outputDirectory(sourceEntry(0));
+    const std::wstring directory = outputDirectory(sourceEntry(0));
     switch (prepareDirectory(directory)) {
     case DirectoryOutcome::ready: break;
     case DirectoryOutcome::declined:
@@ -632,8 +634,8 @@ void workerLoop()
 
 void rescanSources()
 {
-    const ScanReport found = scanSources([](const std::string& directory) {
-        setStatusText(("正在目录" + directory + "中查找图片文件...").c_str());
+    const ScanReport found = scanSources([](const std::wstring& directory) {
+        setStatusText((wideText("正在目录") + directory + wideText("中查找图片文件...")).c_str());
     });
     const char* verb = found.searchedDirectory ? "找到" : "有";
     if (found.leftOut == 0) {
@@ -697,7 +699,7 @@ void stopWorker()
     rescanPending = true;
 }
 
-Outcome processFile(const char* sourcePath, const char* outputPath, const char* subtype, bool previewOnly,
+Outcome processFile(const wchar_t* sourcePath, const wchar_t* outputPath, const char* subtype, bool previewOnly,
                     const WatermarkSettings& settings)
 {
     if (!imagingStarted()) return Outcome::outOfMemory;

@@ -32,5 +32,5 @@ void stopWorker();
 // lock can be had, and only while drawing there), renders it at full size with `settings`
 // and, unless previewOnly, saves it. `done` once an output file is written (or for a preview,
 // the picture rendered), else why not; an undecodable source never writes one.
-Outcome processFile(const char* sourcePath, const char* outputPath, const char* subtype,
+Outcome processFile(const wchar_t* sourcePath, const wchar_t* outputPath, const char* subtype,
                     bool previewOnly, const WatermarkSettings& settings);

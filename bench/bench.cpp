@@ -224,7 +224,7 @@ int countFilesIn(const std::string& directory)
 double decodeMilliseconds(const std::string& file, imaging::GdiBitmap& decoded)
 {
     const double start = nowMilliseconds();
-    const SourceFile source = openSource(file.c_str());
+    const SourceFile source = openSource(wideText(file).c_str());
     return decodeJpeg(source.bytes, source.facts.header, decoded) == Outcome::done ? nowMilliseconds() - start : -1.0;
 }
 
@@ -292,7 +292,7 @@ int benchFloor(const char* sizeMode, const std::string& directory)
             drawAdjustedSource(decoded.get(), geometry.cropWidth, geometry.cropHeight, fixedSize.get(), settings);
         }
         const double start = nowMilliseconds();
-        const bool saved = writeJpeg(keepSize ? decoded.get() : fixedSize.get(), output.c_str()) == Outcome::done;
+        const bool saved = writeJpeg(keepSize ? decoded.get() : fixedSize.get(), wideText(output).c_str()) == Outcome::done;
         total += decoding + nowMilliseconds() - start;
         if (decoding < 0.0 || !saved) {
             std::fprintf(stderr, "%s did not decode and encode\n", file.c_str());

@@ -28,10 +28,10 @@ bool readExactly(HANDLE file, uint8_t* into, std::size_t size, const Cancellatio
 
 }  // namespace
 
-FileBytes readFileBytes(const char* path, const Cancellation& cancellation, bool (*wholeFor)(ByteSpan head))
+FileBytes readFileBytes(const wchar_t* path, const Cancellation& cancellation, bool (*wholeFor)(ByteSpan head))
 {
     FileBytes result;
-    const KernelHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    const KernelHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     LARGE_INTEGER fileSize{};
     if (!file || !GetFileSizeEx(file.get(), &fileSize) || fileSize.QuadPart < 0) {

@@ -23,7 +23,7 @@ constexpr std::size_t fileHeadSize = 16;
 // Reads the file at `path`: whole when `wholeFor`, given its first fileHeadSize bytes (fewer in a
 // smaller file), says so, else only those first bytes. The file is read a large piece at a time,
 // `cancellation` asked between pieces; no one may write it meanwhile.
-FileBytes readFileBytes(const char* path, const Cancellation& cancellation, bool (*wholeFor)(ByteSpan head));
+FileBytes readFileBytes(const wchar_t* path, const Cancellation& cancellation, bool (*wholeFor)(ByteSpan head));
 
 // The bytes of an open file from where it stands, read a block at a time; the file must outlive it.
 ByteSource bufferedSource(HANDLE file);

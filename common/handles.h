@@ -30,7 +30,7 @@ inline bool writeWhole(HANDLE file, const void* data, DWORD size)
     return WriteFile(file, data, size, &written, nullptr) && written == size;
 }
 
-// Owner of one directory search of FindFirstFileA; ends it at scope end.
+// Owner of one directory search of FindFirstFile; ends it at scope end.
 class SearchHandle {
 public:
     explicit SearchHandle(HANDLE handle) : handle_(handle) {}

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 // Long enough for any 1024-byte settings text and its terminator.
@@ -22,23 +21,20 @@ const wchar_t* toWide(std::string_view text)
     return buffer;
 }
 
-std::size_t lastSingleByte(std::string_view text, char separator)
+std::wstring wideText(std::string_view text)
 {
-    std::size_t found = std::string_view::npos;
-    for (std::size_t at = 0; at < text.size();) {
-        if (text[at] == separator) found = at;
-        const bool leadByte = IsDBCSLeadByte(static_cast<BYTE>(text[at])) && at + 1 < text.size();
-        at += leadByte ? 2 : 1;
-    }
-    return found;
+    if (text.empty()) return std::wstring();
+    const int size = static_cast<int>(text.size());
+    std::wstring wide(MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), static_cast<int>(wide.size()));
+    return wide;
 }
 
-bool copyWhole(std::string_view text, char* buffer, std::size_t bufferSize)
+std::string ansiText(std::wstring_view text)
 {
-    if (bufferSize == 0) return false;
-    buffer[0] = '\0';
-    if (text.size() >= bufferSize) return false;
-    std::memcpy(buffer, text.data(), text.size());
-    buffer[text.size()] = '\0';
-    return true;
+    if (text.empty()) return std::string();
+    const int size = static_cast<int>(text.size());
+    std::string ansi(WideCharToMultiByte(CP_ACP, 0, text.data(), size, nullptr, 0, "?", nullptr), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), size, ansi.data(), static_cast<int>(ansi.size()), "?", nullptr);
+    return ansi;
 }

@@ -9,10 +9,10 @@
 
 using namespace imaging;
 
-ByteSink fileSink(const char* path)
+ByteSink fileSink(const wchar_t* path)
 {
     auto file = std::make_shared<KernelHandle>(
-        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!*file) return {};
     return [file](const uint8_t* bytes, std::size_t size) {
         return size <= MAXDWORD && writeWhole(file->get(), bytes, static_cast<DWORD>(size));

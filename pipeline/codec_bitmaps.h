@@ -10,7 +10,7 @@
 
 // A sink that writes the bytes to a new file at `path`, replacing what it held; null when the
 // file cannot be made. What it wrote stays when a write fails; the caller removes the file.
-ByteSink fileSink(const char* path);
+ByteSink fileSink(const wchar_t* path);
 
 // What `decode` writes through the PixelsFor it is given, into a new bitmap: 24-bit RGB for 3 bytes
 // a pixel, `fourBytesFormat` for 4. Unless `done`, `result` is empty: the decoding failed, or the

@@ -14,7 +14,7 @@ Outcome decodeJpeg(ByteSpan file, const JpegHeader& header, GdiBitmap& result, c
         PixelFormat32bppRGB, result);
 }
 
-Outcome writeJpeg(GpBitmap* picture, const char* path, const std::vector<uint8_t>& colourProfile)
+Outcome writeJpeg(GpBitmap* picture, const wchar_t* path, const std::vector<uint8_t>& colourProfile)
 {
     const EncoderPixels pixels(picture);
     if (!pixels) return Outcome::outOfMemory;

@@ -62,7 +62,7 @@ UprightDecoding decodeUpright(const SourceFile& source, const ReducedView& view,
         result.outcome = Outcome::cancelled;
     else if (result.outcome == Outcome::done) {
         result.scaleDenominator = 1;
-        const GpStatus status = GdipCreateBitmapFromFile(toWide(source.path), result.picture.receive());
+        const GpStatus status = GdipCreateBitmapFromFile(source.path.c_str(), result.picture.receive());
         result.outcome = outcomeOf(status, source.bytes);
     }
     const int orientation = source.facts.orientation;

@@ -4,7 +4,7 @@
 #include "core/jpeg_decoder.h"
 #include "core/webp.h"
 
-SourceFile openSource(const char* path, const Cancellation& cancellation)
+SourceFile openSource(const wchar_t* path, const Cancellation& cancellation)
 {
     // Other kinds GDI+ reads itself: of them only the kind is wanted.
     FileBytes file =

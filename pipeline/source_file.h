@@ -7,7 +7,7 @@
 #include <string>
 
 struct SourceFile {
-    std::string path;
+    std::wstring path;
     Outcome read = Outcome::done;  // how reading its bytes went
     // The whole file for the kinds the program decodes or parses itself (JPEG, PNG and WebP); the
     // first bytes of any other, which GDI+ reads by its path.
@@ -15,4 +15,4 @@ struct SourceFile {
     SourceFacts facts;
 };
 
-SourceFile openSource(const char* path, const Cancellation& cancellation = neverCancelled());
+SourceFile openSource(const wchar_t* path, const Cancellation& cancellation = neverCancelled());

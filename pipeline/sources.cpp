@@ -14,9 +14,9 @@ SourceList sources;
 // Files a directory search found after the list was full.
 int leftOut = 0;
 
-constexpr char sourceExtensions[][10] = {"jpg", "jpeg", "gif", "png", "bmp", "tiff", "webp"};
+constexpr wchar_t sourceExtensions[][10] = {L"jpg", L"jpeg", L"gif", L"png", L"bmp", L"tiff", L"webp"};
 
-void addEntry(const std::string& path)
+void addEntry(const std::wstring& path)
 {
     if (copyWhole(path, sources.entries[sources.count], sourceEntrySize)) ++sources.count;
 }
@@ -24,45 +24,51 @@ void addEntry(const std::string& path)
 bool full() { return sources.count >= sourceListCapacity; }
 
 // Lists the matching files while there is room, and counts those beyond it.
-void searchDirectory(const std::string& directory)
+void searchDirectory(const std::wstring& directory)
 {
-    for (const char* extension : sourceExtensions) {
-        WIN32_FIND_DATAA found;
-        const std::string pattern = directory + "\\*." + extension;
-        SearchHandle search(FindFirstFileA(pattern.c_str(), &found));
+    for (const wchar_t* extension : sourceExtensions) {
+        WIN32_FIND_DATAW found;
+        const std::wstring pattern = directory + L"\\*." + extension;
+        SearchHandle search(FindFirstFileW(pattern.c_str(), &found));
         if (!search) continue;
         do {
             if (!hasExtension(found.cFileName, extension)) continue;
             if (full())
                 ++leftOut;
             else
-                addEntry(directory + "\\" + found.cFileName);
-        } while (FindNextFileA(search.get(), &found));
+                addEntry(directory + L"\\" + found.cFileName);
+        } while (FindNextFileW(search.get(), &found));
     }
+}
+
+// A path longer than MAX_PATH cannot be queried, as on Windows for a program that does not ask
+// for long paths (Wine answers for it).
+DWORD attributesOf(const std::wstring& path)
+{
+    return path.size() >= MAX_PATH ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
 }
 
 }  // namespace
 
-ScanReport scanSources(const std::function<void(const std::string& directory)>& searching)
+ScanReport scanSources(const std::function<void(const std::wstring& directory)>& searching)
 {
     sources.count = 0;
     leftOut = 0;
     // One copy, so that the report, the patterns and the entries name the same path.
-    const WatermarkSettings settings = copySettings();
-    const std::string path(fieldText(settings.sourcePath));
-    if (GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
+    const std::wstring path = sourcePathText();
+    if (attributesOf(path) & FILE_ATTRIBUTE_DIRECTORY) {
         if (searching) searching(path);
         searchDirectory(path);
         return {true, path, sources.count, leftOut};
     }
     addEntry(path);
-    return {false, "", sources.count};
+    return {false, L"", sources.count};
 }
 
-bool hasExtension(std::string_view name, std::string_view extension)
+bool hasExtension(std::wstring_view name, std::wstring_view extension)
 {
-    if (name.size() <= extension.size() || name[name.size() - extension.size() - 1] != '.') return false;
-    const std::string_view ending = name.substr(name.size() - extension.size());
+    if (name.size() <= extension.size() || name[name.size() - extension.size() - 1] != L'.') return false;
+    const std::wstring_view ending = name.substr(name.size() - extension.size());
     for (std::size_t at = 0; at < ending.size(); ++at)
         if (asciiLower(ending[at]) != extension[at]) return false;
     return true;
@@ -72,4 +78,4 @@ int sourceCount() { return sources.count; }
 
 int sourcesLeftOut() { return leftOut; }
 
-const char* sourceEntry(int index) { return sources.entries[index]; }
+const wchar_t* sourceEntry(int index) { return sources.entries[index]; }

@@ -103,13 +103,13 @@ bool StreamedFile::beganFor(const WatermarkSettings& settings, const char* subty
     return std::memcmp(&settings, &settings_, sizeof settings) == 0 && subtype_ == subtype;
 }
 
-StreamedConversion StreamedFile::writeTo(const char* outputPath)
+StreamedConversion StreamedFile::writeTo(const wchar_t* outputPath)
 {
     const ImageSize size = source_.facts.header.size;
     Outcome decoding = Outcome::done;
     const Outcome written = [&] {
         if (writesJpeg(subtype_)) {
-            return saveThroughTemporary(outputPath, [&](const char* temporary) {
+            return saveThroughTemporary(outputPath, [&](const wchar_t* temporary) {
                 JpegBandSink sink(fileSink(temporary), size, source_.facts.colourProfile);
                 const StreamedBands streamed = bands_.writeTo(sink);
                 decoding = streamed.decoding;

@@ -45,7 +45,7 @@ public:
     // Whether these settings and subtype make the conversion it was begun for.
     bool beganFor(const WatermarkSettings& settings, const char* subtype) const;
     // Writes the file into outputPath, replacing a file there only once the new one is whole. Once.
-    StreamedConversion writeTo(const char* outputPath);
+    StreamedConversion writeTo(const wchar_t* outputPath);
     // The source back, for another way; its decoding has ended.
     SourceFile takeSource();
 

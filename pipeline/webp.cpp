@@ -12,7 +12,7 @@ Outcome decodeWebp(ByteSpan file, GdiBitmap& result, const Cancellation& cancell
                             PixelFormat32bppARGB, result);
 }
 
-Outcome writeWebp(GpBitmap* picture, const char* path, const ColourProfile& colourProfile)
+Outcome writeWebp(GpBitmap* picture, const wchar_t* path, const ColourProfile& colourProfile)
 {
     const EncoderPixels pixels(picture);
     if (!pixels) return Outcome::outOfMemory;

@@ -54,18 +54,18 @@ bool FileIdentity::operator==(const FileIdentity& other) const
     return fullPath == other.fullPath && size == other.size && lastWrite == other.lastWrite;
 }
 
-std::optional<FileIdentity> identifyFile(const char* path)
+std::optional<FileIdentity> identifyFile(const wchar_t* path)
 {
-    char fullPath[MAX_PATH];
-    const DWORD length = GetFullPathNameA(path, MAX_PATH, fullPath, nullptr);
+    wchar_t fullPath[MAX_PATH];
+    const DWORD length = GetFullPathNameW(path, MAX_PATH, fullPath, nullptr);
     if (length == 0 || length >= MAX_PATH) return std::nullopt;
     WIN32_FILE_ATTRIBUTE_DATA attributes;
-    if (!GetFileAttributesExA(fullPath, GetFileExInfoStandard, &attributes)) return std::nullopt;
+    if (!GetFileAttributesExW(fullPath, GetFileExInfoStandard, &attributes)) return std::nullopt;
     return FileIdentity{fullPath, combined(attributes.nFileSizeHigh, attributes.nFileSizeLow),
                         combined(attributes.ftLastWriteTime.dwHighDateTime, attributes.ftLastWriteTime.dwLowDateTime)};
 }
 
-void previewFileInPanes(std::optional<PreviewSource>& cache, const char* sourcePath, const WatermarkSettings& settings,
+void previewFileInPanes(std::optional<PreviewSource>& cache, const wchar_t* sourcePath, const WatermarkSettings& settings,
                         const Cancellation& cancellation)
 {
     std::optional<FileIdentity> file = identifyFile(sourcePath);

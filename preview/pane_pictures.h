@@ -32,13 +32,13 @@ PaneRender paneRenderFor(const TargetGeometry& target, imaging::ImageSize source
 // Which file a preview source was read from; two are equal only when full path, size and
 // last write time all are.
 struct FileIdentity {
-    std::string fullPath;
+    std::wstring fullPath;
     ULONGLONG size = 0;
     ULONGLONG lastWrite = 0;
     bool operator==(const FileIdentity& other) const;
 };
 // Empty when the file cannot be queried.
-std::optional<FileIdentity> identifyFile(const char* path);
+std::optional<FileIdentity> identifyFile(const wchar_t* path);
 
 // A source as the panes need it: its decoded size, its working copy and its source-pane
 // picture. Previews keep the first source so; the full decoded picture is not kept.
@@ -53,7 +53,7 @@ struct PreviewSource {
 // (renderIntoPanes). Reuses `cache` when it holds that very file, else decodes it into `cache`; a
 // file that cannot be queried or decoded leaves `cache` empty and is shown as undecodable. A
 // cancelled decoding shows nothing.
-void previewFileInPanes(std::optional<PreviewSource>& cache, const char* sourcePath, const WatermarkSettings& settings,
+void previewFileInPanes(std::optional<PreviewSource>& cache, const wchar_t* sourcePath, const WatermarkSettings& settings,
                         const Cancellation& cancellation = neverCancelled());
 
 // What the panes need of a decoded picture whose full size is `size` (`decoded` may be a

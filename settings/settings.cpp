@@ -1,6 +1,7 @@
 #include "settings/settings.h"
 
 #include "common/handles.h"
+#include "common/text.h"
 #include "settings/vocabulary.h"
 
 #include <windows.h>
@@ -8,10 +9,13 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 namespace {
 
 WatermarkSettings record;
+// The source path as chosen; the record spells it in the ANSI code page.
+std::wstring wideSourcePath;
 std::recursive_mutex recordMutex;
 using Guard = std::lock_guard<std::recursive_mutex>;
 
@@ -60,9 +64,42 @@ void setText(char* field, const char* text)
     std::memset(field + length, 0, settingsTextSize - length);
 }
 
+// How the record spells `path`: in the ANSI code page, cut to the whole characters that fit the
+// field, its terminator left out when the field is full.
+std::string ansiSourcePath(std::wstring_view path)
+{
+    std::string ansi = ansiText(path);
+    while (ansi.size() > settingsTextSize) {
+        path.remove_suffix(1);
+        ansi = ansiText(path);
+    }
+    return ansi;
+}
+
+// The kept wide path when the record still spells it, else the record's own text.
+std::wstring sourcePathOf(const WatermarkSettings& settings, const std::wstring& wide)
+{
+    const std::string_view ansi = fieldText(settings.sourcePath);
+    if (!wide.empty() && ansiSourcePath(wide) == ansi) return wide;
+    return wideText(ansi);
+}
+
 }  // namespace
 
-void setSourcePath(const char* text) { setText(record.sourcePath, text); }
+std::wstring sourcePathText()
+{
+    Guard guard(recordMutex);
+    return sourcePathOf(record, wideSourcePath);
+}
+
+void setSourcePath(std::wstring_view path)
+{
+    Guard guard(recordMutex);
+    wideSourcePath = path.substr(0, settingsTextSize);
+    setText(record.sourcePath, ansiSourcePath(wideSourcePath).c_str());
+}
+
+void setSourcePath(const char* text) { setSourcePath(wideText(std::string_view(text, strnlen(text, settingsTextSize)))); }
 void setOutputFormat(const char* text) { setText(record.outputFormat, text); }
 void setWatermarkText(const char* text) { setText(record.watermarkText, text); }
 
@@ -90,9 +127,10 @@ void resetDefaults()
     record.keepSourceSize = 1;
     std::snprintf(record.outputFormat, settingsTextSize, "%s", keepFormatName);
     std::snprintf(record.watermarkText, settingsTextSize, "%s", "Inkveil");
-    char currentDirectory[MAX_PATH] = "";
-    if (GetCurrentDirectoryA(MAX_PATH, currentDirectory) >= MAX_PATH) currentDirectory[0] = '\0';
-    std::snprintf(record.sourcePath, settingsTextSize, "%s\\Demo.jpg", currentDirectory);
+    wchar_t currentDirectory[MAX_PATH] = L"";
+    if (GetCurrentDirectoryW(MAX_PATH, currentDirectory) >= MAX_PATH) currentDirectory[0] = L'\0';
+    wideSourcePath = std::wstring(currentDirectory) + L"\\Demo.jpg";
+    std::snprintf(record.sourcePath, settingsTextSize, "%s", ansiSourcePath(wideSourcePath).c_str());
 }
 
 void loadSettings()
@@ -106,18 +144,35 @@ void loadSettings()
     // A short file fills only the leading part of what a fresh start has: zero bytes.
     Guard guard(recordMutex);
     record = WatermarkSettings{};
+    wideSourcePath.clear();
     DWORD read = 0;
     ReadFile(file.get(), &record, sizeof record, &read, nullptr);
+    if (read < sizeof record) return;
+    std::vector<wchar_t> path(settingsTextSize + 1);
+    DWORD pathBytes = 0;
+    ReadFile(file.get(), path.data(), static_cast<DWORD>(path.size() * sizeof(wchar_t)), &pathBytes, nullptr);
+    const std::wstring_view written(path.data(), pathBytes / sizeof(wchar_t));
+    // Whole only up to its zero unit: a file cut within the path keeps the record's.
+    const std::size_t end = written.find(L'\0');
+    if (end != std::wstring_view::npos) wideSourcePath = written.substr(0, end);
 }
 
 bool saveSettings()
 {
-    const WatermarkSettings saved = copySettings();
+    WatermarkSettings saved;
+    std::wstring path;
+    {
+        Guard guard(recordMutex);
+        saved = record;
+        path = sourcePathOf(record, wideSourcePath);
+    }
+    const auto pathBytes = static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t));
     {
         KernelHandle file(CreateFileA(temporaryFileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return false;
-        if (!writeWhole(file.get(), &saved, sizeof saved) || !FlushFileBuffers(file.get())) {
+        if (!writeWhole(file.get(), &saved, sizeof saved) || !writeWhole(file.get(), path.c_str(), pathBytes) ||
+            !FlushFileBuffers(file.get())) {
             file.reset();
             DeleteFileA(temporaryFileName);
             return false;

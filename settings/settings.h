@@ -3,6 +3,8 @@
 // Threads: the dialog thread alone writes it; every other thread reads it through copySettings.
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 constexpr std::size_t settingsTextSize = 1024;
 
@@ -53,8 +55,17 @@ char* outputFormat();
 char* watermarkText();
 char* sourcePath();
 
-// Each copies at most settingsTextSize bytes of `text` and zero-fills the rest of the field.
+// The chosen picture or directory, any character. The record's sourcePath holds it in the ANSI
+// code page, for older copies of the program, which read only the record; a path that text no
+// longer spells (rewritten in place) gives way to it.
+std::wstring sourcePathText();
+// `path` (its first settingsTextSize units) with its ANSI spelling in the record, cut to whole
+// characters, the rest of the field zero-filled.
+void setSourcePath(std::wstring_view path);
+// An ANSI path, as setSourcePath takes it in UTF-16.
 void setSourcePath(const char* text);
+
+// Each copies at most settingsTextSize bytes of `text` and zero-fills the rest of the field.
 void setOutputFormat(const char* text);
 void setWatermarkText(const char* text);
 
@@ -75,9 +86,11 @@ WatermarkSettings copySettings();
 void resetDefaults();
 
 // Reads up to 3112 bytes of "settings.dat" in the current directory into a zeroed record
-// (a shorter file leaves the rest zero); a file that cannot be opened gives the defaults.
+// (a shorter file leaves the rest zero), and the source path in UTF-16 after them when there is
+// one; a file that cannot be opened gives the defaults.
 void loadSettings();
 
-// Writes the record to a temporary file beside "settings.dat" and then puts it in place
-// of the old one in one step. Returns false, leaving any old file as it was, on failure.
+// Writes the record, then the source path in UTF-16 and a zero unit, to a temporary file beside
+// "settings.dat" and then puts it in place of the old one in one step. Returns false, leaving any
+// old file as it was, on failure.
 bool saveSettings();

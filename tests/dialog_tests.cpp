@@ -3,7 +3,9 @@
 #include "app/startup.h"
 #include "app/resource.h"
 #include "batch/worker.h"
+#include "common/text.h"
 #include "settings/settings.h"
+#include "tests/pictures.h"
 #include "tests/support.h"
 
 #include <gtest/gtest.h>
@@ -74,7 +76,7 @@ protected:
         setProgramInstance(GetModuleHandleA(nullptr));
         InitCommonControls();
         dialogThread = std::thread([] {
-            DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr, mainDialogProcedure, 0);
+            DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN), nullptr, mainDialogProcedure, 0);
         });
         ASSERT_TRUE(waitFor([&] { return (dialog = dialogWindow()) != nullptr && IsWindowVisible(dialog); }));
     }
@@ -246,28 +248,43 @@ TEST_F(MainDialog, DraggingASliderStoresEveryPositionAndItsReleaseAsksOnce)
     EXPECT_EQ(textOpacity(), sliderPosition(IDC_OPACITY));
 }
 
-TEST_F(MainDialog, ADroppedFileBecomesTheSourceAndOnlyTheFirstCounts)
+TEST_F(MainDialog, ADroppedFileInAnyScriptBecomesTheSourceAndConverts)
 {
-    const std::string first = directory.file("第一.jpg");
-    const std::string names[] = {first, directory.file("second.jpg"), directory.file("third.png")};
-    for (const std::string& name : names) writeFile(name, {'x'});
-    std::string list;
-    for (const std::string& name : names) list += name + '\0';
-    list += '\0';
-    HGLOBAL drop = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + list.size());
+    // Outside the macros, which spell their arguments in the ANSI code page.
+    const std::wstring folder = wideText(directory.path());
+    const std::wstring name = L"ไทย 第一 ゔ😀.jpg";
+    const std::wstring first = folder + L"\\" + name;
+    const std::wstring names[] = {first, folder + L"\\second.jpg", folder + L"\\third.png"};
+    for (const std::wstring& name : names) writeFile(name, encodePicture(64, 48));
+    std::wstring list;
+    for (const std::wstring& name : names) list += name + L'\0';
+    list += L'\0';
+    const std::size_t listBytes = list.size() * sizeof(wchar_t);
+    HGLOBAL drop = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + listBytes);
     ASSERT_NE(drop, nullptr);
     auto* files = static_cast<DROPFILES*>(GlobalLock(drop));
     files->pFiles = sizeof(DROPFILES);
-    std::memcpy(reinterpret_cast<char*>(files) + sizeof(DROPFILES), list.data(), list.size());
+    files->fWide = TRUE;
+    std::memcpy(reinterpret_cast<char*>(files) + sizeof(DROPFILES), list.data(), listBytes);
     GlobalUnlock(drop);
 
     const int requests = requestedJobs();
     // The dialog takes the drop over and releases it.
     SendMessageA(dialog, WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
-    EXPECT_STREQ(sourcePath(), first.c_str());
-    EXPECT_EQ(text(IDC_SOURCE_PATH), first);
+    EXPECT_TRUE(sourcePathText() == first);
+    wchar_t shown[MAX_PATH] = L"";
+    GetDlgItemTextW(dialog, IDC_SOURCE_PATH, shown, MAX_PATH);
+    EXPECT_TRUE(shown == first);
     EXPECT_EQ(requestedJobs(), requests + 1);
     EXPECT_TRUE(waitFor([&] { return text(IDC_STATUS) == "有1个待转换文件"; }));
+
+    click(IDC_CONVERT);
+    HWND box = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (box = FindWindowA("#32770", "完成")) != nullptr; }));
+    PostMessageA(box, WM_COMMAND, IDNO, 0);
+    EXPECT_TRUE(waitFor([&] { return !IsWindow(box); }));
+    EXPECT_TRUE(fileExists(folder + L"\\converted\\" + name));
+    EXPECT_FALSE(fileExists(folder + L"\\converted\\second.jpg"));
 }
 
 TEST_F(MainDialog, DefaultsButtonRestoresAndShowsTheDefaults)
@@ -323,7 +340,7 @@ TEST_F(MainDialog, EnterInTheTextEditClosesAndSaves)
     PostMessageA(item(IDC_TEXT), WM_KEYDOWN, VK_RETURN, 1);
     dialogThread.join();
     const std::vector<unsigned char> saved = readFile(directory.file("settings.dat"));
-    ASSERT_EQ(saved.size(), 3112u);
+    ASSERT_GT(saved.size(), 3112u);  // the record, then the source path in UTF-16
     EXPECT_STREQ(reinterpret_cast<const char*>(&saved[1064]), "回车");
 }
 

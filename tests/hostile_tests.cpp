@@ -3,6 +3,7 @@
 // nothing is written for it.
 #include "app/dialog_helpers.h"
 #include "batch/worker.h"
+#include "common/text.h"
 #include "core/colour_profile.h"
 #include "core/jpeg_decoder.h"
 #include "preview/canvas.h"
@@ -30,7 +31,7 @@ protected:
     {
         const std::string source = directory.file("source.jpg"), output = directory.file("output");
         writeFile(source, file);
-        const Outcome outcome = processFile(source.c_str(), output.c_str(), subtype, false, settings);
+        const Outcome outcome = processFile(wideText(source).c_str(), wideText(output).c_str(), subtype, false, settings);
         DeleteFileA(source.c_str());
         if (outcome != Outcome::done) {
             EXPECT_EQ(filesIn(directory.path()), std::vector<std::string>{});

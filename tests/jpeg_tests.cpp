@@ -114,7 +114,7 @@ TEST(Jpeg, DecodesAsTheImagingLibraryDoes)
         writeFile(path, file);
         GdiBitmap theirs, turbo;
         EXPECT_EQ(decodeJpeg(file, jpegHeader(file), turbo) == Outcome::done, row.byLibjpegTurbo);
-        const GdiBitmap ours = decodeUpright(openSource(path.c_str())).picture;
+        const GdiBitmap ours = decodeUpright(openSource(wideText(path).c_str())).picture;
         ASSERT_EQ(GdipCreateBitmapFromFile(toWide(path), theirs.receive()), Ok);
         ASSERT_TRUE(ours);
         const Difference difference = differenceOf(ours.get(), theirs.get());
@@ -153,7 +153,7 @@ TEST(Jpeg, DamageIsDecodedPastOnlyWhereLibjpegGoesOn)
         writeFile(path, damaged);
 
         GdiBitmap theirs;
-        UprightDecoding decoding = decodeUpright(openSource(path.c_str()));
+        UprightDecoding decoding = decodeUpright(openSource(wideText(path).c_str()));
         const Outcome outcome = decoding.outcome;
         const GdiBitmap ours = std::move(decoding.picture);
         const bool theyDecode = GdipCreateBitmapFromFile(toWide(path), theirs.receive()) == Ok;
@@ -175,7 +175,7 @@ TEST(Jpeg, SavesAtQuality100)
     GdiBitmap picture;
     makeSolidBitmap(picture, 40, 24, 0xFF336699);
     const std::string path = directory.file("out.jpg");
-    ASSERT_EQ(saveImage(picture.get(), path.c_str(), "jpeg"), Outcome::done);
+    ASSERT_EQ(saveImage(picture.get(), wideText(path).c_str(), "jpeg"), Outcome::done);
     const std::vector<int> entries = quantisationEntries(readFile(path));
     ASSERT_GE(entries.size(), 128u) << "a luma and a chroma table";
     for (int entry : entries) ASSERT_EQ(entry, 1);
@@ -205,21 +205,21 @@ TEST(Jpeg, StreamedConversionsComeOutAsTheWholePictureOnes)
         const std::string whole = directory.file(std::string("whole.") + subtype);
         const auto atLeast = [](ImageSize) { return ImageSize{40, 30}; };
         TaskLine line;
-        StreamedFile file(openSource(source.c_str()), settings, subtype, line, atLeast);
-        const StreamedConversion conversion = file.writeTo(streamed.c_str());
+        StreamedFile file(openSource(wideText(source).c_str()), settings, subtype, line, atLeast);
+        const StreamedConversion conversion = file.writeTo(wideText(streamed).c_str());
         ASSERT_EQ(conversion.outcome, Outcome::done);
         ASSERT_TRUE(conversion.paneReduction);
         EXPECT_EQ(conversion.paneReduction->size().width, 50) << "boxes of 3 pixels";
         EXPECT_EQ(conversion.paneReduction->size().height, 34);
 
-        UprightDecoding decoding = decodeUpright(openSource(source.c_str()));
+        UprightDecoding decoding = decodeUpright(openSource(wideText(source).c_str()));
         ASSERT_EQ(decoding.outcome, Outcome::done);
         const GdiBitmap decoded = std::move(decoding.picture);
         GdiBitmap target;
         const TargetGeometry geometry = computeTargetGeometry(decoded.get(), settings);
         ASSERT_EQ(createBitmap(geometry.width, geometry.height, targetFormatFor(decoded.get(), subtype), target), Ok);
         ASSERT_TRUE(renderWatermarked(decoded.get(), target.get(), geometry, settings));
-        ASSERT_EQ(saveImage(target.get(), whole.c_str(), subtype), Outcome::done);
+        ASSERT_EQ(saveImage(target.get(), wideText(whole).c_str(), subtype), Outcome::done);
         if (std::string_view(subtype) == "jpeg") {
             EXPECT_EQ(readFile(streamed), readFile(whole));
             continue;
@@ -232,7 +232,7 @@ TEST(Jpeg, StreamedConversionsComeOutAsTheWholePictureOnes)
 
     WatermarkSettings fixedSize = settings;
     fixedSize.keepSourceSize = 0;
-    EXPECT_FALSE(streamable(openSource(source.c_str()).facts, fixedSize));
+    EXPECT_FALSE(streamable(openSource(wideText(source).c_str()).facts, fixedSize));
 }
 
 // Where the kept region's edges cut through blocks, a reduced decoding's pixels are the means of
@@ -397,7 +397,7 @@ TEST(Jpeg, ReducedDecodingsShowNothingBeyondTheCropEdge)
         }
         TempDir directory;
         const std::string path = directory.file("picture.jpg");
-        ASSERT_EQ(writeJpeg(picture.get(), path.c_str()), Outcome::done);
+        ASSERT_EQ(writeJpeg(picture.get(), wideText(path).c_str()), Outcome::done);
         WatermarkSettings settings = {};
         settings.targetWidth = 160;
         settings.targetHeight = 120;
@@ -407,7 +407,7 @@ TEST(Jpeg, ReducedDecodingsShowNothingBeyondTheCropEdge)
         ASSERT_EQ(scale, row.scale);
 
         GdiBitmap decoded, target;
-        const SourceFile source = openSource(path.c_str());
+        const SourceFile source = openSource(wideText(path).c_str());
         ASSERT_EQ(decodeJpeg(source.bytes, source.facts.header, decoded, {scale, {geometry.cropWidth, geometry.cropHeight}}),
                   Outcome::done);
         ASSERT_EQ(createBitmap(160, 120, PixelFormat32bppARGB, target), Ok);
@@ -480,7 +480,7 @@ TEST(Jpeg, InkPicturesAtAFixedSizeShowTheWholeCrop)
     settings.targetHeight = 100;
     const TargetGeometry geometry = targetGeometryFor(width, height, settings);
     ASSERT_GT(reductionFor({geometry.cropWidth, geometry.cropHeight}, {geometry.width, geometry.height}), 1);
-    const SourceFile source = openSource(path.c_str());
+    const SourceFile source = openSource(wideText(path).c_str());
     UprightDecoding decoded =
         decodeUpright(source, decodingView(source.facts, {100, 100}, {geometry.cropWidth, geometry.cropHeight}));
     ASSERT_EQ(decoded.outcome, Outcome::done);

@@ -50,7 +50,7 @@ Bytes quadrantJpeg(const TempDir& directory, int width = 64, int height = 32)
         }
     }
     const std::string path = directory.file("quadrants.jpg");
-    EXPECT_EQ(saveImage(picture.get(), path.c_str(), "jpeg"), Outcome::done);
+    EXPECT_EQ(saveImage(picture.get(), wideText(path).c_str(), "jpeg"), Outcome::done);
     Bytes bytes = readFile(path);
     DeleteFileA(path.c_str());
     return bytes;
@@ -98,7 +98,7 @@ TEST(Orientation, ConversionsComeOutUprightForEveryValue)
         const std::string source = directory.file("photo.jpg");
         const std::string output = directory.file("upright.png");
         writeFile(source, withApp1(jpeg, exifContents(block)));
-        ASSERT_EQ(processFile(source.c_str(), output.c_str(), "png", false, settings), Outcome::done);
+        ASSERT_EQ(processFile(wideText(source).c_str(), wideText(output).c_str(), "png", false, settings), Outcome::done);
 
         GdiBitmap upright;
         ASSERT_EQ(GdipCreateBitmapFromFile(toWide(output), upright.receive()), Ok);
@@ -110,7 +110,7 @@ TEST(Orientation, ConversionsComeOutUprightForEveryValue)
 
     // The source pane shows it upright too: 32 x 64 at its own size, centred.
     std::optional<PreviewSource> cache;
-    previewFileInPanes(cache, directory.file("photo.jpg").c_str(), settings);
+    previewFileInPanes(cache, wideText(directory.file("photo.jpg")).c_str(), settings);
     {
         CanvasLock lock;
         const int left = sourcePane.x + (paneWidth - 32) / 2, top = sourcePane.y + (paneHeight - 64) / 2;
@@ -123,7 +123,7 @@ TEST(Orientation, ConversionsComeOutUprightForEveryValue)
     block.orientation = 8;
     writeFile(directory.file("photo.jpg"), withApp1(quadrantJpeg(directory, 2048, 1024), exifContents(block)));
     cache.reset();
-    previewFileInPanes(cache, directory.file("photo.jpg").c_str(), settings);
+    previewFileInPanes(cache, wideText(directory.file("photo.jpg")).c_str(), settings);
     ASSERT_TRUE(cache);
     EXPECT_EQ(cache->size.width, 1024);
     EXPECT_EQ(cache->size.height, 2048);
@@ -191,7 +191,7 @@ TEST(Orientation, TurnedPicturesKeptWholeHaveNoCutEdge)
     grainy.halfChroma = true;
     grainy.grain = 40;
     writeFile(path, withApp1(encodePicture(250, 200, grainy), exifContents(turned)));
-    const SourceFile source = openSource(path.c_str());
+    const SourceFile source = openSource(wideText(path).c_str());
     const ImageSize upright = source.facts.uprightSize();
     const UprightDecoding keptWhole = decodeUpright(source, decodingView(source.facts, {100, 125}, upright));
     const UprightDecoding noRegion = decodeUpright(source, decodingView(source.facts, {100, 125}));

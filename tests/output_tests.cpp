@@ -43,10 +43,22 @@ TEST(OutputTarget, NamesTheOutputAndItsFormat)
     for (const NamingCase& row : namingCases) {
         SCOPED_TRACE(std::string(row.source) + " as " + row.format);
         OutputTarget target;
-        ASSERT_TRUE(makeOutputTarget(row.source, row.format, target));
-        EXPECT_STREQ(target.outputPath, row.outputPath);
+        ASSERT_TRUE(makeOutputTarget(wideText(row.source).c_str(), row.format, target));
+        EXPECT_EQ(std::wstring(target.outputPath), wideText(row.outputPath));
         EXPECT_STREQ(target.subtype, row.subtype);
     }
+    // Names beyond the ANSI code page keep every character (outside the macros, which spell their
+    // arguments in it).
+    const wchar_t* const thaiAndHangul = L"D:\\ไทย\\한국어.PNG";
+    const wchar_t* const thaiAndHangulOutput = L"D:\\ไทย\\converted\\한국어.PNG";
+    const wchar_t* const kanaAndEmoji = L"D:\\pics\\ゔ😀.jpg";
+    const wchar_t* const kanaAndEmojiOutput = L"D:\\pics\\converted\\ゔ😀.webp";
+    OutputTarget target;
+    ASSERT_TRUE(makeOutputTarget(thaiAndHangul, "保持不变", target));
+    EXPECT_STREQ(target.outputPath, thaiAndHangulOutput);
+    EXPECT_STREQ(target.subtype, "png");
+    ASSERT_TRUE(makeOutputTarget(kanaAndEmoji, "webp", target));
+    EXPECT_STREQ(target.outputPath, kanaAndEmojiOutput);
 }
 
 TEST(OutputTarget, AlternativeNameIsTheSourceNameWithTheOutputsExtension)
@@ -58,8 +70,8 @@ TEST(OutputTarget, AlternativeNameIsTheSourceNameWithTheOutputsExtension)
     for (const NamingCase& row : rows) {
         SCOPED_TRACE(std::string(row.source) + " as " + row.format);
         OutputTarget target;
-        ASSERT_TRUE(makeOutputTarget(row.source, row.format, target));
-        EXPECT_EQ(alternativeOutputPath(target.outputPath, row.source), row.outputPath);
+        ASSERT_TRUE(makeOutputTarget(wideText(row.source).c_str(), row.format, target));
+        EXPECT_EQ(alternativeOutputPath(target.outputPath, wideText(row.source)), wideText(row.outputPath));
     }
 }
 
@@ -68,44 +80,44 @@ TEST(OutputTarget, ResolvesARelativeSourceAgainstTheCurrentDirectory)
     TempDir directory;
     CurrentDirectory inDirectory(directory.path());
     OutputTarget target;
-    ASSERT_TRUE(makeOutputTarget("a.jpg", "png", target));
-    EXPECT_EQ(std::string(target.outputPath), directory.file("converted\\a.png"));
+    ASSERT_TRUE(makeOutputTarget(L"a.jpg", "png", target));
+    EXPECT_EQ(std::wstring(target.outputPath), wideText(directory.file("converted\\a.png")));
 }
 
 TEST(OutputTarget, RefusesWhatDoesNotFitInsteadOfCuttingIt)
 {
-    const std::string folder = "C:\\" + std::string(240, 'd');
+    const std::wstring folder = L"C:\\" + std::wstring(240, L'd');
     OutputTarget target;
-    // 246 bytes of source path fit; with "\converted" the output needs 256.
-    EXPECT_TRUE(makeOutputTarget((folder + "\\a.jpg").c_str(), "保持不变", target));
-    EXPECT_FALSE(makeOutputTarget((folder + "\\abcd.jpg").c_str(), "保持不变", target));
-    EXPECT_STREQ(target.outputPath, "");
+    // 246 units of source path fit; with "\converted" the output needs 256.
+    EXPECT_TRUE(makeOutputTarget((folder + L"\\a.jpg").c_str(), "保持不变", target));
+    EXPECT_FALSE(makeOutputTarget((folder + L"\\abcd.jpg").c_str(), "保持不变", target));
+    EXPECT_STREQ(target.outputPath, L"");
     EXPECT_STREQ(target.subtype, "");
-    EXPECT_FALSE(makeOutputTarget((folder + "\\a.jpg").c_str(), "jpeg-with-a-long-name", target));
-    EXPECT_FALSE(makeOutputTarget(("C:\\" + std::string(300, 'x') + ".jpg").c_str(), "png", target));
+    EXPECT_FALSE(makeOutputTarget((folder + L"\\a.jpg").c_str(), "jpeg-with-a-long-name", target));
+    EXPECT_FALSE(makeOutputTarget((L"C:\\" + std::wstring(300, L'x') + L".jpg").c_str(), "png", target));
 
-    EXPECT_TRUE(makeOutputTarget("D:\\a.jpg", std::string(127, 'f'), target));
-    EXPECT_FALSE(makeOutputTarget("D:\\a.jpg", std::string(128, 'f'), target));
-    EXPECT_FALSE(makeOutputTarget(("D:\\a." + std::string(128, 'e')).c_str(), "保持不变", target));
-    EXPECT_STREQ(target.outputPath, "");
+    EXPECT_TRUE(makeOutputTarget(L"D:\\a.jpg", std::string(127, 'f'), target));
+    EXPECT_FALSE(makeOutputTarget(L"D:\\a.jpg", std::string(128, 'f'), target));
+    EXPECT_FALSE(makeOutputTarget((L"D:\\a." + std::wstring(128, L'e')).c_str(), "保持不变", target));
+    EXPECT_STREQ(target.outputPath, L"");
 }
 
-TEST(PathParts, StepOverDoubleByteCharacters)
+TEST(PathParts, SplitAtTheFinalComponent)
 {
-    EXPECT_EQ(parentDirectory("D:\\pics\\converted\\a.png"), "D:\\pics\\converted");
-    EXPECT_EQ(parentDirectory("a.png"), "");
-    EXPECT_EQ(parentDirectory("D:\\誠"), "D:");
-    EXPECT_EQ(parentDirectory("D:\\誠\\converted\\誠"), "D:\\誠\\converted");
+    EXPECT_EQ(parentDirectory(L"D:\\pics\\converted\\a.png"), L"D:\\pics\\converted");
+    EXPECT_EQ(parentDirectory(L"a.png"), L"");
+    EXPECT_EQ(parentDirectory(L"D:\\誠"), L"D:");
+    EXPECT_EQ(parentDirectory(L"D:\\誠\\converted\\誠"), L"D:\\誠\\converted");
 
-    EXPECT_EQ(fileExtension("D:\\my.pics\\photo"), "");
-    EXPECT_EQ(fileExtension("D:\\pics\\archive.tar.gz"), "gz");
-    EXPECT_EQ(fileExtension(".png"), "");
-    EXPECT_EQ(fileExtension("D:\\.png"), "png");
-    EXPECT_EQ(fileExtension("D:\\x.誠"), "誠");
+    EXPECT_EQ(fileExtension(L"D:\\my.pics\\photo"), L"");
+    EXPECT_EQ(fileExtension(L"D:\\pics\\archive.tar.gz"), L"gz");
+    EXPECT_EQ(fileExtension(L".png"), L"");
+    EXPECT_EQ(fileExtension(L"D:\\.png"), L"png");
+    EXPECT_EQ(fileExtension(L"D:\\x.誠"), L"誠");
 
-    EXPECT_EQ(replaceExtension("png", "D:\\my.pics\\photo"), "D:\\my.pics\\photo");
-    EXPECT_EQ(replaceExtension("png", "D:\\pics\\archive.tar.gz"), "D:\\pics\\archive.tar.png");
-    EXPECT_EQ(replaceExtension("bmp", "D:\\a.b\\誠"), "D:\\a.b\\誠");
+    EXPECT_EQ(replaceExtension(L"png", L"D:\\my.pics\\photo"), L"D:\\my.pics\\photo");
+    EXPECT_EQ(replaceExtension(L"png", L"D:\\pics\\archive.tar.gz"), L"D:\\pics\\archive.tar.png");
+    EXPECT_EQ(replaceExtension(L"bmp", L"D:\\a.b\\誠"), L"D:\\a.b\\誠");
 }
 
 TEST(Encoders, AreFoundByExactMimeType)
@@ -147,7 +159,7 @@ TEST(SaveImage, WritesEveryOfferedFormat)
     for (const FormatCase& row : formats) {
         SCOPED_TRACE(row.subtype);
         const std::string path = directory.file(std::string("out.") + row.subtype);
-        ASSERT_EQ(saveImage(target.get(), path.c_str(), row.subtype), Outcome::done);
+        ASSERT_EQ(saveImage(target.get(), wideText(path).c_str(), row.subtype), Outcome::done);
 
         const std::vector<unsigned char> bytes = readFile(path);
         ASSERT_GE(bytes.size(), row.signature.size());
@@ -166,12 +178,12 @@ TEST(SaveImage, ReportsWhatItCouldNotWrite)
     makeSolidBitmap(target, 8, 8, 0xFF000000);
     for (const char* subtype : {"tif", "", "JPEG"}) {
         SCOPED_TRACE(subtype);
-        EXPECT_NE(saveImage(target.get(), directory.file("out").c_str(), subtype), Outcome::done);
+        EXPECT_NE(saveImage(target.get(), wideText(directory.file("out")).c_str(), subtype), Outcome::done);
         EXPECT_FALSE(fileExists(directory.file("out")));
     }
-    EXPECT_NE(saveImage(target.get(), directory.file("missing\\out.png").c_str(), "png"), Outcome::done);
-    EXPECT_NE(saveImage(nullptr, directory.file("none.png").c_str(), "png"), Outcome::done);
-    EXPECT_NE(saveImage(nullptr, directory.file("none.gif").c_str(), "gif"), Outcome::done);
+    EXPECT_NE(saveImage(target.get(), wideText(directory.file("missing\\out.png")).c_str(), "png"), Outcome::done);
+    EXPECT_NE(saveImage(nullptr, wideText(directory.file("none.png")).c_str(), "png"), Outcome::done);
+    EXPECT_NE(saveImage(nullptr, wideText(directory.file("none.gif")).c_str(), "gif"), Outcome::done);
     EXPECT_FALSE(fileExists(directory.file("none.png")));
 }
 
@@ -183,10 +195,10 @@ TEST(SaveImage, ReplacesAnOlderFileOnlyWhenTheNewOneIsComplete)
     GdiBitmap target;
     makeSolidBitmap(target, 5, 5, 0xFF00FF00);
 
-    EXPECT_NE(saveImage(nullptr, path.c_str(), "png"), Outcome::done);
+    EXPECT_NE(saveImage(nullptr, wideText(path).c_str(), "png"), Outcome::done);
     EXPECT_EQ(readFile(path), (std::vector<unsigned char>{'o', 'l', 'd'}));
 
-    ASSERT_EQ(saveImage(target.get(), path.c_str(), "png"), Outcome::done);
+    ASSERT_EQ(saveImage(target.get(), wideText(path).c_str(), "png"), Outcome::done);
     EXPECT_EQ(readFile(path)[1], 'P');
     EXPECT_EQ(filesIn(directory.path()), std::vector<std::string>{"a.png"});
 }
@@ -203,7 +215,7 @@ TEST(SaveImage, WritesAnOutputPathOfTheFullLengthInAFolderOfOver246Bytes)
     GdiBitmap target;
     makeSolidBitmap(target, 6, 4, 0xFF102030);
 
-    ASSERT_EQ(saveImage(target.get(), path.c_str(), "png"), Outcome::done);
+    ASSERT_EQ(saveImage(target.get(), wideText(path).c_str(), "png"), Outcome::done);
     EXPECT_EQ(filesIn(folder), std::vector<std::string>{name});
     GdiBitmap decoded;
     ASSERT_EQ(GdipCreateBitmapFromFile(toWide(path), decoded.receive()), Ok);

@@ -117,7 +117,7 @@ TEST_F(PanePictures, LookLikeTheFullSizeRenderFittedIntoThePanes)
         settings.fontSize = row.fontSize;
         settings.textAlignment = row.alignment;
         std::optional<PreviewSource> cache;
-        previewFileInPanes(cache, photo.c_str(), settings);
+        previewFileInPanes(cache, wideText(photo).c_str(), settings);
 
         const TargetGeometry geometry = computeTargetGeometry(decoded.get(), settings);
         GdiBitmap target;
@@ -137,7 +137,7 @@ TEST_F(PanePictures, TheKeptSourceServesUntilItsFileChanges)
     const auto writePicture = [&](int width, int height, ARGB colour) {
         GdiBitmap picture;
         makeSolidBitmap(picture, width, height, colour);
-        ASSERT_EQ(saveImage(picture.get(), path.c_str(), "png"), Outcome::done);
+        ASSERT_EQ(saveImage(picture.get(), wideText(path).c_str(), "png"), Outcome::done);
     };
     const auto sourcePaneCentre = [] {
         CanvasLock lock;
@@ -146,22 +146,22 @@ TEST_F(PanePictures, TheKeptSourceServesUntilItsFileChanges)
     std::optional<PreviewSource> cache;
 
     writePicture(100, 80, 0xFFC00000);
-    previewFileInPanes(cache, path.c_str(), settings);
+    previewFileInPanes(cache, wideText(path).c_str(), settings);
     ASSERT_TRUE(cache);
     GpBitmap* kept = cache->working.get();
-    previewFileInPanes(cache, path.c_str(), settings);
+    previewFileInPanes(cache, wideText(path).c_str(), settings);
     ASSERT_TRUE(cache);
     EXPECT_EQ(cache->working.get(), kept) << "the same file was decoded again";
     EXPECT_TRUE(nearColour(sourcePaneCentre(), 0xFFC00000, 2));
 
     writePicture(90, 60, 0xFF0000C0);
-    previewFileInPanes(cache, path.c_str(), settings);
+    previewFileInPanes(cache, wideText(path).c_str(), settings);
     ASSERT_TRUE(cache);
     EXPECT_EQ(cache->size.width, 90);
     EXPECT_TRUE(nearColour(sourcePaneCentre(), 0xFF0000C0, 2));
 
     writeFile(path, {'n', 'o', 't'});
-    previewFileInPanes(cache, path.c_str(), settings);
+    previewFileInPanes(cache, wideText(path).c_str(), settings);
     EXPECT_FALSE(cache);
     EXPECT_EQ(sourcePaneCentre(), white);
 }

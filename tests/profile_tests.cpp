@@ -79,11 +79,11 @@ TEST(ColourProfile, ConversionsCarryTheSourcesProfile)
     GdiBitmap picture;
     makeSolidBitmap(picture, 64, 48, 0xFF336699);
     const std::string inksSource = directory.file("inks.jpg");
-    ASSERT_EQ(writeJpeg(picture.get(), inksSource.c_str(), inks), Outcome::done);
+    ASSERT_EQ(writeJpeg(picture.get(), wideText(inksSource).c_str(), inks), Outcome::done);
     const std::string jpegSource = directory.file("tagged.jpg");
-    ASSERT_EQ(writeJpeg(picture.get(), jpegSource.c_str(), profile), Outcome::done);
+    ASSERT_EQ(writeJpeg(picture.get(), wideText(jpegSource).c_str(), profile), Outcome::done);
     const std::string pngSource = directory.file("tagged.png");
-    ASSERT_EQ(saveImage(picture.get(), pngSource.c_str(), "png", profile), Outcome::done);
+    ASSERT_EQ(saveImage(picture.get(), wideText(pngSource).c_str(), "png", profile), Outcome::done);
 
     struct Row {
         const std::string& source;
@@ -96,15 +96,15 @@ TEST(ColourProfile, ConversionsCarryTheSourcesProfile)
         SCOPED_TRACE(row.source + " to " + row.subtype + (row.keepSourceSize ? ", size kept" : ", fixed size"));
         resetDefaults();
         setKeepSourceSize(row.keepSourceSize);
-        ASSERT_EQ(processFile(row.source.c_str(), output.c_str(), row.subtype, false, copySettings()), Outcome::done);
-        EXPECT_EQ(openSource(output.c_str()).facts.colourProfile, profile);
+        ASSERT_EQ(processFile(wideText(row.source).c_str(), wideText(output).c_str(), row.subtype, false, copySettings()), Outcome::done);
+        EXPECT_EQ(openSource(wideText(output).c_str()).facts.colourProfile, profile);
         GdiBitmap written;
         EXPECT_EQ(GdipCreateBitmapFromFile(toWide(output.c_str()), written.receive()), Ok);
     }
     // A profile of other values than the output's RGB ones would misdescribe them.
-    ASSERT_EQ(processFile(inksSource.c_str(), directory.file("inks.png").c_str(), "png", false, copySettings()),
+    ASSERT_EQ(processFile(wideText(inksSource).c_str(), wideText(directory.file("inks.png")).c_str(), "png", false, copySettings()),
               Outcome::done);
-    EXPECT_TRUE(openSource(directory.file("inks.png").c_str()).facts.colourProfile.empty());
+    EXPECT_TRUE(openSource(wideText(directory.file("inks.png")).c_str()).facts.colourProfile.empty());
     EXPECT_EQ(jpegColourProfile(readFile(inksSource)), inks);
     stopImaging();
 }

@@ -62,7 +62,7 @@ protected:
     WatermarkSettings savedSettings() const
     {
         const std::vector<unsigned char> bytes = readFile(folder.file(settingsFileName));
-        EXPECT_EQ(bytes.size(), sizeof(WatermarkSettings));
+        EXPECT_GT(bytes.size(), sizeof(WatermarkSettings));  // the record, then the source path in UTF-16
         WatermarkSettings settings{};
         std::memcpy(&settings, bytes.data(), std::min(bytes.size(), sizeof settings));
         return settings;
@@ -82,7 +82,7 @@ void writePicture(const std::string& path, int width, int height, ARGB colour, c
 {
     GdiBitmap picture;
     makeSolidBitmap(picture, width, height, colour);
-    ASSERT_EQ(saveImage(picture.get(), path.c_str(), subtype), Outcome::done) << path;
+    ASSERT_EQ(saveImage(picture.get(), wideText(path).c_str(), subtype), Outcome::done) << path;
 }
 
 // A save's temporary file beside its output: "~" and digits.

@@ -53,7 +53,10 @@ TEST_F(SettingsFile, IsTheRecordByteForByte)
     ASSERT_TRUE(saveSettings());
 
     const std::vector<unsigned char> bytes = readFile(directory.file("settings.dat"));
-    ASSERT_EQ(bytes.size(), 3112u);
+    // The record, then the source path in UTF-16 and a zero unit.
+    const std::wstring path = L"D:\\照片\\誠";
+    ASSERT_EQ(bytes.size(), 3112u + (path.size() + 1) * 2);
+    EXPECT_EQ(std::memcmp(&bytes[3112], path.c_str(), (path.size() + 1) * 2), 0);
     EXPECT_EQ(intAt(bytes, 0), -7);
     EXPECT_EQ(intAt(bytes, 4), 2000000000);
     EXPECT_EQ(intAt(bytes, 8), -50);
@@ -85,6 +88,31 @@ TEST_F(SettingsFile, WrittenFileRestoresEveryField)
     EXPECT_EQ(textOpacity(), 256);
     EXPECT_EQ(keepSourceSize(), 2);
     EXPECT_STREQ(watermarkText(), "版权所有 誠");
+}
+
+TEST_F(SettingsFile, AWidePathComesBackWhereTheRecordStillSpellsIt)
+{
+    const wchar_t* const wide = L"D:\\ไทย\\ゔ😀.jpg";
+    setSourcePath(wide);
+    const std::string spelled = sourcePath();
+    EXPECT_EQ(spelled.substr(0, 3), "D:\\");
+    ASSERT_TRUE(saveSettings());
+    resetDefaults();
+    loadSettings();
+    EXPECT_EQ(sourcePathText(), std::wstring(wide));
+
+    // A program that reads only the record, and writes only it, loses nothing of its own.
+    std::vector<unsigned char> bytes = readFile(directory.file("settings.dat"));
+    bytes.resize(3112);
+    writeFile(directory.file("settings.dat"), bytes);
+    loadSettings();
+    EXPECT_EQ(std::string(sourcePath()), spelled);
+    EXPECT_EQ(sourcePathText(), wideText(spelled));
+
+    // A path rewritten in the record in place is the one used.
+    setSourcePath(wide);
+    std::strcpy(sourcePath(), "D:\\b.jpg");
+    EXPECT_EQ(sourcePathText(), L"D:\\b.jpg");
 }
 
 TEST_F(SettingsFile, FortyBytesRestoreTheIntegersAndNoText)

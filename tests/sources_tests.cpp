@@ -1,5 +1,6 @@
 #include "batch/worker.h"
 #include "common/handles.h"
+#include "common/text.h"
 #include "pipeline/sources.h"
 #include "settings/settings.h"
 #include "tests/support.h"
@@ -57,7 +58,7 @@ protected:
         setSourcePath(path.c_str());
         rescanSources();
         Texts entries;
-        for (int index = 0; index < sourceCount(); ++index) entries.emplace_back(sourceEntry(index));
+        for (int index = 0; index < sourceCount(); ++index) entries.push_back(ansiText(sourceEntry(index)));
         return entries;
     }
 
@@ -83,7 +84,7 @@ TEST(SourceNames, OnlyAFoundNamesOwnEndingCounts)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.name) + " for " + row.extension);
-        EXPECT_EQ(hasExtension(row.name, row.extension), row.kept);
+        EXPECT_EQ(hasExtension(wideText(row.name), wideText(row.extension)), row.kept);
     }
 }
 

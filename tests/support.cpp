@@ -63,9 +63,9 @@ CurrentDirectory::CurrentDirectory(const std::string& directory)
 
 CurrentDirectory::~CurrentDirectory() { SetCurrentDirectoryA(previous_.c_str()); }
 
-std::vector<unsigned char> readFile(const std::string& path)
+std::vector<unsigned char> readFile(const std::wstring& path)
 {
-    KernelHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     std::vector<unsigned char> bytes;
     if (!file) return bytes;
@@ -76,20 +76,23 @@ std::vector<unsigned char> readFile(const std::string& path)
     return bytes;
 }
 
-void writeFile(const std::string& path, const std::vector<unsigned char>& bytes)
+std::vector<unsigned char> readFile(const std::string& path) { return readFile(wideText(path)); }
+
+void writeFile(const std::wstring& path, const std::vector<unsigned char>& bytes)
 {
-    KernelHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    KernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(file) << path;
+    ASSERT_TRUE(file) << ansiText(path);
     DWORD written = 0;
     WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     ASSERT_EQ(written, bytes.size());
 }
 
-bool fileExists(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+void writeFile(const std::string& path, const std::vector<unsigned char>& bytes) { writeFile(wideText(path), bytes); }
+
+bool fileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool fileExists(const std::string& path) { return fileExists(wideText(path)); }
 
 void PrintTo(Outcome outcome, std::ostream* out)
 {

@@ -42,8 +42,11 @@ private:
 };
 
 std::vector<unsigned char> readFile(const std::string& path);
+std::vector<unsigned char> readFile(const std::wstring& path);
 void writeFile(const std::string& path, const std::vector<unsigned char>& bytes);
+void writeFile(const std::wstring& path, const std::vector<unsigned char>& bytes);
 bool fileExists(const std::string& path);
+bool fileExists(const std::wstring& path);
 
 // Cuts the file at `path` to `size` bytes from the host system's side, past Windows' sharing
 // rules, as a drive pulled or a share gone leaves a file that is being read. False where the

@@ -36,15 +36,6 @@ TEST(ToWide, HoldsAWholeSettingsText)
     EXPECT_EQ(std::wcslen(toWide(std::string(5000, 'a'))), 1024u);
 }
 
-TEST(LastSingleByte, StepsOverDoubleByteCharacters)
-{
-    // 誠 is D5 5C: its second byte is a backslash that must not count.
-    EXPECT_EQ(lastSingleByte("D:\\誠\\a.jpg", '\\'), 5u);
-    EXPECT_EQ(lastSingleByte("D:\\誠", '\\'), 2u);
-    EXPECT_EQ(lastSingleByte("誠", '\\'), std::string_view::npos);
-    EXPECT_EQ(lastSingleByte("a.b.c", '.'), 3u);
-}
-
 TEST(FieldText, EndsAtTheFieldsLastByteWithoutATerminator)
 {
     char field[8];

@@ -34,7 +34,7 @@ void writePicture(const std::string& path, ARGB colour, const char* subtype = "p
 {
     GdiBitmap picture;
     makeSolidBitmap(picture, 48, 36, colour);
-    ASSERT_EQ(saveImage(picture.get(), path.c_str(), subtype), Outcome::done);
+    ASSERT_EQ(saveImage(picture.get(), wideText(path).c_str(), subtype), Outcome::done);
 }
 
 ARGB firstPixelOf(const std::string& path)
@@ -189,9 +189,27 @@ TEST_F(Worker, ConvertsEveryPictureAndReports)
     ASSERT_EQ(*++at, "转换完毕！");
 
     // The preview queued at the end shows the first picture of the list again.
-    const std::string first = sourceEntry(0);
+    const std::string first = ansiText(sourceEntry(0));
     const ARGB firstColour = colourOf(std::stoi(first.substr(first.size() - 6, 2)));
     EXPECT_TRUE(waitFor([&] { return nearColour(canvasPixel(sourcePane.x + 160, sourcePane.y + 120), firstColour, 2); }));
+}
+
+TEST_F(Worker, NamesInAnyScriptConvertUnderTheirOwnNames)
+{
+    // Outside the macros, which spell their arguments in the ANSI code page.
+    const std::wstring folder = wideText(directory.path());
+    const std::wstring names[] = {L"plain.jpg", L"ไทย.jpg", L"한국어.png", L"ゔ😀.jpg"};
+    for (const std::wstring& name : names) writeFile(folder + L"\\" + name, encodePicture(64, 48));
+    waitForFirstPreview();
+    pressStart();
+
+    EXPECT_EQ(answer(doneTitle, IDNO), "转换成功完成，是否转到“" + converted() + "”目录查看");
+    for (const std::wstring& name : names) {
+        const std::wstring output = folder + L"\\converted\\" + name;
+        SCOPED_TRACE(ansiText(output));
+        const Bytes written = readFile(output);
+        EXPECT_TRUE(isJpeg(written) || isPng(written));
+    }
 }
 
 TEST_F(Worker, AsksBeforeReusingAnExistingDirectory)
@@ -269,7 +287,7 @@ TEST_F(Worker, SettingsChangedDuringAConversionReachTheLaterPictures)
         ASSERT_EQ(written.size(), 5u);
         std::map<std::string, int> numberOf;
         for (int number = 1; number <= 5; ++number) {
-            const std::string entry = sourceEntry(number - 1);
+            const std::string entry = ansiText(sourceEntry(number - 1));
             numberOf[entry.substr(entry.size() - std::strlen(subtype) - 4)] = number;
         }
         for (const std::string& name : written) {
@@ -466,7 +484,7 @@ TEST_F(Worker, FailedFilesAreNamedWithTheirReasonsAndWriteNothing)
     std::string named;
     int listed = 0;
     for (int index = 0; index < sourceCount() && listed < 10; ++index) {
-        const std::string name = fileName(sourceEntry(index));
+        const std::string name = ansiText(fileName(sourceEntry(index)));
         if (reasons.count(name) == 0) continue;
         named += "\n" + name + "：" + reasons[name];
         ++listed;
@@ -590,7 +608,7 @@ TEST(ProcessFile, WithoutTheCanvasLockStillSavesAndLeavesTheCanvas)
     {
         CanvasHolder holder;
         resetDefaults();
-        EXPECT_EQ(processFile(directory.file("a.png").c_str(), output.c_str(), "png", false, copySettings()),
+        EXPECT_EQ(processFile(wideText(directory.file("a.png")).c_str(), wideText(output).c_str(), "png", false, copySettings()),
                   Outcome::done);
     }
     {

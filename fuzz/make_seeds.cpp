@@ -137,7 +137,7 @@ void segmentSeeds()
 {
     const Bytes tiny = encodePicture(16, 16);
     for (int orientation = 1; orientation <= 8; ++orientation) {
-        ExifBlock block;
+        OrientationExif block;
         block.orientation = static_cast<uint16_t>(orientation);
         block.bigEndian = orientation % 2 == 0;
         const Bytes contents = exifContents(block);
@@ -146,7 +146,7 @@ void segmentSeeds()
             write("fuzz_segments", "exif-" + std::to_string(orientation) + ".jpg",
                   withSegments(tiny, {jpegSegment(0xE1, contents)}));
     }
-    ExifBlock later, none, twice;
+    OrientationExif later, none, twice;
     later.directoryOffset = 40;
     none.entries = 0;
     twice.valueCount = 2;
@@ -210,7 +210,7 @@ Bytes animation()
 
 void webpSeeds()
 {
-    Bytes turned = exifContents(ExifBlock{});
+    Bytes turned = exifContents(OrientationExif{});
     turned.erase(turned.begin(), turned.begin() + 6);
     write("fuzz_webp", "lossy-40x33.webp", encodeWebpPicture(40, 33, false));
     write("fuzz_webp", "lossless-alpha-40x33.webp", encodeWebpPicture(40, 33, true));

@@ -72,7 +72,7 @@ TEST_F(Hostile, JpegsCutShortFailInEveryRouteWhileWholeDataConvertsWithOrWithout
     Encoding photo;
     photo.quality = 95;
     photo.grain = 20;
-    ExifBlock turned;
+    OrientationExif turned;
     turned.orientation = 6;
     // 2048 x 1536 to 160 x 120 decodes at 1/8 on two threads; to 160 x 97 a region whose lower
     // edge cuts through blocks, decoded again at full size.

@@ -93,7 +93,7 @@ TEST(Orientation, ConversionsComeOutUprightForEveryValue)
     settings.keepSourceSize = 1;
     for (const Row& row : rows) {
         SCOPED_TRACE("orientation " + std::to_string(row.orientation));
-        ExifBlock block;
+        OrientationExif block;
         block.orientation = static_cast<uint16_t>(row.orientation);
         const std::string source = directory.file("photo.jpg");
         const std::string output = directory.file("upright.png");
@@ -119,7 +119,7 @@ TEST(Orientation, ConversionsComeOutUprightForEveryValue)
     }
 
     // A large photo is previewed from a reduced decoding, and still has its full upright size.
-    ExifBlock block;
+    OrientationExif block;
     block.orientation = 8;
     writeFile(directory.file("photo.jpg"), withApp1(quadrantJpeg(directory, 2048, 1024), exifContents(block)));
     cache.reset();
@@ -141,15 +141,15 @@ TEST(Orientation, MalformedOrMissingBlocksMeanNone)
     TempDir directory;
     const Bytes jpeg = quadrantJpeg(directory);
     const Bytes plain = exifContents({});
-    ExifBlock bigEndian;
+    OrientationExif bigEndian;
     bigEndian.bigEndian = true;
-    ExifBlock farDirectory;
+    OrientationExif farDirectory;
     farDirectory.directoryOffset = 0xFFFFFFF0u;
-    ExifBlock tooManyEntries;
+    OrientationExif tooManyEntries;
     tooManyEntries.entries = 0xFFFF;
-    ExifBlock overflowingCount;
+    OrientationExif overflowingCount;
     overflowingCount.valueCount = 0x80000001u;
-    ExifBlock outOfRange;
+    OrientationExif outOfRange;
     outOfRange.orientation = 9;
     Bytes wrongOrder = plain;
     wrongOrder[6] = 'I';
@@ -184,7 +184,7 @@ TEST(Orientation, MalformedOrMissingBlocksMeanNone)
 TEST(Orientation, TurnedPicturesKeptWholeHaveNoCutEdge)
 {
     TempDir directory;
-    ExifBlock turned;
+    OrientationExif turned;
     turned.orientation = 6;
     const std::string path = directory.file("turned.jpg");
     Encoding grainy;

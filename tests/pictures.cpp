@@ -222,7 +222,7 @@ Bytes withSegments(const Bytes& jpeg, const std::vector<Bytes>& segments)
     return file;
 }
 
-Bytes exifContents(const ExifBlock& block)
+Bytes exifContents(const OrientationExif& block)
 {
     Bytes bytes = {'E', 'x', 'i', 'f', 0, 0};
     const bool big = block.bigEndian;

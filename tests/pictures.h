@@ -63,14 +63,14 @@ Bytes withSegments(const Bytes& jpeg, const std::vector<Bytes>& segments);
 
 // An Exif block as a camera writes it: "Exif", the TIFF header and IFD0 holding one Orientation
 // entry, every part of which a test may spoil.
-struct ExifBlock {
+struct OrientationExif {
     bool bigEndian = false;
     uint16_t orientation = 6;
     uint32_t directoryOffset = 8;
     uint16_t entries = 1;
     uint32_t valueCount = 1;
 };
-Bytes exifContents(const ExifBlock& block);
+Bytes exifContents(const OrientationExif& block);
 
 // The contents of an APP2 "ICC_PROFILE" segment: chunk `number` of `count`, holding `data`.
 Bytes iccContents(int number, int count, const Bytes& data);

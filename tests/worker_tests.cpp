@@ -322,7 +322,7 @@ ReadWebp readWebp(const std::string& path)
 TEST_F(Worker, WebPsAreFoundPreviewedAndConvertedBothWays)
 {
     const Bytes profile = rgbProfileOf(600);
-    Bytes turned = exifContents(ExifBlock{});
+    Bytes turned = exifContents(OrientationExif{});
     turned.erase(turned.begin(), turned.begin() + 6);  // the TIFF block alone, as WebP writers put it
     writeFile(directory.file("lossy.webp"), webpWithChunks(encodeWebpPicture(64, 48, false), turned, profile));
     writeFile(directory.file("alpha.webp"), encodeWebpPicture(64, 48, true));

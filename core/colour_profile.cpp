@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace {
@@ -72,6 +74,60 @@ private:
     uint8_t piece_[1 << 16];
 };
 
+// A whole chunk: its length, type, data and CRC.
+std::vector<uint8_t> chunkOf(std::string_view type, const std::vector<uint8_t>& data)
+{
+    std::vector<uint8_t> chunk;
+    appendBigEndian(chunk, static_cast<uint32_t>(data.size()));
+    chunk.insert(chunk.end(), type.begin(), type.end());
+    chunk.insert(chunk.end(), data.begin(), data.end());
+    appendBigEndian(chunk, static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), chunk.data() + 4,
+                                                        static_cast<uInt>(chunk.size() - 4))));
+    return chunk;
+}
+
+// The text of a profile's description tag, from a v2 'desc' (its ASCII) or a v4 'mluc' (each
+// record's UTF-16 with letters past ASCII as '?', one line a record); nothing when it cannot be read.
+std::optional<std::vector<std::string>> descriptions(ByteSpan tag)
+{
+    if (tag.size() < 12) return std::nullopt;
+    const uint8_t* bytes = tag.data();
+    const uint32_t count = bigEndian(bytes + 8);
+    if (std::memcmp(bytes, "desc", 4) == 0) {
+        if (count > tag.size() - 12) return std::nullopt;
+        const char* text = reinterpret_cast<const char*>(bytes + 12);
+        return std::vector<std::string>{std::string(text, std::find(text, text + count, '\0'))};
+    }
+    if (std::memcmp(bytes, "mluc", 4) != 0 || tag.size() < 16 || bigEndian(bytes + 12) != 12 ||
+        count > (tag.size() - 16) / 12 || count == 0)
+        return std::nullopt;
+    std::vector<std::string> texts;
+    for (uint32_t record = 0; record < count; ++record) {
+        const uint8_t* entry = bytes + 16 + 12 * static_cast<std::size_t>(record);
+        const uint32_t length = bigEndian(entry + 4), offset = bigEndian(entry + 8);
+        if (offset > tag.size() || length > tag.size() - offset) return std::nullopt;
+        std::string text;
+        for (std::size_t at = offset; at + 1 < std::size_t{offset} + length; at += 2) {
+            const unsigned letter = static_cast<unsigned>(bytes[at]) << 8 | bytes[at + 1];
+            text.push_back(letter < 0x80 ? static_cast<char>(letter) : '?');
+        }
+        texts.push_back(std::move(text));
+    }
+    return texts;
+}
+
+// "sRGB" as a word of its own: not "esRGB" nor "e-sRGB", though "sRGB2014" is.
+bool namesSrgb(const std::string& text)
+{
+    const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    for (std::size_t at = text.find("sRGB"); at != std::string::npos; at = text.find("sRGB", at + 1)) {
+        const bool before = at > 0 && (letter(text[at - 1]) || text[at - 1] == '-');
+        const bool after = at + 4 < text.size() && letter(text[at + 4]);
+        if (!before && !after) return true;
+    }
+    return false;
+}
+
 bool readsPngSignature(const ByteSource& source)
 {
     uint8_t signature[pngSignature.size()];
@@ -113,36 +169,66 @@ bool isPng(ByteSpan file)
 
 bool writePngWithColourProfile(const ByteSource& png, const ColourProfile& profile, const ByteSink& output)
 {
+    return writePngWithMetadata(png, profile, {}, output);
+}
+
+bool writePngWithMetadata(const ByteSource& png, const ColourProfile& profile, const ExifBlock& exif,
+                          const ByteSink& output)
+{
     const auto pngChunks = std::make_unique<PngChunks>(png);
     PngChunks& chunks = *pngChunks;
     if (!readsPngSignature(png) || !chunks.next() || chunks.type() != "IHDR") return false;
-    std::vector<uint8_t> data(profileName.begin(), profileName.end());
-    data.push_back(0);
-    data.push_back(0);  // deflate
-    uLongf compressedSize = compressBound(static_cast<uLong>(profile.size()));
-    const std::size_t compressedStart = data.size();
-    data.resize(compressedStart + compressedSize);
-    if (compress2(data.data() + compressedStart, &compressedSize, profile.data(), static_cast<uLong>(profile.size()),
-                  Z_BEST_COMPRESSION) != Z_OK)
-        return false;
-    data.resize(compressedStart + compressedSize);
     std::vector<uint8_t> iccp;
-    appendBigEndian(iccp, static_cast<uint32_t>(data.size()));
-    iccp.insert(iccp.end(), {'i', 'C', 'C', 'P'});
-    iccp.insert(iccp.end(), data.begin(), data.end());
-    appendBigEndian(iccp, static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), iccp.data() + 4,
-                                                       static_cast<uInt>(iccp.size() - 4))));
+    if (!profile.empty()) {
+        std::vector<uint8_t> data(profileName.begin(), profileName.end());
+        data.push_back(0);
+        data.push_back(0);  // deflate
+        uLongf compressedSize = compressBound(static_cast<uLong>(profile.size()));
+        const std::size_t compressedStart = data.size();
+        data.resize(compressedStart + compressedSize);
+        if (compress2(data.data() + compressedStart, &compressedSize, profile.data(), static_cast<uLong>(profile.size()),
+                      Z_BEST_COMPRESSION) != Z_OK)
+            return false;
+        data.resize(compressedStart + compressedSize);
+        iccp = chunkOf("iCCP", data);
+    }
+    const std::vector<uint8_t> exifChunk = exif.empty() ? std::vector<uint8_t>() : chunkOf("eXIf", exif);
 
     const auto copied = [&] { return output(chunks.header(), 8) && chunks.read(output) && output(chunks.crc(), 4); };
     if (!output(reinterpret_cast<const uint8_t*>(pngSignature.data()), pngSignature.size()) || !copied() ||
-        !output(iccp.data(), iccp.size()))
+        (!iccp.empty() && !output(iccp.data(), iccp.size())))
         return false;
+    bool exifWritten = exifChunk.empty();
     while (chunks.next()) {
-        const bool dropped = chunks.type() == "iCCP" || chunks.type() == "sRGB";
+        if (!exifWritten && (chunks.type() == "IDAT" || chunks.type() == "IEND")) {
+            if (!output(exifChunk.data(), exifChunk.size())) return false;
+            exifWritten = true;
+        }
+        const bool dropped = (!iccp.empty() && (chunks.type() == "iCCP" || chunks.type() == "sRGB")) ||
+                             (!exifChunk.empty() && chunks.type() == "eXIf");
         if (!(dropped ? chunks.read([](const uint8_t*, std::size_t) { return true; }) : copied())) return false;
         if (chunks.type() == "IEND") return true;
     }
     return false;
+}
+
+ByteSpan pngExif(ByteSpan file)
+{
+    if (!isPng(file)) return {};
+    // Each chunk: its length, type, data and CRC.
+    for (std::size_t at = pngSignature.size(); file.size() - at >= 12;) {
+        const uint32_t length = bigEndian(file.data() + at);
+        if (length > largestChunk || file.size() - at - 12 < length) return {};
+        const std::string_view type(reinterpret_cast<const char*>(file.data() + at + 4), 4);
+        if (type == "IEND") return {};
+        if (type == "eXIf") {
+            const uLong crc = crc32(crc32(0L, Z_NULL, 0), file.data() + at + 4, static_cast<uInt>(length) + 4);
+            if (bigEndian(file.data() + at + 8 + length) != crc) return {};
+            return ByteSpan(file.data() + at + 8, length);
+        }
+        at += 12 + static_cast<std::size_t>(length);
+    }
+    return {};
 }
 
 ColourProfile jpegColourProfile(ByteSpan file)
@@ -191,6 +277,24 @@ ColourProfile pngColourProfile(ByteSpan file)
         return inflated(nameEnd + 2, data.size() - nameLength - 2);
     }
     return {};
+}
+
+bool describesSrgb(const ColourProfile& profile)
+{
+    if (profile.empty()) return true;
+    // The header, then the count of tags and 12 bytes for each: its signature, offset and size.
+    constexpr std::size_t tagTable = 128;
+    if (profile.size() < tagTable + 4) return false;
+    const std::size_t tags = std::min<std::size_t>(bigEndian(profile.data() + tagTable), (profile.size() - tagTable - 4) / 12);
+    for (std::size_t tag = 0; tag < tags; ++tag) {
+        const uint8_t* entry = profile.data() + tagTable + 4 + 12 * tag;
+        if (std::memcmp(entry, "desc", 4) != 0) continue;
+        const uint32_t offset = bigEndian(entry + 4), size = bigEndian(entry + 8);
+        if (offset > profile.size() || size > profile.size() - offset) return false;
+        const std::optional<std::vector<std::string>> texts = descriptions(ByteSpan(profile.data() + offset, size));
+        return texts && std::all_of(texts->begin(), texts->end(), namesSrgb);
+    }
+    return false;
 }
 
 ColourProfile forRgbOutputs(ColourProfile profile)

@@ -5,8 +5,23 @@
 
 #include <cstring>
 #include <exception>
+#include <new>
 #include <string_view>
 #include <utility>
+
+namespace {
+
+ExifBlock heldExif(ByteSpan block) noexcept
+{
+    if (block.size() > largestExifBlock) return {};
+    try {
+        return ExifBlock(block.data(), block.data() + block.size());
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+}
+
+}  // namespace
 
 ImageSize SourceFacts::uprightSize() const
 {
@@ -20,22 +35,29 @@ SourceFacts sourceFacts(ByteSpan file) noexcept
     SourceFacts facts;
     facts.kind = isJpeg(file) ? SourceKind::jpeg : isPng(file) ? SourceKind::png : isWebp(file) ? SourceKind::webp
                                                                                                  : SourceKind::other;
+    ByteSpan exif;
     try {
         if (facts.kind == SourceKind::jpeg) {
             facts.header = jpegHeader(file);
             facts.orientation = jpegOrientation(file);
+            exif = jpegExif(file);
             facts.colourProfile = forRgbOutputs(jpegColourProfile(file));
         }
-        if (facts.kind == SourceKind::png) facts.colourProfile = forRgbOutputs(pngColourProfile(file));
+        if (facts.kind == SourceKind::png) {
+            exif = pngExif(file);
+            facts.colourProfile = forRgbOutputs(pngColourProfile(file));
+        }
         if (facts.kind == SourceKind::webp) {
             WebpFacts webp = webpFacts(file);
             facts.header.size = webp.size;
             facts.orientation = webp.orientation;
+            exif = webp.exif;
             facts.colourProfile = std::move(webp.colourProfile);
         }
     } catch (const std::exception&) {
         // Short of memory for what it holds, a profile: the picture goes without it.
     }
+    facts.exif = heldExif(exif);
     return facts;
 }
 

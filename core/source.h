@@ -4,17 +4,20 @@
 #include "common/bytes.h"
 #include "common/pixels.h"
 #include "core/colour_profile.h"
+#include "core/exif.h"
 #include "core/jpeg_decoder.h"
 
 enum class SourceKind { jpeg, png, webp, other };
 
 // A JPEG's header (a WebP's canvas size), the orientation of a JPEG or WebP (1 to 8, or 0 for
-// none), and the colour profile a JPEG, PNG or WebP holds as forRgbOutputs keeps it.
+// none), the colour profile a JPEG, PNG or WebP holds as forRgbOutputs keeps it, and the TIFF block
+// of its Exif (a JPEG's APP1 segment, a PNG's eXIf chunk, a WebP's EXIF chunk).
 struct SourceFacts {
     SourceKind kind = SourceKind::other;
     JpegHeader header;
     int orientation = 0;
     ColourProfile colourProfile;
+    ExifBlock exif;
 
     // A JPEG's or WebP's size as viewers show it, turned by its orientation; 0 x 0 for any other
     // file.
@@ -22,7 +25,8 @@ struct SourceFacts {
     bool turned() const { return orientation >= 2; }
 };
 
-// A profile that cannot be held is left out.
+// A profile or an Exif block that cannot be held is left out, as is a block larger than
+// largestExifBlock.
 SourceFacts sourceFacts(ByteSpan file) noexcept;
 
 // Whether a file's first bytes are the signature of a kind of picture that the program or GDI+

@@ -54,8 +54,6 @@ private:
     bool ready_ = false;
 };
 
-constexpr uint8_t exifHeader[] = {'E', 'x', 'i', 'f', 0, 0};
-
 Demuxer demuxed(ByteSpan file)
 {
     const WebPData data{file.data(), file.size()};
@@ -70,14 +68,6 @@ ByteSpan chunkOf(const WebPDemuxer* demuxer, const char* name)
     const ByteSpan contents(chunk.chunk.bytes, chunk.chunk.size);
     WebPDemuxReleaseChunkIterator(&chunk);
     return contents;
-}
-
-// Writers put the EXIF chunk's TIFF block there alone, or after an APP1 segment's header.
-int orientationOf(ByteSpan exif)
-{
-    if (exif.size() >= sizeof exifHeader && std::memcmp(exif.data(), exifHeader, sizeof exifHeader) == 0)
-        return exifOrientation(exif.data(), exif.size());
-    return tiffOrientation(exif.data(), exif.size());
 }
 
 Outcome outcomeOf(VP8StatusCode status)
@@ -145,8 +135,9 @@ WebpFacts webpFacts(ByteSpan file)
     if (!demuxer) return facts;
     facts.size = {static_cast<int>(WebPDemuxGetI(demuxer.get(), WEBP_FF_CANVAS_WIDTH)),
                   static_cast<int>(WebPDemuxGetI(demuxer.get(), WEBP_FF_CANVAS_HEIGHT))};
-    const ByteSpan exif = chunkOf(demuxer.get(), "EXIF");
-    if (exif.data() != nullptr) facts.orientation = orientationOf(exif);
+    // Writers put the EXIF chunk's TIFF block there alone, or after an APP1 segment's header.
+    facts.exif = withoutExifHeader(chunkOf(demuxer.get(), "EXIF"));
+    facts.orientation = tiffOrientation(facts.exif.data(), facts.exif.size());
     const ByteSpan profile = chunkOf(demuxer.get(), "ICCP");
     if (profile.data() != nullptr && profile.size() <= largestColourProfile)
         facts.colourProfile = forRgbOutputs(ColourProfile(profile.data(), profile.data() + profile.size()));
@@ -166,7 +157,8 @@ Outcome decodeWebpPixels(ByteSpan file, const PixelsFor& target, const Cancellat
     return animated ? decodeFirstFrame(file, rows) : decodeStill(file, rows, cancellation);
 }
 
-bool encodeWebp(const PixelRows& picture, bool alpha, const ColourProfile& colourProfile, const ByteSink& output)
+bool encodeWebp(const PixelRows& picture, bool alpha, const ColourProfile& colourProfile, const ByteSink& output,
+                const ExifBlock& exif)
 {
     WebPConfig config;
     Picture source;
@@ -184,11 +176,12 @@ bool encodeWebp(const PixelRows& picture, bool alpha, const ColourProfile& colou
     source.get()->custom_ptr = encoded.get();
     if (!imported || !WebPEncode(&config, source.get())) return false;
     const WebPData image{encoded.get()->mem, encoded.get()->size};
-    if (colourProfile.empty()) return output(image.bytes, image.size);
+    if (colourProfile.empty() && exif.empty()) return output(image.bytes, image.size);
     const Mux mux(WebPMuxCreate(&image, 0));
-    const WebPData profile{colourProfile.data(), colourProfile.size()};
+    const WebPData profile{colourProfile.data(), colourProfile.size()}, metadata{exif.data(), exif.size()};
     AssembledData assembled;
-    if (!mux || WebPMuxSetChunk(mux.get(), "ICCP", &profile, 0) != WEBP_MUX_OK ||
+    if (!mux || (!colourProfile.empty() && WebPMuxSetChunk(mux.get(), "ICCP", &profile, 0) != WEBP_MUX_OK) ||
+        (!exif.empty() && WebPMuxSetChunk(mux.get(), "EXIF", &metadata, 0) != WEBP_MUX_OK) ||
         WebPMuxAssemble(mux.get(), assembled.get()) != WEBP_MUX_OK)
         return false;
     return output(assembled.get()->bytes, assembled.get()->size);

@@ -6,6 +6,7 @@
 #include "common/cancellation.h"
 #include "common/outcome.h"
 #include "core/colour_profile.h"
+#include "core/exif.h"
 #include "core/jpeg_decoder.h"
 #include "core/jpeg_encoder.h"
 
@@ -19,6 +20,7 @@ struct WebpFacts {
     ImageSize size;     // the canvas
     int orientation = 0;  // 1 to 8 from its EXIF chunk, 0 for none
     ColourProfile colourProfile;  // its ICCP chunk, as forRgbOutputs keeps it
+    ByteSpan exif;  // the TIFF block of its EXIF chunk, in the file
 };
 // May throw std::bad_alloc for the profile.
 WebpFacts webpFacts(ByteSpan file);
@@ -30,6 +32,7 @@ WebpFacts webpFacts(ByteSpan file);
 Outcome decodeWebpPixels(ByteSpan file, const PixelsFor& target, const Cancellation& cancellation = neverCancelled());
 
 // `picture` (3 bytes a pixel, or 4 with straight alpha) encoded lossy at quality 100, its alpha
-// kept when `alpha` says so, with `colourProfile` in an ICCP chunk, into `output`. False when
-// libwebp refuses the picture or the sink a write.
-bool encodeWebp(const PixelRows& picture, bool alpha, const ColourProfile& colourProfile, const ByteSink& output);
+// kept when `alpha` says so, with `colourProfile` in an ICCP chunk and `exif` in an EXIF chunk
+// (each unless empty), into `output`. False when libwebp refuses the picture or the sink a write.
+bool encodeWebp(const PixelRows& picture, bool alpha, const ColourProfile& colourProfile, const ByteSink& output,
+                const ExifBlock& exif = {});

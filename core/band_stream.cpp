@@ -179,8 +179,9 @@ void BoxReduction::emitRow()
     ++rowsDone_;
 }
 
-JpegBandSink::JpegBandSink(ByteSink output, ImageSize size, const std::vector<uint8_t>& colourProfile)
-    : writer_(std::move(output), size.width, size.height, 3, colourProfile)
+JpegBandSink::JpegBandSink(ByteSink output, ImageSize size, const std::vector<uint8_t>& colourProfile,
+                           const ExifBlock& exif)
+    : writer_(std::move(output), size.width, size.height, 3, colourProfile, exif)
 {
 }
 

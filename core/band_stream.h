@@ -73,7 +73,7 @@ public:
 // Each band, as it comes, to the JPEG encoder.
 class JpegBandSink : public BandSink {
 public:
-    JpegBandSink(ByteSink output, ImageSize size, const std::vector<uint8_t>& colourProfile);
+    JpegBandSink(ByteSink output, ImageSize size, const std::vector<uint8_t>& colourProfile, const ExifBlock& exif = {});
     bool take(const PixelRows& band, int firstRow) override;
     bool finish() { return writer_.finish(); }
 

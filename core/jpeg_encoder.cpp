@@ -64,7 +64,8 @@ constexpr std::size_t profileBytesPerChunk = 65519;
 constexpr std::size_t largestProfileChunks = 255;
 
 // Starts a picture of `width` x `height` pixels of 3 bytes each, or 4 with an unused fourth.
-bool startEncoding(JpegWriter& writer, int width, int height, bool threeBytes, const std::vector<uint8_t>& colourProfile)
+bool startEncoding(JpegWriter& writer, int width, int height, bool threeBytes, const std::vector<uint8_t>& colourProfile,
+                   const ExifBlock& exif)
 {
     if (setjmp(writer.errors.fatal)) return false;
     jpeg_create_compress(&writer.info);
@@ -81,6 +82,11 @@ bool startEncoding(JpegWriter& writer, int width, int height, bool threeBytes, c
     // 4:2:0: chroma at half the luma's resolution each way.
     writer.info.comp_info[0].h_samp_factor = writer.info.comp_info[0].v_samp_factor = 2;
     jpeg_start_compress(&writer.info, TRUE);
+    if (!exif.empty() && exif.size() <= largestCarriedExif) {
+        jpeg_write_m_header(&writer.info, JPEG_APP0 + 1, static_cast<unsigned int>(exifSignature.size() + exif.size()));
+        for (const char letter : exifSignature) jpeg_write_m_byte(&writer.info, letter);
+        for (const uint8_t byte : exif) jpeg_write_m_byte(&writer.info, byte);
+    }
     if (!colourProfile.empty() && colourProfile.size() <= profileBytesPerChunk * largestProfileChunks)
         jpeg_write_icc_profile(&writer.info, colourProfile.data(), static_cast<unsigned int>(colourProfile.size()));
     return true;
@@ -113,7 +119,7 @@ bool finishEncoding(JpegWriter& writer)
 }  // namespace
 
 JpegRowWriter::JpegRowWriter(ByteSink sink, int width, int height, int bytesPerPixel,
-                             const std::vector<uint8_t>& colourProfile)
+                             const std::vector<uint8_t>& colourProfile, const ExifBlock& exif)
 {
     if (!sink || width <= 0 || height <= 0) return;
     try {
@@ -121,7 +127,7 @@ JpegRowWriter::JpegRowWriter(ByteSink sink, int width, int height, int bytesPerP
     } catch (const std::bad_alloc&) {
         return;
     }
-    started_ = startEncoding(*writer_, width, height, bytesPerPixel == 3, colourProfile);
+    started_ = startEncoding(*writer_, width, height, bytesPerPixel == 3, colourProfile, exif);
 }
 
 JpegRowWriter::~JpegRowWriter() = default;

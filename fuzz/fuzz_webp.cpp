@@ -1,6 +1,6 @@
 // A WebP source as the program reads it: its container's facts, then its first frame decoded. The
 // decoding must fill the canvas the facts name, and a small picture that decodes must encode
-// again, alpha and profile included, into a WebP of that size.
+// again, alpha, profile and Exif included, into a WebP of that size.
 #include "core/webp.h"
 #include "fuzz/fuzzing.h"
 
@@ -36,9 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         return true;
     };
     const PixelRows rows{pixels.data(), given.width * 4, given.width, given.height, 4};
-    if (!encodeWebp(rows, true, facts.colourProfile, sink)) mismatch("a decoded picture did not encode");
+    const ExifBlock exif(facts.exif.data(), facts.exif.data() + facts.exif.size());
+    if (!encodeWebp(rows, true, facts.colourProfile, sink, exif)) mismatch("a decoded picture did not encode");
     const WebpFacts again = webpFacts(encoded);
-    if (again.size.width != given.width || again.size.height != given.height || again.colourProfile != facts.colourProfile)
-        mismatch("the encoded WebP lost the picture's size or its profile");
+    if (again.size.width != given.width || again.size.height != given.height || again.colourProfile != facts.colourProfile ||
+        ExifBlock(again.exif.data(), again.exif.data() + again.exif.size()) != exif)
+        mismatch("the encoded WebP lost the picture's size, its profile or its Exif");
     return 0;
 }

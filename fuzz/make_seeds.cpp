@@ -175,6 +175,39 @@ void segmentSeeds()
     write("fuzz_segments", "iccp-rgb.png", png);
 }
 
+Bytes withExifSignature(const Bytes& tiff)
+{
+    Bytes contents = {'E', 'x', 'i', 'f', 0, 0};
+    contents.insert(contents.end(), tiff.begin(), tiff.end());
+    return contents;
+}
+
+// A camera's block in both byte orders, with its pointers looped, mistyped, cut short and behind
+// an APP1 segment's signature; and in a JPEG, a PNG and a WebP as sources hold it.
+void carrySeeds()
+{
+    const Bytes little = cameraTiff({}), big = cameraTiff({true, false, false});
+    write("fuzz_exif_carry", "camera-le.tiff", little);
+    write("fuzz_exif_carry", "camera-be.tiff", big);
+    write("fuzz_exif_carry", "camera-looped-be.tiff", cameraTiff({true, true, false}));
+    write("fuzz_exif_carry", "camera-mistyped-le.tiff", cameraTiff({false, false, true}));
+    write("fuzz_exif_carry", "camera-cut-in-exif-ifd.tiff", cut(little, 400));
+    write("fuzz_exif_carry", "camera-after-signature.exif", withExifSignature(little));
+    Bytes orientation = exifContents({});
+    orientation.erase(orientation.begin(), orientation.begin() + 6);
+    write("fuzz_exif_carry", "orientation-only.tiff", orientation);
+
+    const Bytes tiny = encodePicture(16, 16);
+    write("fuzz_segments", "exif-camera.jpg", withSegments(tiny, {jpegSegment(0xE1, withExifSignature(big))}));
+    Bytes png = pngWithProfileStream(zlibCompressed(rgbProfileOf(300)));
+    const Bytes exifChunk = pngChunk("eXIf", little);
+    png.insert(png.end() - 24, exifChunk.begin(), exifChunk.end());  // before its empty IDAT and IEND
+    write("fuzz_segments", "exif-camera.png", png);
+    write("fuzz_png", "exif-camera.png", png);
+    write("fuzz_segments", "exif-camera.webp",
+          webpWithChunks(encodeWebpPicture(24, 20, false), withExifSignature(big), {}));
+}
+
 // Two frames of 16 x 12, the second moved and half clear, as an animation libwebp assembles.
 Bytes animation()
 {
@@ -296,6 +329,7 @@ int main(int argc, char** argv)
     out = argv[1];
     jpegSeeds();
     segmentSeeds();
+    carrySeeds();
     webpSeeds();
     hostileJpegSeeds();
     hostileWebpSeeds();

@@ -11,7 +11,7 @@ root=$(dirname "$(dirname "$(readlink -f "$0")")")
 cd "$root"
 campaign=$root/build/native/campaign
 findings=$root/build/native/findings
-all=(fuzz_jpeg_decode fuzz_stream fuzz_segments fuzz_exif fuzz_png fuzz_webp)
+all=(fuzz_jpeg_decode fuzz_stream fuzz_segments fuzz_exif fuzz_exif_carry fuzz_png fuzz_webp)
 
 report_only=
 seconds=1800

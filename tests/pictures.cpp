@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -238,6 +239,179 @@ Bytes exifContents(const OrientationExif& block)
     put16(bytes, 0, big);
     put32(bytes, 0, big);  // no next IFD
     return bytes;
+}
+
+namespace {
+
+struct TiffField {
+    uint16_t tag;
+    uint16_t type;
+    uint32_t count;
+    Bytes value;     // in the block's byte order
+    int part = -1;   // for a pointer, the part whose offset is its value
+};
+
+// An IFD and the part its next-IFD offset points to, or raw bytes (a thumbnail) when it has no
+// fields.
+struct TiffPart {
+    std::vector<TiffField> fields;
+    int next = -1;
+    Bytes raw;
+};
+
+class TiffBuilder {
+public:
+    explicit TiffBuilder(bool bigEndian) : big_(bigEndian) {}
+
+    TiffField text(uint16_t tag, std::string_view value) const
+    {
+        Bytes bytes(value.begin(), value.end());
+        bytes.push_back(0);
+        return {tag, 2, static_cast<uint32_t>(bytes.size()), bytes};
+    }
+    TiffField shorts(uint16_t tag, std::initializer_list<uint16_t> values, uint16_t type = 3) const
+    {
+        Bytes bytes;
+        for (const uint16_t value : values) put16(bytes, value, big_);
+        return {tag, type, static_cast<uint32_t>(values.size()), bytes};
+    }
+    TiffField longValue(uint16_t tag, uint32_t value) const
+    {
+        Bytes bytes;
+        put32(bytes, value, big_);
+        return {tag, 4, 1, bytes};
+    }
+    TiffField fraction(uint16_t tag, uint32_t numerator, uint32_t denominator, uint16_t type = 5) const
+    {
+        Bytes bytes;
+        put32(bytes, numerator, big_);
+        put32(bytes, denominator, big_);
+        return {tag, type, 1, bytes};
+    }
+    static TiffField undefined(uint16_t tag, Bytes bytes) { return {tag, 7, static_cast<uint32_t>(bytes.size()), bytes}; }
+    static TiffField pointer(uint16_t tag, int part) { return {tag, 4, 1, {}, part}; }
+
+    // The parts one after another from offset 8, each IFD followed by its values.
+    Bytes block(const std::vector<TiffPart>& parts) const
+    {
+        const auto padded = [](std::size_t size) { return (size + 1) / 2 * 2; };
+        std::vector<uint32_t> offsets;
+        std::size_t at = 8;
+        for (const TiffPart& part : parts) {
+            offsets.push_back(static_cast<uint32_t>(at));
+            std::size_t size = part.fields.empty() ? part.raw.size() : 2 + 12 * part.fields.size() + 4;
+            for (const TiffField& field : part.fields)
+                if (field.value.size() > 4) size += padded(field.value.size());
+            at += padded(size);
+        }
+        Bytes bytes = {big_ ? uint8_t('M') : uint8_t('I'), big_ ? uint8_t('M') : uint8_t('I')};
+        put16(bytes, 42, big_);
+        put32(bytes, 8, big_);
+        for (std::size_t index = 0; index < parts.size(); ++index) {
+            const TiffPart& part = parts[index];
+            if (part.fields.empty()) {
+                bytes.insert(bytes.end(), part.raw.begin(), part.raw.end());
+                bytes.resize(padded(bytes.size()));
+                continue;
+            }
+            std::size_t valueAt = offsets[index] + 2 + 12 * part.fields.size() + 4;
+            put16(bytes, static_cast<uint16_t>(part.fields.size()), big_);
+            for (const TiffField& field : part.fields) {
+                put16(bytes, field.tag, big_);
+                put16(bytes, field.type, big_);
+                put32(bytes, field.count, big_);
+                if (field.part >= 0) {
+                    put32(bytes, offsets[static_cast<std::size_t>(field.part)], big_);
+                } else if (field.value.size() > 4) {
+                    put32(bytes, static_cast<uint32_t>(valueAt), big_);
+                    valueAt += padded(field.value.size());
+                } else {
+                    Bytes inPlace = field.value;
+                    inPlace.resize(4);
+                    bytes.insert(bytes.end(), inPlace.begin(), inPlace.end());
+                }
+            }
+            put32(bytes, part.next >= 0 ? offsets[static_cast<std::size_t>(part.next)] : 0, big_);
+            for (const TiffField& field : part.fields) {
+                if (field.value.size() <= 4) continue;
+                bytes.insert(bytes.end(), field.value.begin(), field.value.end());
+                bytes.resize(padded(bytes.size()));
+            }
+        }
+        return bytes;
+    }
+
+private:
+    bool big_;
+};
+
+}  // namespace
+
+Bytes cameraTiff(const CameraTiff& options)
+{
+    const TiffBuilder tiff(options.bigEndian);
+    enum Part { ifd0, exif, interoperability, gps, ifd1, thumbnail };
+    Bytes makerNote(200);
+    for (std::size_t at = 0; at < makerNote.size(); ++at) makerNote[at] = static_cast<uint8_t>(at * 7);
+    const Bytes thumbnailJpeg = encodePicture(16, 12);
+    const bool mistyped = options.mistyped;
+
+    TiffPart main{{
+        mistyped ? tiff.shorts(0x010F, {1, 2, 3}) : tiff.text(0x010F, "Inkveil Optical"),
+        tiff.text(0x0110, "IV-100"),
+        tiff.shorts(0x0112, {6}),
+        mistyped ? tiff.longValue(0x011A, 72) : tiff.fraction(0x011A, 300, 1),
+        tiff.fraction(0x011B, 300, 1),
+        tiff.shorts(0x0128, {2}),
+        tiff.text(0x0131, "Firmware 1.2"),
+        tiff.text(0x0132, "2024:05:17 14:03:22"),
+        tiff.text(0x013B, mistyped ? std::string(3000, 'A') : "A. Photographer"),
+        tiff.text(0x8298, "(c) 2024 A. Photographer"),
+        TiffBuilder::pointer(0x8769, options.looped ? ifd0 : exif),
+        TiffBuilder::pointer(0x8825, gps),
+    }, options.looped ? ifd0 : ifd1, {}};
+    if (mistyped) {
+        main.fields.push_back(tiff.text(0x0110, "a second model"));
+        // The artist of 3000 letters without its NUL.
+        main.fields[8].value.pop_back();
+        main.fields[8].count = 3000;
+    }
+    const TiffPart camera{{
+        tiff.fraction(0x829A, 1, 250),
+        mistyped ? TiffField{0x829D, 5, 2, Bytes(16, 1)} : tiff.fraction(0x829D, 28, 10),
+        tiff.shorts(0x8822, {2}),
+        tiff.shorts(0x8827, {400, 400}),
+        TiffBuilder::undefined(0x9000, mistyped ? Bytes{'0', '2', '3', '2', '0'} : Bytes{'0', '2', '3', '2'}),
+        tiff.text(0x9003, "2024:05:17 14:03:22"),
+        tiff.text(0x9004, "2024:05:17 14:03:22"),
+        tiff.text(0x9010, "+02:00"),
+        tiff.text(0x9011, "+02:00"),
+        tiff.text(0x9012, "+02:00"),
+        tiff.fraction(0x9204, static_cast<uint32_t>(-2), 3, 10),
+        tiff.shorts(0x9207, {5}),
+        tiff.shorts(0x9209, {16}),
+        tiff.fraction(0x920A, 50, 1),
+        TiffBuilder::undefined(0x927C, makerNote),
+        tiff.text(0x9290, "25"),
+        tiff.text(0x9291, "25"),
+        tiff.text(0x9292, "25"),
+        tiff.shorts(0xA001, {1}),
+        tiff.longValue(0xA002, 4000),
+        tiff.longValue(0xA003, 3000),
+        TiffBuilder::pointer(0xA005, interoperability),
+        tiff.shorts(0xA403, {0}),
+        tiff.shorts(0xA405, {75}),
+        tiff.text(0xA431, "SN 0123456789"),
+        tiff.text(0xA433, "Inkveil Optical"),
+        tiff.text(0xA434, "IV 24-70mm F2.8"),
+        tiff.text(0xA435, "LSN 9876543210"),
+    }, -1, {}};
+    const TiffPart interoperable{{tiff.text(0x0001, "R98"), TiffBuilder::undefined(0x0002, {'0', '1', '0', '0'})}, -1, {}};
+    const TiffPart position{{TiffBuilder::undefined(0x0000, {2, 3, 0, 0}), tiff.text(0x0001, "N")}, -1, {}};
+    const TiffPart small{{tiff.shorts(0x0103, {6}), TiffBuilder::pointer(0x0201, thumbnail),
+                          tiff.longValue(0x0202, static_cast<uint32_t>(thumbnailJpeg.size()))},
+                         options.looped ? ifd0 : -1, {}};
+    return tiff.block({main, camera, interoperable, position, small, TiffPart{{}, -1, thumbnailJpeg}});
 }
 
 Bytes iccContents(int number, int count, const Bytes& data)

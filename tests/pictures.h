@@ -72,6 +72,20 @@ struct OrientationExif {
 };
 Bytes exifContents(const OrientationExif& block);
 
+// A camera's TIFF block as its APP1 segment holds it after "Exif\0\0": IFD0 (make, model,
+// orientation 6, resolution, software, date, artist, copyright), the Exif IFD (exposure, version,
+// dates, lens, maker's notes, serial numbers, colour space, pixel dimensions and an
+// Interoperability IFD), a GPS IFD and IFD1 with a thumbnail. `looped` points the Exif IFD and
+// IFD1 back at IFD0; `mistyped` gives the make, a resolution, the version and the f-number types
+// or counts the standard does not allow, a second model, and an artist of 3000 letters without a
+// NUL.
+struct CameraTiff {
+    bool bigEndian = false;
+    bool looped = false;
+    bool mistyped = false;
+};
+Bytes cameraTiff(const CameraTiff& options = {});
+
 // The contents of an APP2 "ICC_PROFILE" segment: chunk `number` of `count`, holding `data`.
 Bytes iccContents(int number, int count, const Bytes& data);
 

@@ -2,8 +2,10 @@
 // reduced for the panes and through the gains and the layer there, then into the JPEG encoder.
 // The reduction must be that of the rows a plain decoding gives.
 #include "core/band_stream.h"
+#include "core/exif.h"
 #include "fuzz/fuzzing.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <new>
 #include <optional>
@@ -68,12 +70,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     effects.gains.offset[1] = 12.0f;
     effects.layer = watermark();
     std::vector<uint8_t> output;
+    const ExifBlock exif = carriedExif(jpegExif(file), picture, true);
     JpegBandSink sink(
         [&output](const uint8_t* bytes, std::size_t count) {
             output.insert(output.end(), bytes, bytes + count);
             return true;
         },
-        picture, {});
+        picture, {}, exif);
     constexpr ImageSize paneSize{40, 30};
     StreamedBands bands;
     std::optional<BoxReduction> streamed;
@@ -98,5 +101,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     const JpegHeader made = jpegHeader(output);
     if (made.size.width != picture.width || made.size.height != picture.height || made.inks)
         mismatch("the streamed JPEG is not of the picture's size");
+    const ByteSpan carried = jpegExif(output);
+    if (!std::equal(exif.begin(), exif.end(), carried.data(), carried.data() + carried.size()) ||
+        (!exif.empty() && jpegOrientation(output) != 1))
+        mismatch("the Exif carried into the streamed JPEG does not read back, upright");
     return 0;
 }

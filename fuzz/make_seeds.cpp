@@ -198,7 +198,9 @@ void carrySeeds()
     write("fuzz_exif_carry", "orientation-only.tiff", orientation);
 
     const Bytes tiny = encodePicture(16, 16);
-    write("fuzz_segments", "exif-camera.jpg", withSegments(tiny, {jpegSegment(0xE1, withExifSignature(big))}));
+    const Bytes photo = withSegments(tiny, {jpegSegment(0xE1, withExifSignature(big))});
+    write("fuzz_segments", "exif-camera.jpg", photo);
+    write("fuzz_stream", "exif-camera.jpg", photo);
     Bytes png = pngWithProfileStream(zlibCompressed(rgbProfileOf(300)));
     const Bytes exifChunk = pngChunk("eXIf", little);
     png.insert(png.end() - 24, exifChunk.begin(), exifChunk.end());  // before its empty IDAT and IEND

@@ -77,10 +77,12 @@ private:
 // A whole chunk: its length, type, data and CRC.
 std::vector<uint8_t> chunkOf(std::string_view type, const std::vector<uint8_t>& data)
 {
-    std::vector<uint8_t> chunk;
-    appendBigEndian(chunk, static_cast<uint32_t>(data.size()));
-    chunk.insert(chunk.end(), type.begin(), type.end());
-    chunk.insert(chunk.end(), data.begin(), data.end());
+    std::vector<uint8_t> chunk(8 + data.size());
+    for (std::size_t at = 0; at < 4; ++at) {
+        chunk[at] = static_cast<uint8_t>(data.size() >> (24 - 8 * at));
+        chunk[4 + at] = static_cast<uint8_t>(type[at]);
+    }
+    std::copy(data.begin(), data.end(), chunk.begin() + 8);
     appendBigEndian(chunk, static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), chunk.data() + 4,
                                                         static_cast<uInt>(chunk.size() - 4))));
     return chunk;

@@ -204,7 +204,7 @@ public:
     ImageSize uprightSize() const { return decoding_.uprightSize; }
     int reduction() const { return decoding_.scaleDenominator; }
     const PreviewSource* reduced() const { return reduced_ ? &*reduced_ : nullptr; }
-    const ColourProfile& colourProfile() const { return source_.facts.colourProfile; }
+    const SourceFacts& facts() const { return source_.facts; }
     // Whether a reduced picture was decoded for a view that `settings` do not make.
     bool reducedForOther(const WatermarkSettings& settings) const
     {
@@ -262,7 +262,8 @@ Outcome convertDecoded(DecodedFile& file, const wchar_t* outputPath, const char*
     if (geometry.width <= 0 || geometry.height <= 0) return Outcome::noTargetSize;
     if (created != Ok) return created == ValueOverflow ? Outcome::tooLarge : Outcome::outOfMemory;
     if (!rendered) return Outcome::outOfMemory;
-    return previewOnly ? Outcome::done : saveImage(target.get(), outputPath, subtype, file.colourProfile());
+    return previewOnly ? Outcome::done : saveImage(target.get(), outputPath, subtype,
+                                                    carriedMetadata(file.facts(), {geometry.width, geometry.height}));
 }
 
 // Shows streamed files in the panes on a line of their own while the conversion goes on, the

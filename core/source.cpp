@@ -61,6 +61,11 @@ SourceFacts sourceFacts(ByteSpan file) noexcept
     return facts;
 }
 
+CarriedMetadata carriedMetadata(const SourceFacts& facts, ImageSize outputSize)
+{
+    return {facts.colourProfile, carriedExif(facts.exif, outputSize, describesSrgb(facts.colourProfile))};
+}
+
 bool isPictureFile(ByteSpan head)
 {
     const auto opensWith = [&](std::string_view signature) {

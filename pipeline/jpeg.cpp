@@ -14,11 +14,12 @@ Outcome decodeJpeg(ByteSpan file, const JpegHeader& header, GdiBitmap& result, c
         PixelFormat32bppRGB, result);
 }
 
-Outcome writeJpeg(GpBitmap* picture, const wchar_t* path, const std::vector<uint8_t>& colourProfile)
+Outcome writeJpeg(GpBitmap* picture, const wchar_t* path, const CarriedMetadata& carried)
 {
     const EncoderPixels pixels(picture);
     if (!pixels) return Outcome::outOfMemory;
     const PixelRows rows = pixels.rows();
-    JpegRowWriter writer(fileSink(path), rows.width, rows.height, rows.bytesPerPixel, colourProfile);
+    JpegRowWriter writer(fileSink(path), rows.width, rows.height, rows.bytesPerPixel, carried.colourProfile,
+                         carried.exif);
     return writer.write(rows.pixels, rows.stride, rows.height) && writer.finish() ? Outcome::done : Outcome::notWritten;
 }

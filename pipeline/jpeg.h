@@ -17,6 +17,6 @@ Outcome decodeJpeg(ByteSpan file, const JpegHeader& header, imaging::GdiBitmap& 
 
 // Writes `picture` (24-bit RGB, or any other format read as 32-bit ARGB with its alpha
 // dropped) to `path` as a baseline JPEG at quality 100 with 4:2:0 chroma, replacing what the
-// file held, streaming to it as it encodes, with `colourProfile` as JpegRowWriter writes it.
+// file held, streaming to it as it encodes, with the profile and Exif `carried` holds as JpegRowWriter writes them.
 // outOfMemory when its pixels cannot be had, notWritten when it cannot be encoded or written.
-Outcome writeJpeg(imaging::GpBitmap* picture, const wchar_t* path, const std::vector<uint8_t>& colourProfile = {});
+Outcome writeJpeg(imaging::GpBitmap* picture, const wchar_t* path, const CarriedMetadata& carried = {});

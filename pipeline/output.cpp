@@ -224,17 +224,17 @@ Outcome saveThroughTemporary(const wchar_t* outputPath,
     return encoded;
 }
 
-Outcome saveImage(GpBitmap* target, const wchar_t* outputPath, const char* subtype, const ColourProfile& colourProfile)
+Outcome saveImage(GpBitmap* target, const wchar_t* outputPath, const char* subtype, const CarriedMetadata& carried)
 {
     char mimeType[sizeof "image/" + subtypeSize];
     std::snprintf(mimeType, sizeof mimeType, "image/%s", subtype);
     const std::string_view format(subtype);
     // JPEGs through libjpeg-turbo: Wine's GDI+ encoder writes every quality as about 75.
     if (format == "jpeg")
-        return saveThroughTemporary(outputPath, [&](const wchar_t* temporary) { return writeJpeg(target, temporary, colourProfile); });
+        return saveThroughTemporary(outputPath, [&](const wchar_t* temporary) { return writeJpeg(target, temporary, carried); });
     // GDI+ has no WebP codec.
     if (format == "webp")
-        return saveThroughTemporary(outputPath, [&](const wchar_t* temporary) { return writeWebp(target, temporary, colourProfile); });
+        return saveThroughTemporary(outputPath, [&](const wchar_t* temporary) { return writeWebp(target, temporary, carried); });
     CLSID encoder;
     if (findEncoder(toWide(mimeType), &encoder) < 0) return Outcome::noEncoder;
 
@@ -252,13 +252,14 @@ Outcome saveImage(GpBitmap* target, const wchar_t* outputPath, const char* subty
     const auto encodeInto = [&](const wchar_t* path) {
         return statusOutcome(GdipSaveImageToFile(encodable, path, &encoder, &parameters));
     };
-    if (format != "png" || colourProfile.empty()) return saveThroughTemporary(outputPath, encodeInto);
+    if (format != "png" || (carried.colourProfile.empty() && carried.exif.empty()))
+        return saveThroughTemporary(outputPath, encodeInto);
     // GDI+ writes no profile: its PNG is copied with one put in.
     return saveThroughTemporary(outputPath, [&](const wchar_t* temporary) {
         const std::wstring plain = createTemporaryBeside(temporary);
         if (plain.empty()) return Outcome::notWritten;
         Outcome saved = encodeInto(plain.c_str());
-        if (saved == Outcome::done && !copyPngWithColourProfile(plain.c_str(), temporary, colourProfile))
+        if (saved == Outcome::done && !copyPngWithMetadata(plain.c_str(), temporary, carried))
             saved = Outcome::notWritten;
         DeleteFileW(plain.c_str());
         return saved;

@@ -2,6 +2,7 @@
 // Where a converted picture goes and in which format it is encoded.
 #include "common/imaging.h"
 #include "common/outcome.h"
+#include "core/source.h"
 #include "settings/settings.h"
 
 #include <cstdint>
@@ -58,8 +59,8 @@ Outcome saveThroughTemporary(const wchar_t* outputPath,
                              const std::function<Outcome(const wchar_t* temporaryPath)>& encode);
 
 // Encodes `target` with the encoder for image/<subtype> into outputPath, replacing a file
-// of that name only once the new one is complete; a JPEG, PNG or WebP carries `colourProfile`
-// (ICC) when there is one. `done` once a file is written, else why not (noEncoder when there is
+// of that name only once the new one is complete; a JPEG, PNG or WebP carries what `carried`
+// holds. `done` once a file is written, else why not (noEncoder when there is
 // no such encoder, as saveThroughTemporary says otherwise), and then nothing is left behind.
 Outcome saveImage(imaging::GpBitmap* target, const wchar_t* outputPath, const char* subtype,
-                  const std::vector<uint8_t>& colourProfile = {});
+                  const CarriedMetadata& carried = {});

@@ -4,10 +4,10 @@
 #include "common/handles.h"
 #include "pipeline/codec_bitmaps.h"
 
-bool copyPngWithColourProfile(const wchar_t* plainPath, const wchar_t* path, const ColourProfile& profile)
+bool copyPngWithMetadata(const wchar_t* plainPath, const wchar_t* path, const CarriedMetadata& carried)
 {
     const KernelHandle plain(CreateFileW(plainPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     const ByteSink file = fileSink(path);
-    return plain && file && writePngWithColourProfile(bufferedSource(plain.get()), profile, file);
+    return plain && file && writePngWithMetadata(bufferedSource(plain.get()), carried.colourProfile, carried.exif, file);
 }

@@ -106,11 +106,12 @@ bool StreamedFile::beganFor(const WatermarkSettings& settings, const char* subty
 StreamedConversion StreamedFile::writeTo(const wchar_t* outputPath)
 {
     const ImageSize size = source_.facts.header.size;
+    const CarriedMetadata carried = carriedMetadata(source_.facts, size);
     Outcome decoding = Outcome::done;
     const Outcome written = [&] {
         if (writesJpeg(subtype_)) {
             return saveThroughTemporary(outputPath, [&](const wchar_t* temporary) {
-                JpegBandSink sink(fileSink(temporary), size, source_.facts.colourProfile);
+                JpegBandSink sink(fileSink(temporary), size, carried.colourProfile, carried.exif);
                 const StreamedBands streamed = bands_.writeTo(sink);
                 decoding = streamed.decoding;
                 if (decoding != Outcome::done) return decoding;
@@ -128,7 +129,7 @@ StreamedConversion StreamedFile::writeTo(const wchar_t* outputPath)
             decoding = streamed.decoding;
             if (decoding != Outcome::done) return decoding;
         }
-        return saveImage(target.get(), outputPath, subtype_.c_str(), source_.facts.colourProfile);
+        return saveImage(target.get(), outputPath, subtype_.c_str(), carried);
     }();
     return {written, size, decoding == Outcome::done ? bands_.takeReduction() : std::nullopt};
 }

@@ -12,13 +12,14 @@ Outcome decodeWebp(ByteSpan file, GdiBitmap& result, const Cancellation& cancell
                             PixelFormat32bppARGB, result);
 }
 
-Outcome writeWebp(GpBitmap* picture, const wchar_t* path, const ColourProfile& colourProfile)
+Outcome writeWebp(GpBitmap* picture, const wchar_t* path, const CarriedMetadata& carried)
 {
     const EncoderPixels pixels(picture);
     if (!pixels) return Outcome::outOfMemory;
     try {
-        return encodeWebp(pixels.rows(), pixels.alpha(), colourProfile, fileSink(path)) ? Outcome::done
-                                                                                         : Outcome::notWritten;
+        return encodeWebp(pixels.rows(), pixels.alpha(), carried.colourProfile, fileSink(path), carried.exif)
+                   ? Outcome::done
+                   : Outcome::notWritten;
     } catch (const std::bad_alloc&) {
         return Outcome::outOfMemory;
     }

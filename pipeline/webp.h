@@ -3,6 +3,7 @@
 // lossy at quality 100.
 #include "common/imaging.h"
 #include "core/colour_profile.h"
+#include "core/source.h"
 #include "core/webp.h"
 
 // A WebP's first frame decoded by decodeWebpPixels into a new 32-bit ARGB bitmap, as
@@ -12,4 +13,4 @@ Outcome decodeWebp(ByteSpan file, imaging::GdiBitmap& result, const Cancellation
 // Writes `picture` (24-bit RGB, or any other format read as 32-bit ARGB, its alpha kept) to `path`
 // as encodeWebp makes it, replacing what the file held. outOfMemory when its pixels cannot be
 // had, notWritten when it cannot be encoded or written.
-Outcome writeWebp(imaging::GpBitmap* picture, const wchar_t* path, const ColourProfile& colourProfile);
+Outcome writeWebp(imaging::GpBitmap* picture, const wchar_t* path, const CarriedMetadata& carried);

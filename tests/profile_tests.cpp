@@ -1,6 +1,7 @@
 #include "app/dialog_helpers.h"
 #include "batch/worker.h"
 #include "common/text.h"
+#include "core/webp.h"
 #include "pipeline/output.h"
 #include "pipeline/jpeg.h"
 #include "pipeline/profile.h"
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -79,11 +81,11 @@ TEST(ColourProfile, ConversionsCarryTheSourcesProfile)
     GdiBitmap picture;
     makeSolidBitmap(picture, 64, 48, 0xFF336699);
     const std::string inksSource = directory.file("inks.jpg");
-    ASSERT_EQ(writeJpeg(picture.get(), wideText(inksSource).c_str(), inks), Outcome::done);
+    ASSERT_EQ(writeJpeg(picture.get(), wideText(inksSource).c_str(), {inks, {}}), Outcome::done);
     const std::string jpegSource = directory.file("tagged.jpg");
-    ASSERT_EQ(writeJpeg(picture.get(), wideText(jpegSource).c_str(), profile), Outcome::done);
+    ASSERT_EQ(writeJpeg(picture.get(), wideText(jpegSource).c_str(), {profile, {}}), Outcome::done);
     const std::string pngSource = directory.file("tagged.png");
-    ASSERT_EQ(saveImage(picture.get(), wideText(pngSource).c_str(), "png", profile), Outcome::done);
+    ASSERT_EQ(saveImage(picture.get(), wideText(pngSource).c_str(), "png", {profile, {}}), Outcome::done);
 
     struct Row {
         const std::string& source;
@@ -106,5 +108,52 @@ TEST(ColourProfile, ConversionsCarryTheSourcesProfile)
               Outcome::done);
     EXPECT_TRUE(openSource(wideText(directory.file("inks.png")).c_str()).facts.colourProfile.empty());
     EXPECT_EQ(jpegColourProfile(readFile(inksSource)), inks);
+    stopImaging();
+}
+
+TEST(Exif, ACameraPhotoKeepsItsDatesAndCameraAndNothingThatLeaksOrMisleads)
+{
+    TempDir directory;
+    TestDialog dialog;
+    startImaging(dialogWindow());
+    // Stored 64 x 48 and turned by its orientation 6: 48 x 64 as shown and as converted.
+    Bytes exif(exifSignature.begin(), exifSignature.end());
+    const Bytes tiff = cameraTiff({true});
+    exif.insert(exif.end(), tiff.begin(), tiff.end());
+    const std::string source = directory.file("camera.jpg");
+    writeFile(source, withSegments(encodePicture(64, 48), {jpegSegment(0xE1, exif)}));
+    resetDefaults();
+
+    for (const char* subtype : {"jpeg", "png", "webp"}) {
+        SCOPED_TRACE(subtype);
+        const std::string output = directory.file(std::string("out.") + subtype);
+        ASSERT_EQ(processFile(wideText(source).c_str(), wideText(output).c_str(), subtype, false, copySettings()),
+                  Outcome::done);
+        const Bytes written = readFile(output);
+        const ByteSpan block = isJpeg(written) ? jpegExif(written) : isPng(written) ? pngExif(written)
+                                                                                  : webpFacts(written).exif;
+        const std::vector<ExifEntry> entries = readExifEntries(block);
+        const auto value = [&](ExifDirectory directory, uint16_t tag) {
+            for (const ExifEntry& entry : entries)
+                if (entry.directory == directory && entry.tag == tag) return littleEndianValue(entry);
+            return std::vector<uint8_t>();
+        };
+        const auto text = [&](ExifDirectory directory, uint16_t tag) {
+            const std::vector<uint8_t> bytes = value(directory, tag);
+            return std::string(bytes.begin(), std::find(bytes.begin(), bytes.end(), 0));
+        };
+        EXPECT_EQ(text(ExifDirectory::ifd0, 0x010F), "Inkveil Optical");
+        EXPECT_EQ(text(ExifDirectory::ifd0, 0x0110), "IV-100");
+        EXPECT_EQ(text(ExifDirectory::exif, 0x9003), "2024:05:17 14:03:22");
+        EXPECT_EQ(text(ExifDirectory::exif, 0x9004), "2024:05:17 14:03:22");
+        EXPECT_EQ(value(ExifDirectory::ifd0, 0x0112), (std::vector<uint8_t>{1, 0}));
+        EXPECT_EQ(value(ExifDirectory::exif, 0xA002), (std::vector<uint8_t>{48, 0, 0, 0}));
+        EXPECT_EQ(value(ExifDirectory::exif, 0xA003), (std::vector<uint8_t>{64, 0, 0, 0}));
+        for (const ExifEntry& entry : entries) {
+            EXPECT_TRUE(entry.directory == ExifDirectory::ifd0 || entry.directory == ExifDirectory::exif)
+                << "an entry of the GPS, Interoperability or thumbnail's IFD: " << entry.tag;
+            EXPECT_TRUE(entry.tag != 0x927C && entry.tag != 0xA431 && entry.tag != 0xA435) << entry.tag;
+        }
+    }
     stopImaging();
 }

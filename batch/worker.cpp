@@ -204,7 +204,12 @@ public:
     ImageSize uprightSize() const { return decoding_.uprightSize; }
     int reduction() const { return decoding_.scaleDenominator; }
     const PreviewSource* reduced() const { return reduced_ ? &*reduced_ : nullptr; }
-    const SourceFacts& facts() const { return source_.facts; }
+    // What the output carries of the source: the Exif the file holds, or else what GDI+ listed.
+    CarriedMetadata carriedFor(ImageSize outputSize) const
+    {
+        const ExifBlock& exif = source_.facts.exif.empty() ? decoding_.listedExif : source_.facts.exif;
+        return carriedMetadata(source_.facts.colourProfile, exif, outputSize);
+    }
     // Whether a reduced picture was decoded for a view that `settings` do not make.
     bool reducedForOther(const WatermarkSettings& settings) const
     {
@@ -263,7 +268,7 @@ Outcome convertDecoded(DecodedFile& file, const wchar_t* outputPath, const char*
     if (created != Ok) return created == ValueOverflow ? Outcome::tooLarge : Outcome::outOfMemory;
     if (!rendered) return Outcome::outOfMemory;
     return previewOnly ? Outcome::done : saveImage(target.get(), outputPath, subtype,
-                                                    carriedMetadata(file.facts(), {geometry.width, geometry.height}));
+                                                    file.carriedFor({geometry.width, geometry.height}));
 }
 
 // Shows streamed files in the panes on a line of their own while the conversion goes on, the

@@ -219,6 +219,26 @@ std::optional<std::vector<uint8_t>> carriedValue(const ExifEntry& entry, const C
     return text;
 }
 
+// The carried entries as they come: of each tag, the first whose value is carried.
+struct CarriedFields {
+    std::vector<Field> ifd0, exif;
+    bool taken[std::size(carriedTags)] = {};
+
+    // `entry` when it is carried from its directory, or with `anyDirectory` from wherever it stands.
+    void take(const ExifEntry& entry, bool anyDirectory)
+    {
+        const auto carried = std::find_if(std::begin(carriedTags), std::end(carriedTags), [&](const CarriedTag& tag) {
+            return (anyDirectory || tag.directory == entry.directory) && tag.tag == entry.tag;
+        });
+        const std::size_t index = static_cast<std::size_t>(carried - std::begin(carriedTags));
+        if (carried == std::end(carriedTags) || taken[index]) return;
+        std::optional<std::vector<uint8_t>> value = carriedValue(entry, *carried);
+        if (!value) return;
+        taken[index] = true;
+        (carried->directory == ExifDirectory::ifd0 ? ifd0 : exif).push_back({entry.tag, entry.type, std::move(*value)});
+    }
+};
+
 // The bytes an IFD of `fields` takes with its values, each value at an even offset.
 std::size_t directorySize(const std::vector<Field>& fields)
 {
@@ -332,22 +352,26 @@ std::vector<ExifEntry> readExifEntries(ByteSpan tiff)
 ExifBlock carriedExif(ByteSpan source, ImageSize outputSize, bool describesSrgb)
 {
     if (!openedTiff(source.data(), source.size())) return {};
-    std::vector<Field> ifd0, exif;
-    bool taken[std::size(carriedTags)] = {};
-    visitEntries(source, [&](const ExifEntry& entry) {
-        const auto carried = std::find_if(std::begin(carriedTags), std::end(carriedTags), [&](const CarriedTag& tag) {
-            return tag.directory == entry.directory && tag.tag == entry.tag;
-        });
-        const std::size_t index = static_cast<std::size_t>(carried - std::begin(carriedTags));
-        if (carried == std::end(carriedTags) || taken[index]) return;
-        std::optional<std::vector<uint8_t>> value = carriedValue(entry, *carried);
-        if (!value) return;
-        taken[index] = true;
-        (carried->directory == ExifDirectory::ifd0 ? ifd0 : exif).push_back({entry.tag, entry.type, std::move(*value)});
-    });
+    CarriedFields fields;
+    visitEntries(source, [&fields](const ExifEntry& entry) { fields.take(entry, false); });
+    std::vector<Field>& ifd0 = fields.ifd0;
+    std::vector<Field>& exif = fields.exif;
     ifd0.push_back({orientationTag, shortType, littleEndian16(1)});
     exif.push_back({0xA001, shortType, littleEndian16(describesSrgb ? 1 : 0xFFFF)});  // ColorSpace
     exif.push_back({0xA002, longType, littleEndian32(static_cast<uint32_t>(std::max(0, outputSize.width)))});
     exif.push_back({0xA003, longType, littleEndian32(static_cast<uint32_t>(std::max(0, outputSize.height)))});
     return writtenBlock(std::move(ifd0), std::move(exif));
+}
+
+ExifBlock exifBlockOfProperties(const std::vector<ExifProperty>& properties)
+{
+    CarriedFields fields;
+    for (const ExifProperty& property : properties) {
+        const std::size_t size = itemSize(property.type);
+        if (size == 0 || property.value.size() == 0 || property.value.size() % size != 0) continue;
+        const auto count = static_cast<uint32_t>(property.value.size() / size);
+        fields.take({ExifDirectory::ifd0, property.tag, property.type, count, property.value, false}, true);
+    }
+    if (fields.ifd0.empty() && fields.exif.empty()) return {};
+    return writtenBlock(std::move(fields.ifd0), std::move(fields.exif));
 }

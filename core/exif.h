@@ -74,3 +74,15 @@ std::vector<ExifEntry> readExifEntries(ByteSpan tiff);
 // the entries that read cleanly (perhaps none) and the written ones; a source that is no TIFF
 // block gives an empty block. Never larger than largestCarriedExif.
 ExifBlock carriedExif(ByteSpan source, ImageSize outputSize, bool describesSrgb);
+
+// One property as GDI+ lists a picture's: a tag without the directory it stood in, its TIFF type,
+// and its value in little-endian order.
+struct ExifProperty {
+    uint16_t tag = 0;
+    uint16_t type = 0;
+    ByteSpan value;
+};
+
+// A TIFF block of the properties carriedExif would carry, each in the directory it carries it
+// from (whitelisted tags are not repeated across directories); empty when there are none.
+ExifBlock exifBlockOfProperties(const std::vector<ExifProperty>& properties);

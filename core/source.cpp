@@ -61,9 +61,9 @@ SourceFacts sourceFacts(ByteSpan file) noexcept
     return facts;
 }
 
-CarriedMetadata carriedMetadata(const SourceFacts& facts, ImageSize outputSize)
+CarriedMetadata carriedMetadata(const ColourProfile& colourProfile, ByteSpan sourceExif, ImageSize outputSize)
 {
-    return {facts.colourProfile, carriedExif(facts.exif, outputSize, describesSrgb(facts.colourProfile))};
+    return {colourProfile, carriedExif(sourceExif, outputSize, describesSrgb(colourProfile))};
 }
 
 bool isPictureFile(ByteSpan head)

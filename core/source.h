@@ -30,12 +30,12 @@ struct SourceFacts {
 SourceFacts sourceFacts(ByteSpan file) noexcept;
 
 // What an output carries of its source beside the pixels: the colour profile, and the source's
-// Exif as carriedExif writes it for an output of that size (none where the source has none).
+// Exif block as carriedExif writes it for an output of that size (none where the source has none).
 struct CarriedMetadata {
     ColourProfile colourProfile;
     ExifBlock exif;
 };
-CarriedMetadata carriedMetadata(const SourceFacts& facts, ImageSize outputSize);
+CarriedMetadata carriedMetadata(const ColourProfile& colourProfile, ByteSpan sourceExif, ImageSize outputSize);
 
 // Whether a file's first bytes are the signature of a kind of picture that the program or GDI+
 // decodes: JPEG, PNG, GIF, BMP, TIFF or WebP.

@@ -135,5 +135,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 
     checkCarried(carried, expectedEntries(readExifEntries(source), outputSize, srgb));
     if (carriedExif(carried, outputSize, srgb) != carried) mismatch("the carried block does not carry itself unchanged");
+
+    // The same entries as GDI+ lists a picture's properties, without their directories: the block
+    // made of them holds only what a carried block keeps of it, besides the four written tags.
+    const std::vector<ExifEntry> entries = readExifEntries(source);
+    std::vector<std::vector<uint8_t>> values;
+    for (const ExifEntry& entry : entries) values.push_back(littleEndianValue(entry));
+    std::vector<ExifProperty> properties;
+    for (std::size_t index = 0; index < entries.size(); ++index)
+        properties.push_back({entries[index].tag, entries[index].type, values[index]});
+    const ExifBlock listed = exifBlockOfProperties(properties);
+    if (listed.size() > largestCarriedExif) mismatch("a block of properties too large for an APP1 segment");
+    if (listed.empty()) return 0;
+    const ExifBlock carriedListed = carriedExif(listed, outputSize, srgb);
+    checkCarried(carriedListed, expectedEntries(readExifEntries(listed), outputSize, srgb));
+    if (readExifEntries(carriedListed).size() != readExifEntries(listed).size() + 4)
+        mismatch("a block of properties holds what a carried block leaves behind");
     return 0;
 }

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <new>
+#include <vector>
 
 using namespace imaging;
 
@@ -17,6 +18,25 @@ ByteSink fileSink(const wchar_t* path)
     return [file](const uint8_t* bytes, std::size_t size) {
         return size <= MAXDWORD && writeWhole(file->get(), bytes, static_cast<DWORD>(size));
     };
+}
+
+ExifBlock exifOfProperties(GpBitmap* picture)
+{
+    UINT totalSize = 0;
+    UINT count = 0;
+    if (GdipGetPropertySize(picture, &totalSize, &count) != Ok || count == 0 || totalSize > largestExifBlock) return {};
+    // Held as PropertyItem records, aligned as they are.
+    std::vector<uint64_t> buffer((totalSize + sizeof(uint64_t) - 1) / sizeof(uint64_t));
+    auto* items = reinterpret_cast<PropertyItem*>(buffer.data());
+    if (GdipGetAllPropertyItems(picture, totalSize, count, items) != Ok) return {};
+    std::vector<ExifProperty> properties;
+    for (UINT index = 0; index < count; ++index) {
+        const PropertyItem& item = items[index];
+        if (item.id > 0xFFFF || item.value == nullptr) continue;
+        properties.push_back({static_cast<uint16_t>(item.id), item.type,
+                              ByteSpan(static_cast<const uint8_t*>(item.value), item.length)});
+    }
+    return exifBlockOfProperties(properties);
 }
 
 Outcome decodeIntoBitmap(const std::function<Outcome(const PixelsFor& target)>& decode, PixelFormat fourBytesFormat,

@@ -2,6 +2,7 @@
 // GDI+ bitmaps to and from the portable codecs: a sink that writes their output to a file, their
 // decodings into a new bitmap, and a bitmap's pixels as their encoders take them.
 #include "common/imaging.h"
+#include "core/exif.h"
 #include "core/jpeg_decoder.h"
 #include "core/jpeg_encoder.h"
 
@@ -17,6 +18,11 @@ ByteSink fileSink(const wchar_t* path);
 // bitmap is tooLarge for GDI+ to hold or its memory cannot be had.
 Outcome decodeIntoBitmap(const std::function<Outcome(const PixelsFor& target)>& decode,
                          imaging::PixelFormat fourBytesFormat, imaging::GdiBitmap& result);
+
+// The Exif of a picture GDI+ decoded, as exifBlockOfProperties makes it of the properties GDI+
+// lists (a TIFF's tags: Wine's GDI+ lists those of IFD0 only); empty where it lists none that are
+// carried, or more than largestExifBlock bytes of them.
+ExifBlock exifOfProperties(imaging::GpBitmap* picture);
 
 // A bitmap's pixels locked for reading as the encoders take them: 24-bit RGB as they are, any
 // other format as 32-bit ARGB (3 or 4 bytes a pixel); empty when the bitmap has no size or

@@ -106,7 +106,7 @@ bool StreamedFile::beganFor(const WatermarkSettings& settings, const char* subty
 StreamedConversion StreamedFile::writeTo(const wchar_t* outputPath)
 {
     const ImageSize size = source_.facts.header.size;
-    const CarriedMetadata carried = carriedMetadata(source_.facts, size);
+    const CarriedMetadata carried = carriedMetadata(source_.facts.colourProfile, source_.facts.exif, size);
     Outcome decoding = Outcome::done;
     const Outcome written = [&] {
         if (writesJpeg(subtype_)) {

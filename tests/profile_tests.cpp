@@ -37,6 +37,55 @@ Bytes jpegWith(const std::vector<Bytes>& segments)
     return withSegments({0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x0B, 8, 0, 1, 0, 1, 1, 1, 0x11, 0}, segments);
 }
 
+// A 1 x 1 uncompressed RGB TIFF whose IFD0 holds a camera's make and a date beside the picture's
+// own tags.
+Bytes taggedTiff()
+{
+    Bytes file = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    const auto add16 = [&file](uint32_t value) { file.insert(file.end(), {uint8_t(value), uint8_t(value >> 8)}); };
+    const auto add32 = [&](uint32_t value) { add16(value & 0xFFFF), add16(value >> 16); };
+    const std::string make = "Inkveil Optical", date = "2024:05:17 14:03:22";
+    constexpr uint32_t entries = 11;
+    const uint32_t valuesAt = 8 + 2 + entries * 12 + 4;
+    const uint32_t makeAt = valuesAt + 6, dateAt = makeAt + static_cast<uint32_t>(make.size() + 1);
+    const uint32_t pixelsAt = dateAt + static_cast<uint32_t>(date.size() + 1);
+    const auto entry = [&](uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+        add16(tag), add16(type), add32(count), add32(value);
+    };
+    add16(entries);
+    entry(256, 3, 1, 1);                                          // ImageWidth
+    entry(257, 3, 1, 1);                                          // ImageLength
+    entry(258, 3, 3, valuesAt);                                   // BitsPerSample
+    entry(259, 3, 1, 1);                                          // no compression
+    entry(262, 3, 1, 2);                                          // RGB
+    entry(271, 2, static_cast<uint32_t>(make.size() + 1), makeAt);  // Make
+    entry(273, 4, 1, pixelsAt);                                   // StripOffsets
+    entry(277, 3, 1, 3);                                          // SamplesPerPixel
+    entry(278, 3, 1, 1);                                          // RowsPerStrip
+    entry(279, 4, 1, 3);                                          // StripByteCounts
+    entry(306, 2, static_cast<uint32_t>(date.size() + 1), dateAt);  // DateTime
+    add32(0);
+    add16(8), add16(8), add16(8);
+    file.insert(file.end(), make.begin(), make.end() + 1);
+    file.insert(file.end(), date.begin(), date.end() + 1);
+    file.insert(file.end(), {0x33, 0x66, 0x99});
+    return file;
+}
+
+// The text of an ASCII entry, or the bytes of any other, in a carried block; empty when missing.
+std::vector<uint8_t> exifValue(const std::vector<ExifEntry>& entries, ExifDirectory directory, uint16_t tag)
+{
+    for (const ExifEntry& entry : entries)
+        if (entry.directory == directory && entry.tag == tag) return littleEndianValue(entry);
+    return {};
+}
+
+std::string exifText(const std::vector<ExifEntry>& entries, ExifDirectory directory, uint16_t tag)
+{
+    const std::vector<uint8_t> bytes = exifValue(entries, directory, tag);
+    return std::string(bytes.begin(), std::find(bytes.begin(), bytes.end(), 0));
+}
+
 }  // namespace
 
 TEST(ColourProfile, MalformedProfilesAreNoProfile)
@@ -133,15 +182,8 @@ TEST(Exif, ACameraPhotoKeepsItsDatesAndCameraAndNothingThatLeaksOrMisleads)
         const ByteSpan block = isJpeg(written) ? jpegExif(written) : isPng(written) ? pngExif(written)
                                                                                   : webpFacts(written).exif;
         const std::vector<ExifEntry> entries = readExifEntries(block);
-        const auto value = [&](ExifDirectory directory, uint16_t tag) {
-            for (const ExifEntry& entry : entries)
-                if (entry.directory == directory && entry.tag == tag) return littleEndianValue(entry);
-            return std::vector<uint8_t>();
-        };
-        const auto text = [&](ExifDirectory directory, uint16_t tag) {
-            const std::vector<uint8_t> bytes = value(directory, tag);
-            return std::string(bytes.begin(), std::find(bytes.begin(), bytes.end(), 0));
-        };
+        const auto value = [&](ExifDirectory directory, uint16_t tag) { return exifValue(entries, directory, tag); };
+        const auto text = [&](ExifDirectory directory, uint16_t tag) { return exifText(entries, directory, tag); };
         EXPECT_EQ(text(ExifDirectory::ifd0, 0x010F), "Inkveil Optical");
         EXPECT_EQ(text(ExifDirectory::ifd0, 0x0110), "IV-100");
         EXPECT_EQ(text(ExifDirectory::exif, 0x9003), "2024:05:17 14:03:22");
@@ -155,5 +197,16 @@ TEST(Exif, ACameraPhotoKeepsItsDatesAndCameraAndNothingThatLeaksOrMisleads)
             EXPECT_TRUE(entry.tag != 0x927C && entry.tag != 0xA431 && entry.tag != 0xA435) << entry.tag;
         }
     }
+
+    // A TIFF's tags come as GDI+ lists them.
+    const std::string tiffSource = directory.file("camera.tiff");
+    writeFile(tiffSource, taggedTiff());
+    const std::string output = directory.file("tiff.jpg");
+    ASSERT_EQ(processFile(wideText(tiffSource).c_str(), wideText(output).c_str(), "jpeg", false, copySettings()), Outcome::done);
+    const std::vector<ExifEntry> entries = readExifEntries(jpegExif(readFile(output)));
+    EXPECT_EQ(exifText(entries, ExifDirectory::ifd0, 0x010F), "Inkveil Optical");
+    EXPECT_EQ(exifText(entries, ExifDirectory::ifd0, 0x0132), "2024:05:17 14:03:22");
+    EXPECT_EQ(exifValue(entries, ExifDirectory::exif, 0xA002), (std::vector<uint8_t>{1, 0, 0, 0}));
+    EXPECT_TRUE(exifValue(entries, ExifDirectory::ifd0, 0x0100).empty()) << "the TIFF's own ImageWidth";
     stopImaging();
 }

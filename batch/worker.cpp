@@ -7,6 +7,7 @@
 #include "common/pooled_memory.h"
 #include "common/task_line.h"
 #include "common/text.h"
+#include "pipeline/codec_bitmaps.h"
 #include "pipeline/geometry.h"
 #include "pipeline/orientation.h"
 #include "pipeline/output.h"
@@ -207,8 +208,8 @@ public:
     // What the output carries of the source: the Exif the file holds, or else what GDI+ listed.
     CarriedMetadata carriedFor(ImageSize outputSize) const
     {
-        const ExifBlock& exif = source_.facts.exif.empty() ? decoding_.listedExif : source_.facts.exif;
-        return carriedMetadata(source_.facts.colourProfile, exif, outputSize);
+        return carriedMetadata(source_.facts.colourProfile, listedExif_.empty() ? source_.facts.exif : listedExif_,
+                               outputSize);
     }
     // Whether a reduced picture was decoded for a view that `settings` do not make.
     bool reducedForOther(const WatermarkSettings& settings) const
@@ -226,11 +227,14 @@ private:
     void decode()
     {
         decoding_ = decodeUpright(source_, conversionView(source_.facts, settings_), cancellation_);
+        // Only a picture GDI+ decoded lists properties: a conversion's, not a preview's, to carry.
+        if (source_.facts.exif.empty() && decoding_.picture) listedExif_ = exifOfProperties(decoding_.picture.get());
         reduced_ = reduceForPanes(decoding_.picture.get(), decoding_.uprightSize);
     }
     void failWith(Outcome outcome)
     {
         decoding_ = {outcome, {}, {}, 1};
+        listedExif_.clear();
         reduced_.reset();
     }
 
@@ -238,6 +242,7 @@ private:
     WatermarkSettings settings_;
     Cancellation cancellation_;
     UprightDecoding decoding_;
+    ExifBlock listedExif_;
     std::optional<PreviewSource> reduced_;
     // Last: the decoding starts once everything it writes is there.
     JoinedThread thread_;

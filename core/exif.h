@@ -57,9 +57,10 @@ std::vector<uint8_t> littleEndianValue(const ExifEntry& entry);
 
 // The entries of IFD0, then of the IFDs it leads to as they are found: the one after it (IFD1), the
 // Exif and GPS IFDs it points to and the Interoperability IFD the Exif IFD points to, each in the
-// block's order. Each IFD is read once, however the pointers loop. The pointers themselves are followed rather than listed. An entry of an unknown
-// type, a count of 0 or a value outside the block is left out, as are the entries an IFD cut
-// short does not hold whole. Empty for what is no TIFF block.
+// block's order. Each IFD is read once, however the pointers loop. The pointers themselves are
+// followed rather than listed. An entry of an unknown type, a count of 0 or a value outside the
+// block is left out, as are the entries an IFD cut short does not hold whole. Empty for what is no
+// TIFF block.
 std::vector<ExifEntry> readExifEntries(ByteSpan tiff);
 
 // A new little-endian TIFF block of what a picture made from the source may carry: from IFD0 the

@@ -1,7 +1,6 @@
 #include "pipeline/orientation.h"
 
 #include "common/text.h"
-#include "pipeline/codec_bitmaps.h"
 #include "pipeline/jpeg.h"
 #include "pipeline/webp.h"
 
@@ -65,7 +64,6 @@ UprightDecoding decodeUpright(const SourceFile& source, const ReducedView& view,
         result.scaleDenominator = 1;
         const GpStatus status = GdipCreateBitmapFromFile(source.path.c_str(), result.picture.receive());
         result.outcome = outcomeOf(status, source.bytes);
-        if (result.outcome == Outcome::done) result.listedExif = exifOfProperties(result.picture.get());
     }
     const int orientation = source.facts.orientation;
     if (result.outcome == Outcome::done && orientation >= 2) {

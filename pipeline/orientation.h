@@ -6,14 +6,12 @@
 #include "pipeline/source_file.h"
 
 // A decoded picture: the outcome, the picture (empty unless the outcome is `done`), the
-// upright picture's full size, the reduction it came at, and for a picture GDI+ decoded, the
-// Exif of the properties it lists.
+// upright picture's full size, and the reduction it came at.
 struct UprightDecoding {
     Outcome outcome = Outcome::damaged;
     imaging::GdiBitmap picture;
     imaging::ImageSize uprightSize;
     int scaleDenominator = 1;
-    ExifBlock listedExif;
 };
 
 // Decodes `source` (a JPEG through libjpeg-turbo at `view`, as decodingView plans it; a WebP

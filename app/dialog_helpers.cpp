@@ -1,6 +1,7 @@
 #include "app/dialog_helpers.h"
 
-#include "common/text.h"
+#include "batch/dialog_link.h"
+#include "common/win32/text.h"
 
 #include <atomic>
 
@@ -22,7 +23,12 @@ LONG placeAlong(LONG referenceStart, LONG referenceExtent, LONG extent, LONG are
 
 HWND dialogWindow() { return storedDialog.load(); }
 
-void setDialogWindow(HWND window) { storedDialog.store(window); }
+void setDialogWindow(HWND window)
+{
+    storedDialog.store(window);
+    linkDialog({dialogWindow, static_cast<void (*)(const wchar_t*)>(setStatusText), invalidateDialog,
+                announceConversionEnded, showConversionEnd});
+}
 
 void setStatusText(const wchar_t* text) { SetDlgItemTextW(dialogWindow(), statusLineId, text); }
 
@@ -31,6 +37,15 @@ void setStatusText(const char* text) { setStatusText(wideText(text).c_str()); }
 void invalidateDialog() { InvalidateRect(dialogWindow(), nullptr, FALSE); }
 
 void announceConversionEnded() { PostMessageA(dialogWindow(), conversionEndedMessage, 0, 0); }
+
+void showConversionEnd()
+{
+    MSG ended;
+    bool announced = false;
+    while (PeekMessageA(&ended, dialogWindow(), conversionEndedMessage, conversionEndedMessage, PM_REMOVE))
+        announced = true;
+    if (announced) restoreStartCaption();
+}
 
 void restoreStartCaption()
 {

@@ -14,7 +14,8 @@ constexpr int conversionButtonId = IDC_CONVERT;
 // Posted to the dialog when a conversion has ended; its thread answers with restoreStartCaption.
 constexpr UINT conversionEndedMessage = WM_APP + 1;
 
-// Stored once, as the dialog's first step of initialisation, and never cleared.
+// Stored once, as the dialog's first step of initialisation, and never cleared; storing it links
+// the worker to the dialog (linkDialog).
 HWND dialogWindow();
 void setDialogWindow(HWND window);
 
@@ -29,6 +30,10 @@ void invalidateDialog();
 
 // From the worker: tells the dialog's thread that the conversion ended, and returns at once.
 void announceConversionEnded();
+
+// On the dialog's thread once the worker has ended: an end it announced (a conversionEndedMessage
+// still queued) is shown now with restoreStartCaption.
+void showConversionEnd();
 
 // On the dialog's thread, which alone sets the conversion button and isRunning: isRunning 0,
 // then "Start" on the button; isRunning 1 with "Stop".

@@ -1,7 +1,7 @@
 #include "app/main_dialog.h"
 #include "app/resource.h"
 #include "app/startup.h"
-#include "common/com_apartment.h"
+#include "common/win32/com_apartment.h"
 
 #include <windows.h>
 

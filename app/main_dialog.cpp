@@ -4,7 +4,7 @@
 #include "app/resource.h"
 #include "app/startup.h"
 #include "batch/worker.h"
-#include "common/text.h"
+#include "common/win32/text.h"
 #include "preview/canvas.h"
 #include "settings/settings.h"
 #include "settings/vocabulary.h"

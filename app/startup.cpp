@@ -1,7 +1,7 @@
 #include "app/startup.h"
 
 #include "app/resource.h"
-#include "common/handles.h"
+#include "common/win32/handles.h"
 #include "pipeline/output.h"
 
 #include <windows.h>

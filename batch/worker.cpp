@@ -1,12 +1,13 @@
 #include "batch/worker.h"
 
-#include "app/dialog_helpers.h"
-#include "common/handles.h"
-#include "common/imaging.h"
+#include "batch/dialog_link.h"
+#include "common/win32/handles.h"
+#include "common/win32/imaging.h"
 #include "common/joined_thread.h"
 #include "common/pooled_memory.h"
 #include "common/task_line.h"
-#include "common/text.h"
+#include "common/task_pool.h"
+#include "common/win32/text.h"
 #include "pipeline/codec_bitmaps.h"
 #include "pipeline/geometry.h"
 #include "pipeline/orientation.h"
@@ -111,7 +112,7 @@ void rescanIfPending()
 int showMessage(const std::wstring& text, const char* title, UINT buttons)
 {
     if (quitting) return IDNO;
-    return MessageBoxW(dialogWindow(), text.c_str(), wideText(title).c_str(), buttons);
+    return MessageBoxW(dialogOwner(), text.c_str(), wideText(title).c_str(), buttons);
 }
 
 bool ask(const std::wstring& text, const char* title) { return showMessage(text, title, MB_YESNO) == IDYES; }
@@ -165,24 +166,16 @@ Outcome claimOutputName(OutputTarget& target, const wchar_t* sourcePath, std::se
     return copyWhole(alternative, target.outputPath, outputPathSize) ? Outcome::done : Outcome::nameTooLong;
 }
 
-// What a conversion with these settings needs of a picture: all of it, or for a fixed size, the
-// crop region at the smallest reduction that still has the target's resolution.
-ReducedView conversionView(const SourceFacts& facts, const WatermarkSettings& settings)
-{
-    if (settings.keepSourceSize != 0) return {};
-    const ImageSize upright = facts.uprightSize();
-    const TargetGeometry geometry = targetGeometryFor(upright.width, upright.height, settings);
-    return decodingView(facts, {geometry.width, geometry.height}, {geometry.cropWidth, geometry.cropHeight});
-}
-
-// A source decoded for a conversion with `settings`, and reduced for the panes, on a thread of its
-// own from the moment it is made: during a conversion, while the file before it is rendered and
-// saved. The decoding ends early when `givenUpWhen` says so, or once the file is dropped.
+// A source decoded as its plan for a conversion with `settings` says, and reduced for the panes,
+// handed aside from the moment it is made: during a conversion, while the file before it is
+// rendered and saved. The decoding ends early when `givenUpWhen` says so, or once the file is
+// dropped.
 class DecodedFile {
 public:
-    DecodedFile(SourceFile source, const WatermarkSettings& settings, std::function<bool()> givenUpWhen)
-        : source_(std::move(source)), settings_(settings), cancellation_(std::move(givenUpWhen)),
-          thread_([this] { decode(); })
+    DecodedFile(SourceFile source, const WatermarkSettings& settings, const ConversionPlan& plan,
+                std::function<bool()> givenUpWhen)
+        : source_(std::move(source)), settings_(settings), plan_(plan), cancellation_(std::move(givenUpWhen)),
+          task_(runAside([this] { decode(); }))
     {
     }
     ~DecodedFile() { cancellation_.cancel(); }
@@ -192,7 +185,7 @@ public:
     void wait()
     {
         try {
-            thread_.join();
+            task_.wait();
         } catch (const std::bad_alloc&) {
             failWith(Outcome::outOfMemory);
         } catch (const std::exception&) {
@@ -204,6 +197,14 @@ public:
     Outcome outcome() const { return decoding_.outcome; }
     ImageSize uprightSize() const { return decoding_.uprightSize; }
     int reduction() const { return decoding_.scaleDenominator; }
+    // The plan for `settings` and `format` now, for the upright size the decoding found (for a
+    // picture GDI+ decodes, the first word on its size). Only after wait().
+    ConversionPlan planFor(const WatermarkSettings& settings, OutputFormat format) const
+    {
+        const bool decoded = decoding_.outcome == Outcome::done;
+        return planConversion(source_.facts, settings, format,
+                              decoded ? decoding_.uprightSize : source_.facts.uprightSize());
+    }
     const PreviewSource* reduced() const { return reduced_ ? &*reduced_ : nullptr; }
     // What the output carries of the source: the Exif the file holds, or else what GDI+ listed.
     CarriedMetadata carriedFor(ImageSize outputSize) const
@@ -211,14 +212,13 @@ public:
         return carriedMetadata(source_.facts.colourProfile, listedExif_.empty() ? source_.facts.exif : listedExif_,
                                outputSize);
     }
-    // Whether a reduced picture was decoded for a view that `settings` do not make.
-    bool reducedForOther(const WatermarkSettings& settings) const
+    // Whether a reduced picture was decoded for a view that `plan` does not make.
+    bool reducedForOther(const ConversionPlan& plan) const
     {
         if (decoding_.scaleDenominator == 1) return false;
-        const ReducedView wanted = conversionView(source_.facts, settings);
-        const ReducedView made = conversionView(source_.facts, settings_);
-        return wanted.scaleDenominator != made.scaleDenominator || wanted.kept.width != made.kept.width ||
-               wanted.kept.height != made.kept.height;
+        const ReducedView& made = plan_.view;
+        return plan.view.scaleDenominator != made.scaleDenominator || plan.view.kept.width != made.kept.width ||
+               plan.view.kept.height != made.kept.height;
     }
     // The opened file, for a decoding of its own. Only after wait().
     SourceFile takeSource() { return std::move(source_); }
@@ -226,7 +226,7 @@ public:
 private:
     void decode()
     {
-        decoding_ = decodeUpright(source_, conversionView(source_.facts, settings_), cancellation_);
+        decoding_ = decodeUpright(source_, plan_.view, cancellation_);
         // Only a picture GDI+ decoded lists properties: a conversion's, not a preview's, to carry.
         if (source_.facts.exif.empty() && decoding_.picture) listedExif_ = exifOfProperties(decoding_.picture.get());
         reduced_ = reduceForPanes(decoding_.picture.get(), decoding_.uprightSize);
@@ -240,36 +240,33 @@ private:
 
     SourceFile source_;
     WatermarkSettings settings_;
+    ConversionPlan plan_;
     Cancellation cancellation_;
     UprightDecoding decoding_;
     ExifBlock listedExif_;
     std::optional<PreviewSource> reduced_;
     // Last: the decoding starts once everything it writes is there.
-    JoinedThread thread_;
+    Task task_;
 };
 
-// Shows the file in the panes, renders it with `settings` and, unless previewOnly, saves it;
-// the decoded picture is released before the save. `done` once the file is written (or for a
-// preview, rendered), else why not.
-Outcome convertDecoded(DecodedFile& file, const wchar_t* outputPath, const char* subtype, bool previewOnly,
-                       const WatermarkSettings& settings)
+// Shows the decoded file in the panes, renders it with `settings` as `plan` says and, unless
+// previewOnly, saves it; the decoded picture is released before the save. `done` once the file is
+// written (or for a preview, rendered), else why not.
+Outcome convertDecoded(DecodedFile& file, const ConversionPlan& plan, const wchar_t* outputPath, const char* subtype,
+                       bool previewOnly, const WatermarkSettings& settings)
 {
-    file.wait();
-    GdiBitmap& source = file.picture();
-    const bool decoded = static_cast<bool>(source);
     renderIntoPanes(file.reduced(), settings);
-    const ImageSize size = file.uprightSize();
-    const TargetGeometry geometry =
-        decoded ? targetGeometryFor(size.width, size.height, settings) : computeTargetGeometry(nullptr, settings);
+    GdiBitmap& source = file.picture();
+    if (!source) return file.outcome();
+    const TargetGeometry& geometry = plan.geometry;
+    if (geometry.width <= 0 || geometry.height <= 0) return Outcome::noTargetSize;
     GdiBitmap target;
     const GpStatus created =
-        createBitmap(geometry.width, geometry.height, targetFormatFor(source.get(), subtype), target);
+        createBitmap(geometry.width, geometry.height, targetFormatFor(source.get(), plan.format), target);
     const bool rendered =
         renderWatermarked(source.get(), target.get(), geometry, settings, watermarkFontFamily, file.reduction());
     // Not needed while the target is encoded, which is when the next file is decoding.
     source.reset();
-    if (!decoded) return file.outcome();
-    if (geometry.width <= 0 || geometry.height <= 0) return Outcome::noTargetSize;
     if (created != Ok) return created == ValueOverflow ? Outcome::tooLarge : Outcome::outOfMemory;
     if (!rendered) return Outcome::outOfMemory;
     return previewOnly ? Outcome::done : saveImage(target.get(), outputPath, subtype,
@@ -324,7 +321,7 @@ public:
         } catch (const std::exception&) {
             // Short of memory for the panes: they keep what they showed.
         }
-        invalidateDialog();
+        repaintDialog();
     }
 
 private:
@@ -377,7 +374,7 @@ void runPreview(StreamedPanes& panes)
         // Short of memory for this picture: the panes keep what they showed.
         previewSource.reset();
     }
-    invalidateDialog();
+    repaintDialog();
 }
 
 // The streamed file written, then shown in the panes, by `panes` or, without them, here.
@@ -400,7 +397,7 @@ struct ConversionCounts {
 };
 
 // A file of the list as far as it was made ready before its turn: opened, streaming on the
-// decoding line, or decoded whole on a thread of its own.
+// decoding line, or decoding aside.
 struct ReadiedFile {
     std::optional<SourceFile> opened;
     std::unique_ptr<StreamedFile> streamed;
@@ -416,16 +413,30 @@ SourceFile openForConversion(int ticket, int index)
     return openSource(sourceEntry(index), givenUp);
 }
 
-// The opened file set to stream with `settings` into image/<subtype> when it can; a file that
-// cannot be made so stays opened, or, short of memory, goes and is opened again at its turn.
-void streamIfStreamable(ReadiedFile& file, int ticket, int index, const WatermarkSettings& settings,
-                        const char* subtype, TaskLine& line)
+// The subtype of file `index`'s output with `settings`; empty when it has no output name.
+std::string outputSubtype(int index, const WatermarkSettings& settings)
 {
-    if (!file.opened || file.opened->read != Outcome::done || !streamable(file.opened->facts, settings)) return;
+    OutputTarget target;
+    return makeOutputTarget(sourceEntry(index), fieldText(settings.outputFormat), target) ? target.subtype : "";
+}
+
+ConversionPlan planFor(const SourceFile& source, const WatermarkSettings& settings, const char* subtype)
+{
+    return planConversion(source.facts, settings, outputFormatOf(subtype));
+}
+
+// The opened file set to stream with `settings` into image/<subtype> when its plan says so; a file
+// that cannot be made so stays opened, or, short of memory, goes and is opened again at its turn.
+void streamIfPlanned(ReadiedFile& file, int ticket, int index, const WatermarkSettings& settings, const char* subtype,
+                     TaskLine& line)
+{
+    if (!file.opened || file.opened->read != Outcome::done) return;
+    const ConversionPlan plan = planFor(*file.opened, settings, subtype);
+    if (plan.route != Route::streamed) return;
     SourceFile source = std::move(*file.opened);
     file.opened.reset();
     try {
-        file.streamed = std::make_unique<StreamedFile>(std::move(source), settings, subtype, line, workingSize,
+        file.streamed = std::make_unique<StreamedFile>(std::move(source), settings, plan, subtype, line, workingSize,
                                                        givenUpFor(ticket, index));
     } catch (const std::bad_alloc&) {
         // Nothing is held for it now.
@@ -439,9 +450,8 @@ ReadiedFile readyNextBehindStream(int ticket, int index, const WatermarkSettings
     ReadiedFile next;
     if (index >= sourceCount()) return next;
     next.opened.emplace(openForConversion(ticket, index));
-    OutputTarget target;
-    if (makeOutputTarget(sourceEntry(index), fieldText(settings.outputFormat), target))
-        streamIfStreamable(next, ticket, index, settings, target.subtype, line);
+    const std::string subtype = outputSubtype(index, settings);
+    if (!subtype.empty()) streamIfPlanned(next, ticket, index, settings, subtype.c_str(), line);
     return next;
 }
 
@@ -452,32 +462,39 @@ Outcome convertWhole(ReadiedFile& current, ReadiedFile* next, int ticket, int in
                      Outcome naming, const WatermarkSettings& settings)
 {
     const bool decodedAhead = current.decoded != nullptr;
-    std::unique_ptr<DecodedFile> file =
-        decodedAhead ? std::move(current.decoded)
-                     : std::make_unique<DecodedFile>(std::move(*current.opened), settings, givenUpFor(ticket, index));
+    std::unique_ptr<DecodedFile> file = std::move(current.decoded);
+    if (!decodedAhead) {
+        const ConversionPlan plan = planFor(*current.opened, settings, target.subtype);
+        file = std::make_unique<DecodedFile>(std::move(*current.opened), settings, plan, givenUpFor(ticket, index));
+    }
     ReadiedFile none;
     ReadiedFile& readied = next != nullptr ? *next : none;
     if (next != nullptr && next->empty() && index + 1 < sourceCount())
         next->opened.emplace(openForConversion(ticket, index + 1));
+    const std::string nextSubtype = readied.opened ? outputSubtype(index + 1, settings) : "";
+    const ConversionPlan nextPlan =
+        readied.opened ? planFor(*readied.opened, settings, nextSubtype.c_str()) : ConversionPlan{};
     // A streamed file keeps both processors busy itself.
-    const bool nextAhead = readied.opened && !streamable(readied.opened->facts, settings);
+    const bool nextAhead = readied.opened && nextPlan.route != Route::streamed;
     const auto decodeNextAhead = [&] {
         readied.decoded =
-            std::make_unique<DecodedFile>(std::move(*readied.opened), settings, givenUpFor(ticket, index + 1));
+            std::make_unique<DecodedFile>(std::move(*readied.opened), settings, nextPlan, givenUpFor(ticket, index + 1));
         readied.opened.reset();
     };
     // For a fixed size, mostly reduced decodings that the pictures' entropy coding keeps on one
     // processor each: two at a time. Whole pictures, one at a time.
-    if (nextAhead && settings.keepSourceSize == 0) decodeNextAhead();
+    if (nextAhead && !nextPlan.keepsSize) decodeNextAhead();
     file->wait();
+    ConversionPlan plan = file->planFor(settings, outputFormatOf(target.subtype));
     // Decoded reduced for settings changed since, it is decoded again.
-    if (decodedAhead && file->reducedForOther(settings)) {
-        file = std::make_unique<DecodedFile>(file->takeSource(), settings, givenUpFor(ticket, index));
+    if (decodedAhead && file->reducedForOther(plan)) {
+        file = std::make_unique<DecodedFile>(file->takeSource(), settings, plan, givenUpFor(ticket, index));
         file->wait();
+        plan = file->planFor(settings, plan.format);
     }
     if (nextAhead && !readied.decoded) decodeNextAhead();
     const Outcome converted =
-        convertDecoded(*file, target.outputPath, target.subtype, naming != Outcome::done, settings);
+        convertDecoded(*file, plan, target.outputPath, target.subtype, naming != Outcome::done, settings);
     return converted == Outcome::done ? naming : converted;
 }
 
@@ -500,7 +517,7 @@ Outcome convertInTurn(int ticket, int index, ReadiedFile& next, std::set<std::ws
         current.streamed.reset();
     }
     if (current.empty()) current.opened.emplace(openForConversion(ticket, index));
-    if (named && !current.streamed) streamIfStreamable(current, ticket, index, settings, target.subtype, decodingLine);
+    if (named && !current.streamed) streamIfPlanned(current, ticket, index, settings, target.subtype, decodingLine);
     if (current.streamed) {
         next = readyNextBehindStream(ticket, index + 1, settings, decodingLine);
         // A streamed file's panes invalidate the window once they are drawn.
@@ -519,7 +536,7 @@ Outcome convertInTurn(int ticket, int index, ReadiedFile& next, std::set<std::ws
         alone.opened.emplace(openForConversion(ticket, index));
         converted = convertWhole(alone, nullptr, ticket, index, target, naming, settings);
     }
-    invalidateDialog();
+    repaintDialog();
     return converted;
 }
 
@@ -532,7 +549,7 @@ ConversionCounts convertEach(int ticket, TaskLine& decodingLine, StreamedPanes& 
     ReadiedFile next;
     for (int index = 0; index < sourceCount() && !stopRequestedFor(ticket) && !closing(); ++index) {
         turn = index;
-        setStatusText(("正在转换第" + std::to_string(index + 1) + "个图片文件").c_str());
+        showStatus(("正在转换第" + std::to_string(index + 1) + "个图片文件").c_str());
         Outcome outcome = Outcome::damaged;
         try {
             outcome = convertInTurn(ticket, index, next, claimed, decodingLine, panes);
@@ -585,15 +602,15 @@ void reportCompletion(const std::wstring& directory, const ConversionCounts& cou
         question = "转换成功完成，";
     }
     if (ask(wideText(question) + lookThere + failureList(counts.failed), doneTitle))
-        ShellExecuteW(dialogWindow(), nullptr, directory.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+        ShellExecuteW(dialogOwner(), nullptr, directory.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void runConversion(int ticket, TaskLine& decodingLine, StreamedPanes& panes)
 {
     rescanIfPending();
     if (sourceCount() == 0) {
-        setStatusText("没有找到待转换的图片文件");
-        announceConversionEnded();
+        showStatus("没有找到待转换的图片文件");
+        tellConversionEnded();
         return;
     }
     const std::wstring directory = outputDirectory(sourceEntry(0));
@@ -605,16 +622,16 @@ void runConversion(int ticket, TaskLine& decodingLine, StreamedPanes& panes)
         ResetEvent(wakeEvent.get());
         return;
     case DirectoryOutcome::failed:
-        announceConversionEnded();
+        tellConversionEnded();
         return;
     case DirectoryOutcome::closing: return;
     }
 
     const ConversionCounts counts = convertEach(ticket, decodingLine, panes);
     panes.hurry();
-    setStatusText("转换完毕！");
+    showStatus("转换完毕！");
     reportCompletion(directory, counts, sourcesLeftOut());
-    announceConversionEnded();
+    tellConversionEnded();
     if (!quitting) requestJob(1, 0);
 }
 
@@ -622,6 +639,8 @@ void workerLoop()
 {
     workerThreadId = GetCurrentThreadId();
     // Started once for every job to come: a thread start costs a small file's share of a batch.
+    TaskPool pool(processorCount());
+    const SharedTaskPool sharing(pool);
     TaskLine decodingLine;
     StreamedPanes panes;
     // Checked before each wait too: a job may have taken the close's wake-up for itself.
@@ -635,7 +654,7 @@ void workerLoop()
         } catch (const std::exception&) {
             // Short of memory outside any one file: the job ends, and the worker waits for the next.
             previewSource.reset();
-            if (!preview) announceConversionEnded();
+            if (!preview) tellConversionEnded();
         }
         releaseKeptMemory(keptBetweenJobs);
     }
@@ -646,14 +665,14 @@ void workerLoop()
 void rescanSources()
 {
     const ScanReport found = scanSources([](const std::wstring& directory) {
-        setStatusText((wideText("正在目录") + directory + wideText("中查找图片文件...")).c_str());
+        showStatus((wideText("正在目录") + directory + wideText("中查找图片文件...")).c_str());
     });
     const char* verb = found.searchedDirectory ? "找到" : "有";
     if (found.leftOut == 0) {
-        setStatusText((verb + std::to_string(found.count) + "个待转换文件").c_str());
+        showStatus((verb + std::to_string(found.count) + "个待转换文件").c_str());
         return;
     }
-    setStatusText(("找到" + std::to_string(found.count + found.leftOut) + "个图片文件，只转换前" +
+    showStatus(("找到" + std::to_string(found.count + found.leftOut) + "个图片文件，只转换前" +
                    std::to_string(found.count) + "个，其余" + std::to_string(found.leftOut) + "个不会转换")
                       .c_str());
 }
@@ -697,11 +716,7 @@ void stopWorker()
     } catch (const std::exception&) {
         // Its job failed: nothing is left of it to show.
     }
-    // The worker is gone: the end it announced is shown now, and nothing of it arrives later.
-    MSG ended;
-    bool announced = false;
-    while (PeekMessageA(&ended, dialogWindow(), conversionEndedMessage, conversionEndedMessage, PM_REMOVE)) announced = true;
-    if (announced) restoreStartCaption();
+    showAnnouncedEnd();
     workerThread.reset();
     wakeEvent.reset();
     previewSource.reset();
@@ -715,15 +730,17 @@ Outcome processFile(const wchar_t* sourcePath, const wchar_t* outputPath, const 
 {
     if (!imagingStarted()) return Outcome::outOfMemory;
     SourceFile source = openSource(sourcePath);
-    if (!previewOnly && source.read == Outcome::done && streamable(source.facts, settings)) {
+    const ConversionPlan plan = planFor(source, settings, subtype);
+    if (!previewOnly && source.read == Outcome::done && plan.route == Route::streamed) {
         TaskLine line;
         try {
-            StreamedFile streamed(std::move(source), settings, subtype, line, workingSize);
+            StreamedFile streamed(std::move(source), settings, plan, subtype, line, workingSize);
             return writeStreamed(streamed, outputPath, settings, nullptr);
         } catch (const std::bad_alloc&) {
             return Outcome::outOfMemory;
         }
     }
-    DecodedFile file(std::move(source), settings, closing);
-    return convertDecoded(file, outputPath, subtype, previewOnly, settings);
+    DecodedFile file(std::move(source), settings, plan, closing);
+    file.wait();
+    return convertDecoded(file, file.planFor(settings, plan.format), outputPath, subtype, previewOnly, settings);
 }

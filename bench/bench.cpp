@@ -13,8 +13,8 @@
 //                                       decoding of FILE
 #include "app/dialog_helpers.h"
 #include "batch/worker.h"
-#include "common/handles.h"
-#include "common/text.h"
+#include "common/win32/handles.h"
+#include "common/win32/text.h"
 #include "pipeline/geometry.h"
 #include "pipeline/jpeg.h"
 #include "pipeline/source_file.h"

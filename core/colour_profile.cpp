@@ -1,6 +1,6 @@
 #include "core/colour_profile.h"
 
-#include "core/jpeg_decoder.h"
+#include "core/jpeg_segments.h"
 
 #include <zlib.h>
 

@@ -1,6 +1,6 @@
 #include "core/exif.h"
 
-#include "core/jpeg_decoder.h"
+#include "core/jpeg_segments.h"
 
 #include <algorithm>
 #include <cstring>

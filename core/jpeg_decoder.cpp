@@ -9,7 +9,7 @@
 #include "core/jpeg_errors.h"
 #include "core/resample.h"
 #include "core/split_scan.h"
-#include "common/joined_thread.h"
+#include "common/task_pool.h"
 
 #include <algorithm>
 #include <climits>
@@ -25,17 +25,7 @@ namespace {
 // is too large, as libjpeg keeps no coefficients outside memory.
 constexpr long largestDecoderMemory = 1L << 30;
 
-// Markers after which no application segment of the header can follow: the frame headers,
-// the first scan, and the markers that carry no length.
-bool endsHeader(uint8_t kind)
-{
-    const bool frame = kind >= 0xC0 && kind <= 0xCF && kind != 0xC4 && kind != 0xC8 && kind != 0xCC;
-    return frame || kind == 0xDA || (kind >= 0xD0 && kind <= 0xD9) || kind == 0x01;
-}
-
 }  // namespace
-
-bool isJpeg(ByteSpan file) { return file.size() >= 2 && file[0] == 0xFF && file[1] == 0xD8; }
 
 // A decompressor over a file held in memory, which stops a decoding as JpegRowReader says.
 struct JpegReader {
@@ -269,36 +259,6 @@ Cut cutAt(int kept, int picture, int block)
 
 }  // namespace
 
-std::vector<ByteSpan> applicationSegments(ByteSpan file, uint8_t marker, std::string_view signature,
-                                          std::size_t most)
-{
-    std::vector<ByteSpan> found;
-    if (!isJpeg(file)) return found;
-    std::size_t at = 2;
-    while (file.size() - at >= 4 && found.size() < most) {
-        if (file[at] != 0xFF) break;
-        const uint8_t kind = file[at + 1];
-        if (kind == 0xFF) {
-            ++at;  // a fill byte before the marker
-            continue;
-        }
-        const std::size_t length = static_cast<std::size_t>(file[at + 2]) << 8 | file[at + 3];
-        if (endsHeader(kind) || length < 2 || file.size() - at - 2 < length) break;
-        const ByteSpan contents(file.data() + at + 4, length - 2);
-        if (kind == marker && contents.size() >= signature.size() &&
-            std::memcmp(contents.data(), signature.data(), signature.size()) == 0)
-            found.push_back(contents);
-        at += 2 + length;
-    }
-    return found;
-}
-
-ByteSpan applicationSegment(ByteSpan file, uint8_t marker, std::string_view signature)
-{
-    const std::vector<ByteSpan> found = applicationSegments(file, marker, signature, 1);
-    return found.empty() ? ByteSpan() : found.front();
-}
-
 JpegHeader jpegHeader(ByteSpan file)
 {
     if (!isJpeg(file) || file.size() > std::numeric_limits<unsigned long>::max()) return {};
@@ -394,13 +354,14 @@ bool JpegRowReader::finish()
     return finishDecoding(*reader_) || failed(reader_->errors.failure);
 }
 
-Outcome decodeJpegPixels(ByteSpan file, const JpegHeader& header, int scaleDenominator, ImageSize kept,
-                         const PixelsFor& target, const Cancellation& cancellation)
+Outcome decodeJpegPixels(ByteSpan file, const JpegHeader& header, const ReducedView& view, const PixelsFor& target,
+                         const Cancellation& cancellation)
 {
+    const bool cut = view.cuts();
+    if (cut && header.inks) return Outcome::damaged;
+    const int scaleDenominator = view.scaleDenominator;
+    const ImageSize kept = view.kept;
     CutBlocks cutBlocks;
-    const bool cut = scaleDenominator > 1 && !header.inks &&
-                     ((kept.width > 0 && kept.width < header.size.width) ||
-                      (kept.height > 0 && kept.height < header.size.height));
     JpegRowReader reader(file, scaleDenominator, cut, cancellation);
     if (!reader.started()) return reader.failure();
     const ImageSize picture = reader.pictureSize(), block = reader.blockSize();
@@ -415,20 +376,20 @@ Outcome decodeJpegPixels(ByteSpan file, const JpegHeader& header, int scaleDenom
     const bool blocksKept = (across || down) && reader.keepCutBlocks(cutBlocks, columnArea, rowArea);
     Strip columns, rows;
     Outcome strips = Outcome::done;
-    std::optional<JoinedThread> stripThread;
+    std::optional<Task> stripTask;
     if ((across || down) && !blocksKept) {
-        stripThread.emplace([&] {
+        stripTask.emplace(runAside([&] {
             if (across) strips = decodeStrip(file, true, across.first, across.edge, keptHeight, columns, cancellation);
             if (down && strips == Outcome::done)
                 strips = decodeStrip(file, false, down.first, down.edge, 0, rows, cancellation);
-        });
+        }));
     }
 
     const PixelRows pixels = target(reader.size(), reader.inks() ? 4 : 3);
     if (pixels.pixels == nullptr) return Outcome::outOfMemory;
     const bool decoded = reader.readSplit(pixels.pixels, pixels.stride, blocksKept ? &cutBlocks : nullptr) ||
                          (reader.read(pixels.pixels, pixels.stride, pixels.height) && reader.finish());
-    if (stripThread) stripThread->join();
+    if (stripTask) stripTask->wait();
     if (!decoded) return reader.failure();
     if (strips != Outcome::done) return strips;
     if (blocksKept) {

@@ -5,6 +5,9 @@
 #include "common/cancellation.h"
 #include "common/outcome.h"
 #include "common/pixels.h"
+#include "core/decoding_target.h"
+#include "core/jpeg_segments.h"
+#include "core/reduced_view.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,19 +15,6 @@
 #include <memory>
 #include <string_view>
 #include <vector>
-
-// Whether the bytes open with a JPEG's start-of-image marker.
-bool isJpeg(ByteSpan file);
-
-// The contents (after its length) of the first application segment of that marker (0xE0 to
-// 0xEF) whose contents begin with `signature`, among all the segments before the JPEG's frame
-// header; empty when there is none, or the file does not hold it whole.
-ByteSpan applicationSegment(ByteSpan file, uint8_t marker, std::string_view signature);
-
-// The first `most` such segments before the frame header, in the file's order, up to any that
-// the file does not hold whole.
-std::vector<ByteSpan> applicationSegments(ByteSpan file, uint8_t marker, std::string_view signature,
-                                          std::size_t most);
 
 // What a JPEG's header tells before any decoding: the picture's size as its frame header gives
 // it (0 x 0 for a file that is no JPEG or that libjpeg refuses), and whether it holds inks (CMYK
@@ -97,17 +87,13 @@ private:
     Outcome failure_ = Outcome::done;
 };
 
-// Where a decoding writes its picture: rows of the size asked for, 3 bytes a pixel (blue,
-// green, red) or 4 (blue, green, red, unused); empty pixels when none can be had.
-using PixelsFor = std::function<PixelRows(ImageSize size, int bytesPerPixel)>;
-
-// Decodes a JPEG whose header is `header` into the rows `target` gives, each side 1/scaleDenominator
-// (1, 2, 4 or 8) of the picture's, rounded up. A reduced decoding for a view of only the kept
-// region from the top left (a side 0 or the picture's own: all of it) shows nothing from beyond
-// the region's edge: the blocks that straddle it are decoded at full size too, and the reduced
-// pixels there become the means of their part inside. An ink picture has no cut blocks: it is
-// decoded without regard to `kept`, 4 bytes a pixel, its inks made the colours GDI+ shows for
-// them. Damaged data that libjpeg decodes past with a warning counts as decoded; a fatal error
-// anywhere, no rows to write to, or a file libjpeg refuses fails it, as JpegRowReader says.
-Outcome decodeJpegPixels(ByteSpan file, const JpegHeader& header, int scaleDenominator, ImageSize kept,
-                         const PixelsFor& target, const Cancellation& cancellation = neverCancelled());
+// Decodes a JPEG whose header is `header` into the rows `target` gives, each side
+// 1/view.scaleDenominator (1, 2, 4 or 8) of the picture's, rounded up. A view that cuts (a reduced
+// decoding of only the kept region from the top left) shows nothing from beyond the region's edge:
+// the blocks that straddle it are decoded at full size too, and the reduced pixels there become
+// the means of their part inside. An ink picture has no cut blocks: a view that cuts one fails it
+// as damaged; it is decoded 4 bytes a pixel, its inks made the colours GDI+ shows for them. Damaged
+// data that libjpeg decodes past with a warning counts as decoded; a fatal error anywhere, no rows
+// to write to, or a file libjpeg refuses fails it, as JpegRowReader says.
+Outcome decodeJpegPixels(ByteSpan file, const JpegHeader& header, const ReducedView& view, const PixelsFor& target,
+                         const Cancellation& cancellation = neverCancelled());

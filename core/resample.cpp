@@ -1,15 +1,12 @@
 #include "core/resample.h"
 
-#include "common/joined_thread.h"
+#include "common/task_pool.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
-#include <deque>
 #include <exception>
-#include <functional>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -185,31 +182,27 @@ private:
     uint8_t table_[3][256];
 };
 
-// Runs work(firstRow, endRow) over bands of the rows, one per thread when it pays. What any
+// Runs work(firstRow, endRow) over bands of the rows, one per processor when it pays. What any
 // band throws (std::bad_alloc, say) is thrown here once every band has ended.
 template <typename Work>
 void inBands(int rowCount, double sourcePixels, const Work& work)
 {
-    int threads = 1;
-    if (sourcePixels >= pixelsWorthAThread) {
-        const int processors = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-        threads = std::max(1, std::min(processors, rowCount));
-    }
-    const auto rowAt = [rowCount, threads](int part) {
-        return static_cast<int>(static_cast<long long>(rowCount) * part / threads);
+    const int parts = sourcePixels >= pixelsWorthAThread ? std::max(1, std::min(processorCount(), rowCount)) : 1;
+    const auto rowAt = [rowCount, parts](int part) {
+        return static_cast<int>(static_cast<long long>(rowCount) * part / parts);
     };
-    std::deque<JoinedThread> helpers;
-    for (int part = 0; part + 1 < threads; ++part)
-        helpers.emplace_back([&work, begin = rowAt(part), end = rowAt(part + 1)] { work(begin, end); });
+    std::vector<Task> aside;
+    for (int part = 0; part + 1 < parts; ++part)
+        aside.push_back(runAside([&work, begin = rowAt(part), end = rowAt(part + 1)] { work(begin, end); }));
     std::exception_ptr failure;
     try {
-        work(rowAt(threads - 1), rowCount);
+        work(rowAt(parts - 1), rowCount);
     } catch (...) {
         failure = std::current_exception();
     }
-    for (JoinedThread& helper : helpers) {
+    for (Task& task : aside) {
         try {
-            helper.join();
+            task.wait();
         } catch (...) {
             if (!failure) failure = std::current_exception();
         }

@@ -86,13 +86,9 @@ int reductionFor(ImageSize region, ImageSize needed)
     return 1;
 }
 
-ReducedView decodingView(const SourceFacts& facts, ImageSize needed, ImageSize kept)
+ReducedView decodingView(const SourceFacts& facts, ImageSize needed)
 {
     const ImageSize upright = facts.uprightSize();
     if (facts.kind != SourceKind::jpeg || upright.width <= 0 || upright.height <= 0) return {};
-    const bool keepsAll = (kept.width <= 0 || kept.width >= upright.width) && (kept.height <= 0 || kept.height >= upright.height);
-    if (keepsAll) return {reductionFor(upright, needed), {}};
-    if (facts.turned() || facts.header.inks) return {};
-    return {reductionFor({kept.width > 0 ? kept.width : upright.width, kept.height > 0 ? kept.height : upright.height}, needed),
-            kept};
+    return {reductionFor(upright, needed), {}};
 }

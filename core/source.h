@@ -6,6 +6,7 @@
 #include "core/colour_profile.h"
 #include "core/exif.h"
 #include "core/jpeg_decoder.h"
+#include "core/reduced_view.h"
 
 enum class SourceKind { jpeg, png, webp, other };
 
@@ -41,19 +42,10 @@ CarriedMetadata carriedMetadata(const ColourProfile& colourProfile, ByteSpan sou
 // decodes: JPEG, PNG, GIF, BMP, TIFF or WebP.
 bool isPictureFile(ByteSpan head);
 
-// How much of a picture a decoding makes: libjpeg's reduction (1, 2, 4 or 8), and the region of
-// the stored picture from its top left beyond which nothing may show (a side 0: all of it).
-struct ReducedView {
-    int scaleDenominator = 1;
-    ImageSize kept;
-};
-
 // The largest of libjpeg's reductions (8, 4 or 2; else 1) at which `region` still has at least
 // `needed` pixels on each side.
 int reductionFor(ImageSize region, ImageSize needed);
 
-// The view a JPEG is decoded for when a use needs `needed` pixels of the region `kept` of the
-// upright picture from its top left (a side 0: all of it). A region is kept only where the
-// decoding can keep it: a picture stored turned has it elsewhere, an ink picture has no cut
-// blocks, so those are decoded whole at full size; a region as large as the picture is none.
-ReducedView decodingView(const SourceFacts& facts, ImageSize needed, ImageSize kept = {});
+// The view a JPEG is decoded whole for when a use needs `needed` pixels of its upright picture;
+// full size for any other kind.
+ReducedView decodingView(const SourceFacts& facts, ImageSize needed);

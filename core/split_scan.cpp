@@ -2,7 +2,7 @@
 
 #include <jpeglib.h>
 
-#include "common/joined_thread.h"
+#include "common/task_pool.h"
 #include "core/cut_blocks.h"
 #include "core/split_scan.h"
 
@@ -651,14 +651,14 @@ void decodeSecondPart(const Layout& layout, const uint8_t* begin, const uint8_t*
     meeting.changed.notify_all();
 }
 
-// The second thread, stopped and joined however the first one leaves.
+// The second part, handed aside, and stopped and waited for however the first one leaves.
 class SecondPart {
 public:
     SecondPart(const Layout& layout, const uint8_t* begin, const uint8_t* end, const uint8_t* start,
                std::size_t expectedMcus, const Cancellation& cancellation)
-        : thread_([this, &layout, begin, end, start, expectedMcus, &cancellation] {
+        : task_(runAside([this, &layout, begin, end, start, expectedMcus, &cancellation] {
               decodeSecondPart(layout, begin, end, start, meeting_, expectedMcus, cancellation);
-          })
+          }))
     {
     }
     ~SecondPart() { meeting_.cancelled = true; }
@@ -667,11 +667,13 @@ public:
 
     Meeting& meeting() { return meeting_; }
     void cancel() { meeting_.cancelled = true; }
+    // Takes the part back when no thread has begun it: the first part then decodes alone.
+    bool withdrawn() { return task_.withdraw(); }
 
 private:
     Meeting meeting_;
-    // Last: joined before the meeting goes.
-    JoinedThread thread_;
+    // Last: waited for before the meeting goes.
+    Task task_;
 };
 
 // Where the second part's MCUs begin to be the true ones.
@@ -740,6 +742,7 @@ bool decodeScanSplit(jpeg_decompress_struct& info, ByteSpan data, uint8_t* pixel
     int mcu = 0;
     for (; mcu < layout.total(); ++mcu) {
         if (mcu % cancelCheckSpacing == 0 && cancellation.cancelled()) return false;
+        if (meeting && reader.loadedUpTo() >= middle && second.withdrawn()) meeting = false;
         if (meeting && reader.loadedUpTo() >= middle) {
             Meeting& met = second.meeting();
             std::unique_lock<std::mutex> lock(met.mutex);

@@ -7,8 +7,7 @@
 #include "common/outcome.h"
 #include "core/colour_profile.h"
 #include "core/exif.h"
-#include "core/jpeg_decoder.h"
-#include "core/jpeg_encoder.h"
+#include "core/decoding_target.h"
 
 #include <cstdint>
 

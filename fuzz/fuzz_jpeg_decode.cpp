@@ -51,10 +51,13 @@ Choice choose(uint8_t first, uint8_t second, ImageSize picture)
 
 void decodeAsTheProgramDoes(const std::vector<uint8_t>& file, const JpegHeader& header, const Choice& choice)
 {
+    // A region is cut only from a reduced colour or grey picture, as conversions plan it.
+    const bool cuts = choice.scale > 1 && !header.inks;
+    const ReducedView view{choice.scale, cuts ? choice.kept : ImageSize{}};
     std::vector<uint8_t> pixels;
     ImageSize given;
     const Outcome outcome =
-        decodeJpegPixels(file, header, choice.scale, choice.kept, [&](ImageSize size, int bytesPerPixel) {
+        decodeJpegPixels(file, header, view, [&](ImageSize size, int bytesPerPixel) {
             given = size;
             if (size.width <= 0 || size.height <= 0) return PixelRows{};
             pixels.assign(static_cast<std::size_t>(size.width) * bytesPerPixel * size.height, 0);

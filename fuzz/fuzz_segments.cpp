@@ -1,6 +1,7 @@
 // A JPEG's header segments as the program reads them before decoding: application segments of a
 // few kinds, the colour profile from its ICC chunks, and the source's facts.
 #include "core/colour_profile.h"
+#include "core/conversion_plan.h"
 #include "core/jpeg_decoder.h"
 #include "core/source.h"
 #include "core/webp.h"
@@ -61,10 +62,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     if (!facts.colourProfile.empty() && forRgbOutputs(facts.colourProfile) != facts.colourProfile)
         mismatch("a source's profile that RGB outputs cannot carry");
     if (facts.header.size.width < 0 || facts.header.size.height < 0) mismatch("a negative side");
-    const ImageSize upright = facts.uprightSize();
-    const ReducedView view = decodingView(facts, {160, 120}, {upright.width / 2, upright.height / 3});
+    WatermarkSettings settings{};
+    settings.targetWidth = 160;
+    settings.targetHeight = 120;
+    const ConversionPlan plan = planConversion(facts, settings, OutputFormat::png);
+    const ReducedView& view = plan.view;
     if (view.scaleDenominator != 1 && view.scaleDenominator != 2 && view.scaleDenominator != 4 &&
         view.scaleDenominator != 8)
         mismatch("a reduction libjpeg does not make");
+    if ((plan.route == Route::cutRegion) != view.cuts()) mismatch("a cut region's view that does not cut, or the reverse");
+    if (view.cuts() && (facts.turned() || facts.header.inks || view.scaleDenominator == 1))
+        mismatch("a region cut where the decoding cannot keep it");
     return 0;
 }

@@ -121,7 +121,7 @@ void givenUpWork()
     };
     auto asks = std::make_shared<GivingUp>(1000);
     const Cancellation cancellation([asks] { return (*asks)(); });
-    check(decodeJpegPixels(file, jpegHeader(file), 1, {}, into, cancellation) == Outcome::cancelled,
+    check(decodeJpegPixels(file, jpegHeader(file), {}, into, cancellation) == Outcome::cancelled,
           "a decoding cancelled among its scans ends as cancelled");
 
     TaskLine line;

@@ -1,7 +1,7 @@
 #pragma once
 // The resampling pass between GDI+ bitmaps, each locked for it in the format the pass reads or
 // writes.
-#include "common/imaging.h"
+#include "common/win32/imaging.h"
 #include "core/resample.h"
 
 // resampleRegion between two bitmaps of any pixel format, each locked for the pass; the

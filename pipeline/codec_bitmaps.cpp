@@ -1,6 +1,6 @@
 #include "pipeline/codec_bitmaps.h"
 
-#include "common/handles.h"
+#include "common/win32/handles.h"
 
 #include <windows.h>
 

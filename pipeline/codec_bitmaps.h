@@ -1,7 +1,7 @@
 #pragma once
 // GDI+ bitmaps to and from the portable codecs: a sink that writes their output to a file, their
 // decodings into a new bitmap, and a bitmap's pixels as their encoders take them.
-#include "common/imaging.h"
+#include "common/win32/imaging.h"
 #include "core/exif.h"
 #include "core/jpeg_decoder.h"
 #include "core/jpeg_encoder.h"

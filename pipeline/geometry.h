@@ -1,19 +1,7 @@
 #pragma once
-// The size of the output picture and the source region that is stretched over it.
-#include "common/imaging.h"
-#include "settings/settings.h"
-
-struct TargetGeometry {
-    int32_t width = 0;
-    int32_t height = 0;
-    int32_t cropWidth = 0;   // of the source region, which starts at its top-left pixel
-    int32_t cropHeight = 0;
-};
-
-// Fill and crop: the target is always covered, the kept region anchored at the top left.
-// The ratios pass through single precision and the quotients are truncated toward zero,
-// exactly as the stored results of earlier versions expect.
-TargetGeometry targetGeometryFor(int sourceWidth, int sourceHeight, const WatermarkSettings& settings);
+// The target geometry of a decoded picture.
+#include "common/win32/imaging.h"
+#include "core/geometry.h"
 
 // The geometry for a decoded picture; a side that cannot be read counts as 0.
 TargetGeometry computeTargetGeometry(imaging::GpImage* source, const WatermarkSettings& settings);

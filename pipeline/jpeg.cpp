@@ -9,7 +9,7 @@ Outcome decodeJpeg(ByteSpan file, const JpegHeader& header, GdiBitmap& result, c
 {
     return decodeIntoBitmap(
         [&](const PixelsFor& target) {
-            return decodeJpegPixels(file, header, view.scaleDenominator, view.kept, target, cancellation);
+            return decodeJpegPixels(file, header, view, target, cancellation);
         },
         PixelFormat32bppRGB, result);
 }

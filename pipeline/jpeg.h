@@ -2,7 +2,7 @@
 // JPEG files through libjpeg-turbo, several times faster than the imaging library's codec:
 // decoding straight into a bitmap's pixels, and encoding at quality 100, which Wine's GDI+
 // encoder ignores. Every other format stays with GDI+.
-#include "common/imaging.h"
+#include "common/win32/imaging.h"
 #include "core/jpeg_decoder.h"
 #include "core/jpeg_encoder.h"
 #include "core/source.h"

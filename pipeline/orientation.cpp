@@ -1,6 +1,6 @@
 #include "pipeline/orientation.h"
 
-#include "common/text.h"
+#include "common/win32/text.h"
 #include "pipeline/jpeg.h"
 #include "pipeline/webp.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // A source decoded and turned upright as its orientation says, so that everything after sees it
 // as viewers do.
-#include "common/imaging.h"
+#include "common/win32/imaging.h"
 #include "pipeline/jpeg.h"
 #include "pipeline/source_file.h"
 

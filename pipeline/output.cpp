@@ -1,7 +1,8 @@
 #include "pipeline/output.h"
 
-#include "common/handles.h"
-#include "common/text.h"
+#include "common/win32/handles.h"
+#include "common/win32/text.h"
+#include "core/conversion_plan.h"
 #include "pipeline/jpeg.h"
 #include "pipeline/profile.h"
 #include "pipeline/webp.h"
@@ -48,9 +49,6 @@ bool splitFullPath(const wchar_t* sourcePath, std::wstring& directory, std::wstr
     fileName = full.substr(separator + 1);
     return true;
 }
-
-// Wine's GIF encoder writes no picture from 32-bit ARGB; Windows' makes this 8-bit copy itself.
-bool needsIndexedCopy(const char* subtype) { return std::string_view(subtype) == "gif"; }
 
 std::wstring base36(unsigned number)
 {
@@ -228,19 +226,20 @@ Outcome saveImage(GpBitmap* target, const wchar_t* outputPath, const char* subty
 {
     char mimeType[sizeof "image/" + subtypeSize];
     std::snprintf(mimeType, sizeof mimeType, "image/%s", subtype);
-    const std::string_view format(subtype);
+    const OutputFormat format = outputFormatOf(subtype);
     // JPEGs through libjpeg-turbo: Wine's GDI+ encoder writes every quality as about 75.
-    if (format == "jpeg")
+    if (format == OutputFormat::jpeg)
         return saveThroughTemporary(outputPath, [&](const wchar_t* temporary) { return writeJpeg(target, temporary, carried); });
     // GDI+ has no WebP codec.
-    if (format == "webp")
+    if (format == OutputFormat::webp)
         return saveThroughTemporary(outputPath, [&](const wchar_t* temporary) { return writeWebp(target, temporary, carried); });
     CLSID encoder;
     if (findEncoder(toWide(mimeType), &encoder) < 0) return Outcome::noEncoder;
 
     GdiBitmap indexedCopy;
     GpBitmap* encodable = target;
-    if (needsIndexedCopy(subtype)) {
+    // Wine's GIF encoder writes no picture from 32-bit ARGB; Windows' makes this 8-bit copy itself.
+    if (format == OutputFormat::gif) {
         // Without its 8-bit copy the picture would be written as no picture.
         const ImageSize size = imageSize(target);
         const GpStatus copied =
@@ -252,7 +251,7 @@ Outcome saveImage(GpBitmap* target, const wchar_t* outputPath, const char* subty
     const auto encodeInto = [&](const wchar_t* path) {
         return statusOutcome(GdipSaveImageToFile(encodable, path, &encoder, &parameters));
     };
-    if (format != "png" || (carried.colourProfile.empty() && carried.exif.empty()))
+    if (format != OutputFormat::png || (carried.colourProfile.empty() && carried.exif.empty()))
         return saveThroughTemporary(outputPath, encodeInto);
     // GDI+ writes no profile: its PNG is copied with one put in.
     return saveThroughTemporary(outputPath, [&](const wchar_t* temporary) {

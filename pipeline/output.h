@@ -1,6 +1,6 @@
 #pragma once
 // Where a converted picture goes and in which format it is encoded.
-#include "common/imaging.h"
+#include "common/win32/imaging.h"
 #include "common/outcome.h"
 #include "core/source.h"
 #include "settings/settings.h"

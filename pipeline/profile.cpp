@@ -1,7 +1,7 @@
 #include "pipeline/profile.h"
 
-#include "common/file_reading.h"
-#include "common/handles.h"
+#include "common/win32/file_reading.h"
+#include "common/win32/handles.h"
 #include "pipeline/codec_bitmaps.h"
 
 bool copyPngWithMetadata(const wchar_t* plainPath, const wchar_t* path, const CarriedMetadata& carried)

@@ -1,6 +1,6 @@
 #include "pipeline/render.h"
 
-#include "common/text.h"
+#include "common/win32/text.h"
 #include "pipeline/bitmap_resample.h"
 #include "settings/vocabulary.h"
 
@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
-#include <string_view>
 
 using namespace imaging;
 
@@ -70,6 +69,24 @@ double alignedStart(StringAlignment alignment, double room, double extent)
     }
 }
 
+// The resolution a target made by createBitmap has, which the text is laid out at.
+struct Resolution {
+    REAL x = 96.0f;
+    REAL y = 96.0f;
+};
+Resolution newBitmapResolution()
+{
+    static const Resolution probed = [] {
+        Resolution resolution;
+        GdiBitmap probe;
+        if (createBitmap(1, 1, PixelFormat32bppARGB, probe) != Ok) return resolution;
+        GdipGetImageHorizontalResolution(probe.get(), &resolution.x);
+        GdipGetImageVerticalResolution(probe.get(), &resolution.y);
+        return resolution;
+    }();
+    return probed;
+}
+
 // The bounds of the text laid out in `layout`, from the size GDI+ measures and the alignment,
 // widened on every side by half the em size (glyphs overhang their advance, antialiasing adds
 // a pixel) and kept inside it.
@@ -120,21 +137,21 @@ bool drawAdjustedSource(GpBitmap* source, double regionWidth, double regionHeigh
     return resampleInto(source, regionWidth, regionHeight, target, TargetAlpha::straight, colourGainsFor(settings));
 }
 
-Layer watermarkLayer(ImageSize target, REAL dpiX, REAL dpiY, const WatermarkSettings& settings, double textScale,
-                     const wchar_t* fontFamily)
+Layer watermarkLayer(ImageSize target, const WatermarkSettings& settings, double textScale, const wchar_t* fontFamily)
 {
+    const Resolution resolution = newBitmapResolution();
     const WatermarkTools tools(settings, textScale, fontFamily);
     if (!tools.font || tools.length() == 0 || target.width <= 0 || target.height <= 0) return {};
     GdiBitmap measuring;
     if (createBitmap(1, 1, PixelFormat32bppARGB, measuring) != Ok) return {};
-    GdipBitmapSetResolution(measuring.get(), dpiX, dpiY);
+    GdipBitmapSetResolution(measuring.get(), resolution.x, resolution.y);
     GdiGraphics measure;
     if (GdipGetImageGraphicsContext(measuring.get(), measure.receive()) != Ok) return {};
     const RectF layout(0.0f, 0.0f, static_cast<REAL>(target.width), static_cast<REAL>(target.height));
     const Rect bounds = layerBounds(measure.get(), tools, layout);
     GdiBitmap drawn;
     if (createBitmap(bounds.Width, bounds.Height, PixelFormat32bppARGB, drawn) != Ok) return {};
-    GdipBitmapSetResolution(drawn.get(), dpiX, dpiY);
+    GdipBitmapSetResolution(drawn.get(), resolution.x, resolution.y);
     {
         GdiGraphics graphics;
         if (GdipGetImageGraphicsContext(drawn.get(), graphics.receive()) != Ok ||
@@ -163,10 +180,7 @@ Layer watermarkLayer(ImageSize target, REAL dpiX, REAL dpiY, const WatermarkSett
 void drawWatermarkText(GpBitmap* target, const WatermarkSettings& settings, double textScale, const wchar_t* fontFamily)
 {
     const ImageSize size = imageSize(target);
-    REAL dpiX = 96.0f, dpiY = 96.0f;
-    GdipGetImageHorizontalResolution(target, &dpiX);
-    GdipGetImageVerticalResolution(target, &dpiY);
-    const Layer layer = watermarkLayer(size, dpiX, dpiY, settings, textScale, fontFamily);
+    const Layer layer = watermarkLayer(size, settings, textScale, fontFamily);
     if (layer.empty()) return;
     PixelFormat format = 0;
     GdipGetImagePixelFormat(target, &format);
@@ -178,12 +192,12 @@ void drawWatermarkText(GpBitmap* target, const WatermarkSettings& settings, doub
                layer.y);
 }
 
-PixelFormat targetFormatFor(GpBitmap* source, const char* subtype)
+PixelFormat targetFormatFor(GpBitmap* source, OutputFormat format)
 {
-    PixelFormat format = 0;
-    if (source == nullptr || GdipGetImagePixelFormat(source, &format) != Ok) format = 0;
-    return format == PixelFormat24bppRGB && std::string_view(subtype) == "jpeg" ? PixelFormat24bppRGB
-                                                                                : PixelFormat32bppARGB;
+    PixelFormat sourceFormat = 0;
+    if (source == nullptr || GdipGetImagePixelFormat(source, &sourceFormat) != Ok) sourceFormat = 0;
+    return sourceFormat == PixelFormat24bppRGB && format == OutputFormat::jpeg ? PixelFormat24bppRGB
+                                                                               : PixelFormat32bppARGB;
 }
 
 bool renderWatermarked(GpBitmap* source, GpBitmap* target, const TargetGeometry& geometry,

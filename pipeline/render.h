@@ -1,8 +1,9 @@
 #pragma once
 // Draws the adjusted source region over the whole target and the watermark text over it.
-#include "common/imaging.h"
+#include "common/win32/imaging.h"
 #include "pipeline/geometry.h"
 #include "core/blend.h"
+#include "core/conversion_plan.h"
 #include "core/resample.h"
 #include "settings/settings.h"
 
@@ -25,11 +26,12 @@ extern const wchar_t* const watermarkFontFamily;
 bool drawAdjustedSource(imaging::GpBitmap* source, double regionWidth, double regionHeight,
                         imaging::GpBitmap* target, const WatermarkSettings& settings);
 
-// The watermark text as it lies over a target of `size` pixels at that resolution: drawn once
-// into a transparent layer no larger than the text's measured bounds (widened for overhang).
-// Empty when there is no text to draw (no font family, an empty text) or the layer cannot be made.
-Layer watermarkLayer(imaging::ImageSize size, imaging::REAL dpiX, imaging::REAL dpiY,
-                     const WatermarkSettings& settings, double textScale, const wchar_t* fontFamily);
+// The watermark text as it lies over a target of `size` pixels at the resolution every target has
+// (that of a bitmap createBitmap makes): drawn once into a transparent layer no larger than the
+// text's measured bounds (widened for overhang). Empty when there is no text to draw (no font
+// family, an empty text) or the layer cannot be made.
+Layer watermarkLayer(imaging::ImageSize size, const WatermarkSettings& settings, double textScale,
+                     const wchar_t* fontFamily);
 
 // The watermark text laid out over the whole of `target`, its em size times textScale, through
 // its layer. A missing font family draws no text.
@@ -39,7 +41,7 @@ void drawWatermarkText(imaging::GpBitmap* target, const WatermarkSettings& setti
 // The pixel format a target is made in: 24-bit RGB when an opaque 24-bit source (a decoded
 // JPEG) becomes a JPEG, whose encoder keeps no alpha and would make that copy itself; every
 // pixel is opaque then, so the file is the same. 32-bit ARGB otherwise.
-imaging::PixelFormat targetFormatFor(imaging::GpBitmap* source, const char* subtype);
+imaging::PixelFormat targetFormatFor(imaging::GpBitmap* source, OutputFormat format);
 
 // Both onto `target` (geometry.width x geometry.height): the crop region, then the text. A
 // source decoded at 1/sourceReduction of the picture's size has its crop region reduced alike.

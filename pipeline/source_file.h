@@ -1,7 +1,7 @@
 #pragma once
 // A source file opened once for everything done with it: its bytes read into memory and what
 // they tell before any decoding.
-#include "common/file_reading.h"
+#include "common/win32/file_reading.h"
 #include "core/source.h"
 
 #include <string>

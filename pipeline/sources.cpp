@@ -1,7 +1,7 @@
 #include "pipeline/sources.h"
 
-#include "common/handles.h"
-#include "common/text.h"
+#include "common/win32/handles.h"
+#include "common/win32/text.h"
 #include "settings/settings.h"
 
 #include <windows.h>

@@ -6,39 +6,16 @@
 #include "pipeline/render.h"
 
 #include <cstring>
-#include <string_view>
 
 using namespace imaging;
 
 namespace {
 
-// The resolution a target made by createBitmap has, which the text is laid out at.
-struct Resolution {
-    REAL x = 96.0f;
-    REAL y = 96.0f;
-};
-Resolution newBitmapResolution()
-{
-    static const Resolution probed = [] {
-        Resolution resolution;
-        GdiBitmap probe;
-        if (createBitmap(1, 1, PixelFormat32bppARGB, probe) != Ok) return resolution;
-        GdipGetImageHorizontalResolution(probe.get(), &resolution.x);
-        GdipGetImageVerticalResolution(probe.get(), &resolution.y);
-        return resolution;
-    }();
-    return probed;
-}
-
-bool writesJpeg(std::string_view subtype) { return subtype == "jpeg"; }
-
 // The effects, made when `wanted`: by the decoding line for a JPEG target, by the writer for any other.
 std::optional<BandEffects> effectsIf(bool wanted, ImageSize size, const WatermarkSettings& settings)
 {
     if (!wanted) return std::nullopt;
-    const Resolution resolution = newBitmapResolution();
-    return BandEffects{colourGainsFor(settings),
-                       watermarkLayer(size, resolution.x, resolution.y, settings, 1.0, watermarkFontFamily)};
+    return BandEffects{colourGainsFor(settings), watermarkLayer(size, settings, 1.0, watermarkFontFamily)};
 }
 
 // Each band through the gains into the locked 32-bit target, then the layer over it there.
@@ -82,19 +59,14 @@ GdiBitmap bitmapOf(const BoxReduction& reduction)
     return result;
 }
 
-bool streamable(const SourceFacts& facts, const WatermarkSettings& settings)
-{
-    const ImageSize size = facts.header.size;
-    return settings.keepSourceSize != 0 && facts.kind == SourceKind::jpeg && !facts.turned() && !facts.header.inks &&
-           size.width > 0 && size.height > 0;
-}
-
-StreamedFile::StreamedFile(SourceFile source, const WatermarkSettings& settings, const char* subtype, TaskLine& line,
-                           ImageSize (*paneSize)(ImageSize picture), std::function<bool()> givenUpWhen)
-    : source_(std::move(source)), settings_(settings), subtype_(subtype),
-      bitmapEffects_(effectsIf(!writesJpeg(subtype_), source_.facts.header.size, settings)),
+StreamedFile::StreamedFile(SourceFile source, const WatermarkSettings& settings, const ConversionPlan& plan,
+                           const char* subtype, TaskLine& line, ImageSize (*paneSize)(ImageSize picture),
+                           std::function<bool()> givenUpWhen)
+    : source_(std::move(source)), settings_(settings), format_(plan.format), subtype_(subtype),
+      bitmapEffects_(effectsIf(format_ != OutputFormat::jpeg, source_.facts.header.size, settings)),
       bands_(source_.bytes, source_.facts.header.size, paneSize(source_.facts.header.size),
-             effectsIf(writesJpeg(subtype_), source_.facts.header.size, settings), line, std::move(givenUpWhen))
+             effectsIf(format_ == OutputFormat::jpeg, source_.facts.header.size, settings), line,
+             std::move(givenUpWhen))
 {
 }
 
@@ -109,7 +81,7 @@ StreamedConversion StreamedFile::writeTo(const wchar_t* outputPath)
     const CarriedMetadata carried = carriedMetadata(source_.facts.colourProfile, source_.facts.exif, size);
     Outcome decoding = Outcome::done;
     const Outcome written = [&] {
-        if (writesJpeg(subtype_)) {
+        if (format_ == OutputFormat::jpeg) {
             return saveThroughTemporary(outputPath, [&](const wchar_t* temporary) {
                 JpegBandSink sink(fileSink(temporary), size, carried.colourProfile, carried.exif);
                 const StreamedBands streamed = bands_.writeTo(sink);

@@ -5,19 +5,16 @@
 // encoder (then no whole picture is ever held) or, through the gains and the layer, into the target
 // bitmap that GDI+ encodes for any other format. The file comes out as the whole-picture path
 // (decode, renderWatermarked, saveImage) makes it.
-#include "common/imaging.h"
+#include "common/win32/imaging.h"
 #include "common/task_line.h"
 #include "core/band_stream.h"
+#include "core/conversion_plan.h"
 #include "pipeline/source_file.h"
 #include "settings/settings.h"
 
 #include <functional>
 #include <optional>
 #include <string>
-
-// Whether a source goes the streamed way with these settings: a JPEG of colour or grey, stored
-// upright, converted with its size kept.
-bool streamable(const SourceFacts& facts, const WatermarkSettings& settings);
 
 // How a streamed conversion ended (`done`: written), the picture's size, and once every band was
 // decoded, its `paneReduction`: the picture averaged over square boxes of whole pixels, as large as
@@ -31,14 +28,15 @@ struct StreamedConversion {
 // The reduction as a new 24-bit bitmap (empty when it cannot be made).
 imaging::GdiBitmap bitmapOf(const BoxReduction& reduction);
 
-// A streamable source on its way to image/<subtype> with `settings`: its decoding is posted on
-// the line as soon as it is made, and waits there for the files before it; it ends early when
-// `givenUpWhen` says so.
+// A source whose plan streams it, on its way to image/<subtype> with `settings`: its decoding is
+// posted on the line as soon as it is made, and waits there for the files before it; it ends early
+// when `givenUpWhen` says so.
 class StreamedFile {
 public:
     // May throw std::bad_alloc.
-    StreamedFile(SourceFile source, const WatermarkSettings& settings, const char* subtype, TaskLine& line,
-                 imaging::ImageSize (*paneSize)(imaging::ImageSize picture), std::function<bool()> givenUpWhen = {});
+    StreamedFile(SourceFile source, const WatermarkSettings& settings, const ConversionPlan& plan, const char* subtype,
+                 TaskLine& line, imaging::ImageSize (*paneSize)(imaging::ImageSize picture),
+                 std::function<bool()> givenUpWhen = {});
     StreamedFile(const StreamedFile&) = delete;
     StreamedFile& operator=(const StreamedFile&) = delete;
 
@@ -52,6 +50,7 @@ public:
 private:
     SourceFile source_;
     WatermarkSettings settings_;
+    OutputFormat format_;
     std::string subtype_;
     std::optional<BandEffects> bitmapEffects_;  // for any target but a JPEG, which the line's bands carry
     // Last: ended before the file it decodes goes.

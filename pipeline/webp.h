@@ -1,7 +1,7 @@
 #pragma once
 // WebP files through libwebp, which GDI+ has no codec for: decoded into a bitmap, and encoded
 // lossy at quality 100.
-#include "common/imaging.h"
+#include "common/win32/imaging.h"
 #include "core/colour_profile.h"
 #include "core/source.h"
 #include "core/webp.h"

@@ -1,6 +1,6 @@
 #include "preview/canvas.h"
 
-#include "common/handles.h"
+#include "common/win32/handles.h"
 
 #include <atomic>
 #include <cstring>
@@ -15,7 +15,6 @@ constexpr ARGB frameColour = 0xFFFF0000;
 constexpr ARGB paneColour = 0xFFFFFFFF;
 
 GdiBitmap canvas;
-ULONG_PTR imagingToken = 0;
 std::atomic<bool> started{false};  // changed under canvasLock
 // previewArea of the canvas as drawPaneFrames first drew it, which later jobs copy back: the
 // imaging library takes longer to draw the frames than a job takes to draw its pictures.
@@ -48,8 +47,7 @@ CanvasLock::~CanvasLock()
 
 void startImaging(HWND dialog)
 {
-    GdiplusStartupInput input;
-    GdiplusStartup(&imagingToken, &input, nullptr);
+    startImagingLibrary();
     RECT window{};
     GetWindowRect(dialog, &window);
     CanvasLock lock(INFINITE);
@@ -65,7 +63,7 @@ void stopImaging()
     if (!lock || !started) return;
     canvas.reset();
     blankPanes.clear();
-    GdiplusShutdown(imagingToken);
+    stopImagingLibrary();
     started = false;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
-// The imaging library's start and end, the off-screen canvas with the two preview panes
+// The imaging library started and ended with the off-screen canvas with the two preview panes
 // (in the dialog's client coordinates), and its copy into the window.
-#include "common/imaging.h"
+#include "common/win32/imaging.h"
 
 #include <windows.h>
 

@@ -3,7 +3,7 @@
 // its target at the scale at which the target pane shows it, from a reduced copy of the
 // source that it keeps from one preview of the same file to the next.
 #include "common/cancellation.h"
-#include "common/imaging.h"
+#include "common/win32/imaging.h"
 #include "pipeline/geometry.h"
 #include "settings/settings.h"
 

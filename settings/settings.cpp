@@ -1,7 +1,7 @@
 #include "settings/settings.h"
 
-#include "common/handles.h"
-#include "common/text.h"
+#include "common/win32/handles.h"
+#include "common/win32/text.h"
 #include "settings/vocabulary.h"
 
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "common/handles.h"
+#include "common/win32/handles.h"
 #include "preview/canvas.h"
 #include "app/dialog_helpers.h"
 #include "tests/support.h"

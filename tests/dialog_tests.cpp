@@ -3,7 +3,7 @@
 #include "app/startup.h"
 #include "app/resource.h"
 #include "batch/worker.h"
-#include "common/text.h"
+#include "common/win32/text.h"
 #include "settings/settings.h"
 #include "tests/pictures.h"
 #include "tests/support.h"

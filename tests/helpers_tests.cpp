@@ -1,5 +1,5 @@
 #include "app/dialog_helpers.h"
-#include "common/handles.h"
+#include "common/win32/handles.h"
 #include "tests/support.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // nothing is written for it.
 #include "app/dialog_helpers.h"
 #include "batch/worker.h"
-#include "common/text.h"
+#include "common/win32/text.h"
 #include "core/colour_profile.h"
 #include "core/jpeg_decoder.h"
 #include "preview/canvas.h"

@@ -1,4 +1,5 @@
-#include "common/text.h"
+#include "common/win32/text.h"
+#include "core/conversion_plan.h"
 #include "pipeline/jpeg.h"
 #include "pipeline/orientation.h"
 #include "pipeline/geometry.h"
@@ -205,7 +206,10 @@ TEST(Jpeg, StreamedConversionsComeOutAsTheWholePictureOnes)
         const std::string whole = directory.file(std::string("whole.") + subtype);
         const auto atLeast = [](ImageSize) { return ImageSize{40, 30}; };
         TaskLine line;
-        StreamedFile file(openSource(wideText(source).c_str()), settings, subtype, line, atLeast);
+        SourceFile opened = openSource(wideText(source).c_str());
+        const ConversionPlan plan = planConversion(opened.facts, settings, outputFormatOf(subtype));
+        ASSERT_EQ(plan.route, Route::streamed);
+        StreamedFile file(std::move(opened), settings, plan, subtype, line, atLeast);
         const StreamedConversion conversion = file.writeTo(wideText(streamed).c_str());
         ASSERT_EQ(conversion.outcome, Outcome::done);
         ASSERT_TRUE(conversion.paneReduction);
@@ -217,7 +221,7 @@ TEST(Jpeg, StreamedConversionsComeOutAsTheWholePictureOnes)
         const GdiBitmap decoded = std::move(decoding.picture);
         GdiBitmap target;
         const TargetGeometry geometry = computeTargetGeometry(decoded.get(), settings);
-        ASSERT_EQ(createBitmap(geometry.width, geometry.height, targetFormatFor(decoded.get(), subtype), target), Ok);
+        ASSERT_EQ(createBitmap(geometry.width, geometry.height, targetFormatFor(decoded.get(), outputFormatOf(subtype)), target), Ok);
         ASSERT_TRUE(renderWatermarked(decoded.get(), target.get(), geometry, settings));
         ASSERT_EQ(saveImage(target.get(), wideText(whole).c_str(), subtype), Outcome::done);
         if (std::string_view(subtype) == "jpeg") {
@@ -232,7 +236,8 @@ TEST(Jpeg, StreamedConversionsComeOutAsTheWholePictureOnes)
 
     WatermarkSettings fixedSize = settings;
     fixedSize.keepSourceSize = 0;
-    EXPECT_FALSE(streamable(openSource(wideText(source).c_str()).facts, fixedSize));
+    EXPECT_NE(planConversion(openSource(wideText(source).c_str()).facts, fixedSize, OutputFormat::jpeg).route,
+              Route::streamed);
 }
 
 // Where the kept region's edges cut through blocks, a reduced decoding's pixels are the means of
@@ -482,7 +487,7 @@ TEST(Jpeg, InkPicturesAtAFixedSizeShowTheWholeCrop)
     ASSERT_GT(reductionFor({geometry.cropWidth, geometry.cropHeight}, {geometry.width, geometry.height}), 1);
     const SourceFile source = openSource(wideText(path).c_str());
     UprightDecoding decoded =
-        decodeUpright(source, decodingView(source.facts, {100, 100}, {geometry.cropWidth, geometry.cropHeight}));
+        decodeUpright(source, planConversion(source.facts, settings, OutputFormat::png).view);
     ASSERT_EQ(decoded.outcome, Outcome::done);
     GdiBitmap target;
     ASSERT_EQ(createBitmap(100, 100, PixelFormat32bppARGB, target), Ok);

@@ -1,5 +1,6 @@
 #include "batch/worker.h"
-#include "common/text.h"
+#include "common/win32/text.h"
+#include "core/conversion_plan.h"
 #include "core/exif.h"
 #include "pipeline/orientation.h"
 #include "pipeline/output.h"
@@ -193,7 +194,11 @@ TEST(Orientation, TurnedPicturesKeptWholeHaveNoCutEdge)
     writeFile(path, withApp1(encodePicture(250, 200, grainy), exifContents(turned)));
     const SourceFile source = openSource(wideText(path).c_str());
     const ImageSize upright = source.facts.uprightSize();
-    const UprightDecoding keptWhole = decodeUpright(source, decodingView(source.facts, {100, 125}, upright));
+    WatermarkSettings wholeCrop = {};
+    wholeCrop.targetWidth = upright.width / 2;
+    wholeCrop.targetHeight = upright.height / 2;
+    const UprightDecoding keptWhole =
+        decodeUpright(source, planConversion(source.facts, wholeCrop, OutputFormat::png).view);
     const UprightDecoding noRegion = decodeUpright(source, decodingView(source.facts, {100, 125}));
     ASSERT_EQ(keptWhole.outcome, Outcome::done);
     ASSERT_EQ(noRegion.outcome, Outcome::done);

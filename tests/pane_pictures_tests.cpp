@@ -1,4 +1,4 @@
-#include "common/text.h"
+#include "common/win32/text.h"
 #include "pipeline/geometry.h"
 #include "pipeline/output.h"
 #include "pipeline/render.h"

@@ -1,6 +1,6 @@
 #include "app/dialog_helpers.h"
 #include "batch/worker.h"
-#include "common/text.h"
+#include "common/win32/text.h"
 #include "core/webp.h"
 #include "pipeline/output.h"
 #include "pipeline/jpeg.h"

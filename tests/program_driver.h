@@ -2,7 +2,7 @@
 // Drives the real Inkveil.exe from another process, as a user would: starts it in a folder,
 // finds its dialog and message boxes, reads and sets controls, watches the preview panes on
 // screen and closes it. Shared by the end-to-end tests and the inkveil_driver tool.
-#include "common/handles.h"
+#include "common/win32/handles.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // The real Inkveil.exe, started in a folder of its own and driven from this process through
 // its windows, as a user would. Arguments: the program and the sample picture it carries.
 #include "app/resource.h"
-#include "common/text.h"
+#include "common/win32/text.h"
 #include "pipeline/output.h"
 #include "settings/settings.h"
 #include "tests/pictures.h"

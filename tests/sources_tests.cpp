@@ -1,6 +1,6 @@
 #include "batch/worker.h"
-#include "common/handles.h"
-#include "common/text.h"
+#include "common/win32/handles.h"
+#include "common/win32/text.h"
 #include "pipeline/sources.h"
 #include "settings/settings.h"
 #include "tests/support.h"

@@ -1,8 +1,8 @@
 #include "tests/support.h"
 
 #include "app/dialog_helpers.h"
-#include "common/handles.h"
-#include "common/text.h"
+#include "common/win32/handles.h"
+#include "common/win32/text.h"
 #include "preview/canvas.h"
 #include "tests/program_driver.h"
 

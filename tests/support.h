@@ -1,8 +1,8 @@
 #pragma once
 // What the tests share: a temporary directory per test, the imaging library started once
 // per test program, and small bitmaps read back pixel by pixel.
-#include "common/handles.h"
-#include "common/imaging.h"
+#include "common/win32/handles.h"
+#include "common/win32/imaging.h"
 #include "common/outcome.h"
 
 #include <functional>

@@ -1,6 +1,6 @@
 #include "app/dialog_helpers.h"
 #include "batch/worker.h"
-#include "common/text.h"
+#include "common/win32/text.h"
 #include "core/colour_profile.h"
 #include "core/webp.h"
 #include "pipeline/output.h"
@@ -16,6 +16,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -596,6 +597,60 @@ TEST_F(Worker, RepeatedConversionsOfAFolderComeOutTheSame)
         }
     }
     EXPECT_EQ(first.size(), static_cast<std::size_t>(files));
+}
+
+namespace {
+// Threads started anywhere in the process, counted as each one attaches to the program.
+std::atomic<int> threadStarts{0};
+void NTAPI countThreadStart(PVOID, DWORD reason, PVOID)
+{
+    if (reason == DLL_THREAD_ATTACH) ++threadStarts;
+}
+}  // namespace
+#ifdef _MSC_VER
+#pragma comment(linker, "/INCLUDE:_tls_used")
+#pragma section(".CRT$XLF", read)
+extern "C" __declspec(allocate(".CRT$XLF")) const PIMAGE_TLS_CALLBACK countThreadStartCallback = countThreadStart;
+#else
+extern "C" __attribute__((section(".CRT$XLF"), used)) const PIMAGE_TLS_CALLBACK countThreadStartCallback =
+    countThreadStart;
+#endif
+
+// A running worker keeps its threads: whichever way its files go (streamed; reduced, cut and split
+// across both processors; resampled in bands; decoded ahead), a batch starts none of its own.
+// Counted from the first file to the last one's turn, as the first message box of a process
+// starts a thread of Wine's own.
+TEST_F(Worker, ABatchStartsNoThreadPerFile)
+{
+    constexpr int files = 16;
+    for (int index = 0; index < files; ++index) {
+        Encoding encoding;
+        encoding.progressive = index % 4 == 1;
+        encoding.halfChroma = index % 2 == 0;
+        encoding.restartRows = index % 4 == 2 ? 1 : 0;
+        char name[16];
+        std::snprintf(name, sizeof name, "t%02d.jpg", index);
+        writeFile(directory.file(name), encodePicture(1280 + 16 * index, 960, encoding));
+    }
+    setTargetWidth(300);
+    setTargetHeight(200);
+    waitForFirstPreview();
+    int round = 0;
+    const auto startsBy = [&](int file) {
+        EXPECT_TRUE(waitFor([&] { return sawStatus("正在转换第" + std::to_string(file) + "个图片文件", round); }));
+        return threadStarts.load();
+    };
+    for (const int keep : {0, 1}) {
+        SCOPED_TRACE(keep != 0 ? "size kept" : "fixed size");
+        setKeepSourceSize(keep);
+        ++round;
+        pressStart();
+        if (keep == 1) answer(warningTitle, IDYES);
+        const int first = startsBy(1);
+        EXPECT_EQ(startsBy(files) - first, 0);
+        EXPECT_EQ(answer(doneTitle, IDNO), "转换成功完成，是否转到“" + converted() + "”目录查看");
+        ASSERT_TRUE(waitFor([&] { return isRunning() == 0; }));
+    }
 }
 
 TEST(ProcessFile, WithoutTheCanvasLockStillSavesAndLeavesTheCanvas)

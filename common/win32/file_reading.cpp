@@ -1,6 +1,6 @@
-#include "common/file_reading.h"
+#include "common/win32/file_reading.h"
 
-#include "common/handles.h"
+#include "common/win32/handles.h"
 
 #include <algorithm>
 #include <cstring>

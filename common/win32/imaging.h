@@ -139,4 +139,9 @@ private:
     bool locked_ = false;
 };
 
+// Starts the imaging library (GDI+) for the process, once for every stopImagingLibrary.
+void startImagingLibrary();
+// Ends it, once nothing made by it is left.
+void stopImagingLibrary();
+
 }  // namespace imaging

@@ -1,4 +1,4 @@
-#include "common/text.h"
+#include "common/win32/text.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "common/imaging.h"
+#include "common/win32/imaging.h"
 
 #include "common/pooled_memory.h"
 
@@ -62,5 +62,19 @@ BitmapLock::~BitmapLock()
 {
     if (locked_) GdipBitmapUnlockBits(bitmap_, &data_);
 }
+
+namespace {
+
+ULONG_PTR libraryToken = 0;
+
+}  // namespace
+
+void startImagingLibrary()
+{
+    GdiplusStartupInput input;
+    GdiplusStartup(&libraryToken, &input, nullptr);
+}
+
+void stopImagingLibrary() { GdiplusShutdown(libraryToken); }
 
 }  // namespace imaging

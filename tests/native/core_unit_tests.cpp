@@ -1,0 +1,189 @@
+// Values that no fuzz target can judge, since a wrong one neither crashes nor contradicts itself:
+// the reduction a decoding is planned at, the edge of a kept region and the pane reduction's means.
+#include "core/band_stream.h"
+#include "core/exif.h"
+#include "core/jpeg_decoder.h"
+#include "core/resample.h"
+#include "core/source.h"
+#include "tests/pictures.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+SourceFacts jpegFacts(ImageSize stored, int orientation = 0, bool inks = false)
+{
+    SourceFacts facts;
+    facts.kind = SourceKind::jpeg;
+    facts.header = {stored, inks};
+    facts.orientation = orientation;
+    return facts;
+}
+
+// A side 0 keeps all of the picture along it.
+ImageSize keptSides(ImageSize kept, ImageSize picture)
+{
+    return {kept.width > 0 ? kept.width : picture.width, kept.height > 0 ? kept.height : picture.height};
+}
+
+std::vector<int> levelsOf(const std::vector<uint8_t>& bytes) { return std::vector<int>(bytes.begin(), bytes.end()); }
+
+}  // namespace
+
+TEST(Reduction, LargestThatLeavesTheNeededPixelsOnBothSides)
+{
+    struct Row {
+        const char* name;
+        ImageSize region, needed;
+        int expected;
+    };
+    const Row rows[] = {
+        {"exactly 8x", {800, 600}, {100, 75}, 8},
+        {"a pixel short of 8x across", {799, 600}, {100, 75}, 4},
+        {"a pixel short of 8x down", {800, 599}, {100, 75}, 4},
+        {"a pixel short of 4x", {399, 300}, {100, 75}, 2},
+        {"exactly 2x", {200, 150}, {100, 75}, 2},
+        {"a pixel short of 2x", {199, 150}, {100, 75}, 1},
+        {"needs that overflow an int at 8x", {INT_MAX, INT_MAX}, {300'000'000, 300'000'000}, 4},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(reductionFor(row.region, row.needed), row.expected);
+    }
+}
+
+TEST(Reduction, DecodingViewKeepsARegionOnlyWhereTheDecodingCan)
+{
+    struct Row {
+        const char* name;
+        SourceFacts facts;
+        ImageSize needed, kept;
+        int scale;
+        ImageSize expectedKept;
+    };
+    const ImageSize whole{1600, 1200};
+    const Row rows[] = {
+        {"no region", jpegFacts(whole), {200, 150}, {}, 8, whole},
+        {"a region as large as the picture", jpegFacts(whole), {200, 150}, whole, 8, whole},
+        {"a region larger than the picture", jpegFacts(whole), {200, 150}, {2000, 1300}, 8, whole},
+        {"a narrower region, reduced by its own size", jpegFacts(whole), {200, 150}, {800, 0}, 4, {800, 1200}},
+        {"orientation 1 is upright", jpegFacts(whole, 1), {200, 150}, {800, 600}, 4, {800, 600}},
+        {"turned: reduced by its upright size", jpegFacts({800, 2400}, 6), {300, 100}, {}, 8, {2400, 800}},
+        {"turned, kept whole by its upright size", jpegFacts({800, 2400}, 6), {300, 100}, {2400, 800}, 8, {2400, 800}},
+        {"turned, with a region: whole at full size", jpegFacts({800, 2400}, 6), {300, 100}, {1200, 800}, 1,
+         {2400, 800}},
+        {"upside down, with a region", jpegFacts(whole, 3), {200, 150}, {800, 600}, 1, whole},
+        {"inks, with a region", jpegFacts(whole, 0, true), {200, 150}, {800, 600}, 1, whole},
+        {"inks, without one", jpegFacts(whole, 0, true), {200, 150}, {}, 8, whole},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ReducedView view = decodingView(row.facts, row.needed, row.kept);
+        const ImageSize upright = row.facts.uprightSize();
+        const ImageSize kept = keptSides(view.kept, upright);
+        EXPECT_EQ(view.scaleDenominator, row.scale);
+        EXPECT_EQ(kept.width, row.expectedKept.width);
+        EXPECT_EQ(kept.height, row.expectedKept.height);
+    }
+}
+
+// The reduced pixels that a kept region's edge cuts through show only what lies inside it,
+// wherever the edge falls in its block.
+TEST(Reduction, KeptRegionsShowNothingFromBeyondTheirEdge)
+{
+    struct Row {
+        const char* name;
+        bool halfChroma, down;
+        int edge, scale;
+    };
+    const Row rows[] = {
+        {"across, inside an 8-pixel block, halved", false, false, 21, 2},
+        {"across, inside an 8-pixel block, at an eighth", false, false, 21, 8},
+        {"down, inside an 8-pixel block, at a quarter", false, true, 13, 4},
+        {"across, in the second half of a 16-pixel block", true, false, 28, 8},
+        {"down, in the first half of a 16-pixel block", true, true, 36, 4},
+        {"across, on a block's edge", false, false, 24, 2},
+    };
+    // Apart in chroma too; 4:2:0 edges fall between chroma samples.
+    constexpr int side = 48;
+    constexpr uint8_t inside[3] = {200, 60, 60}, beyond[3] = {60, 60, 200};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Encoding encoding;
+        encoding.quality = 100;
+        encoding.halfChroma = row.halfChroma;
+        const Bytes file = encodeSamples(side, side, encoding, [&](int x, int y, int component) {
+            return (row.down ? y : x) < row.edge ? inside[component] : beyond[component];
+        });
+        const ImageSize kept = row.down ? ImageSize{0, row.edge} : ImageSize{row.edge, 0};
+        std::vector<uint8_t> pixels;
+        ImageSize size;
+        const auto into = [&](ImageSize given, int bytesPerPixel) {
+            size = given;
+            pixels.assign(static_cast<std::size_t>(given.width) * given.height * 3, 0);
+            if (bytesPerPixel != 3) return PixelRows{};
+            return PixelRows{pixels.data(), given.width * 3, given.width, given.height, 3};
+        };
+        ASSERT_EQ(decodeJpegPixels(file, jpegHeader(file), row.scale, kept, into), Outcome::done);
+        const int reachingInside = (row.edge + row.scale - 1) / row.scale;
+        int worst = 0;
+        for (int y = 0; y < size.height; ++y)
+            for (int x = 0; x < size.width; ++x) {
+                const uint8_t* pixel = &pixels[(static_cast<std::size_t>(y) * size.width + x) * 3];
+                if ((row.down ? y : x) < reachingInside)
+                    for (int c = 0; c < 3; ++c) worst = std::max(worst, std::abs(pixel[c] - inside[c]));
+            }
+        EXPECT_LE(worst, 6);
+    }
+}
+
+TEST(BoxReduction, TheSideWithFewestWholeBoxesSetsTheFactor)
+{
+    struct Row {
+        const char* name;
+        ImageSize picture, atLeast, expected;
+    };
+    const Row rows[] = {
+        {"8 across and down", {64, 48}, {8, 6}, {8, 6}},
+        {"7 across: a last row of boxes 6 rows high", {63, 48}, {8, 6}, {9, 7}},
+        {"7 down: a last box of 1 column and 5 rows", {64, 47}, {8, 6}, {10, 7}},
+        {"smaller than asked: no reduction", {5, 5}, {10, 10}, {5, 5}},
+        {"capped where a column's sums stay in 16 bits", {1024, 1024}, {1, 1}, {4, 4}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        BoxReduction reduction(row.picture, row.atLeast);
+        const std::vector<uint8_t> white(static_cast<std::size_t>(row.picture.width) * 3, 255);
+        for (int y = 0; y < row.picture.height; ++y) reduction.add(white.data());
+        reduction.finish();
+        EXPECT_EQ(reduction.size().width, row.expected.width);
+        EXPECT_EQ(reduction.size().height, row.expected.height);
+        const std::size_t bytes = static_cast<std::size_t>(row.expected.width) * row.expected.height * 3;
+        EXPECT_EQ(reduction.pixels(), std::vector<uint8_t>(bytes, 255)) << "each box the mean of what it holds";
+    }
+}
+
+TEST(BoxReduction, EdgeBoxesAverageWhatTheyHoldToTheNearestByte)
+{
+    // 5 x 3 in boxes of 2: the right boxes hold one column, the bottom ones one row.
+    const int blue[3][5] = {{0, 1, 0, 0, 200}, {1, 1, 0, 1, 100}, {7, 9, 50, 60, 255}};
+    BoxReduction reduction({5, 3}, {2, 1});
+    ASSERT_EQ(reduction.size().width, 3);
+    ASSERT_EQ(reduction.size().height, 2);
+    for (const auto& levels : blue) {
+        std::vector<uint8_t> row;
+        for (int level : levels) row.insert(row.end(), {static_cast<uint8_t>(level), 10, 30});
+        reduction.add(row.data());
+    }
+    reduction.finish();
+    // 0.75 up to 1 and 0.25 down to 0; green and red stay apart from blue.
+    const std::vector<int> expected = {1, 10, 30, 0, 10, 30, 150, 10, 30, 8, 10, 30, 55, 10, 30, 255, 10, 30};
+    EXPECT_EQ(levelsOf(reduction.pixels()), expected);
+}

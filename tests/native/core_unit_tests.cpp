@@ -1,5 +1,6 @@
 // Values that no fuzz target can judge, since a wrong one neither crashes nor contradicts itself:
-// the reduction a decoding is planned at, the edge of a kept region and the pane reduction's means.
+// the reduction a decoding is planned at, the edge of a kept region, and the pane reduction's and the
+// resampler's means.
 #include "core/band_stream.h"
 #include "core/exif.h"
 #include "core/jpeg_decoder.h"
@@ -186,4 +187,90 @@ TEST(BoxReduction, EdgeBoxesAverageWhatTheyHoldToTheNearestByte)
     // 0.75 up to 1 and 0.25 down to 0; green and red stay apart from blue.
     const std::vector<int> expected = {1, 10, 30, 0, 10, 30, 150, 10, 30, 8, 10, 30, 55, 10, 30, 255, 10, 30};
     EXPECT_EQ(levelsOf(reduction.pixels()), expected);
+}
+
+TEST(Resample, GreyRegionsShrinkToBoxMeansAndGrowBilinearly)
+{
+    struct Row {
+        const char* name;
+        ImageSize source;
+        std::vector<int> levels;
+        double regionWidth, regionHeight;
+        ImageSize target;
+        std::vector<int> expected;
+    };
+    const Row rows[] = {
+        {"4x2 into 2x1: each 2x2 box", {4, 2}, {0, 10, 20, 40, 2, 12, 22, 42}, 4, 2, {2, 1}, {6, 31}},
+        {"only the 2x2 region counts", {4, 2}, {0, 10, 255, 255, 20, 30, 255, 255}, 2, 2, {1, 1}, {15}},
+        {"1.5 x 1.5: the second column and row in half", {3, 3}, {0, 90, 255, 90, 180, 255, 255, 255, 255}, 1.5, 1.5,
+         {1, 1}, {60}},
+        {"2x2 grown to 4x4: between centres, edges held", {2, 2}, {0, 200, 200, 0}, 2, 2, {4, 4},
+         {0, 50, 150, 200, 50, 75, 125, 150, 150, 125, 75, 50, 200, 150, 50, 0}},
+        {"halved across, doubled down", {4, 2}, {0, 20, 100, 140, 200, 220, 100, 60}, 4, 2, {2, 4},
+         {10, 120, 60, 110, 160, 90, 210, 80}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<uint8_t> source, target(row.expected.size() * 3);
+        for (int level : row.levels) source.insert(source.end(), 3, static_cast<uint8_t>(level));
+        resampleRegion({source.data(), row.source.width * 3, row.source.width, row.source.height, 3}, row.regionWidth,
+                       row.regionHeight, {target.data(), row.target.width * 3, row.target.width, row.target.height, 3});
+        std::vector<int> levels;
+        for (std::size_t at = 0; at < target.size(); at += 3) levels.push_back(target[at]);
+        EXPECT_EQ(levels, row.expected);
+    }
+}
+
+TEST(Resample, ChannelsGainsAndAlphaModes)
+{
+    ColourGains gains;
+    gains.gain[0] = 2.0f;  // blue 200 goes past 255
+    gains.gain[1] = 0.5f;
+    gains.offset[1] = 10.0f;
+    gains.offset[2] = -50.0f;  // red 0 goes below 0
+    ColourGains bluer;
+    bluer.gain[0] = 2.0f;
+    const std::vector<uint8_t> opaquePair = {100, 100, 100, 200, 40, 0};
+    const std::vector<uint8_t> redCorner = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 200, 255};
+    struct Row {
+        const char* name;
+        std::vector<uint8_t> source;
+        ImageSize sourceSize;
+        int sourceBytes;
+        ImageSize target;
+        int targetBytes;
+        TargetAlpha alpha;
+        ColourGains gains;
+        std::vector<int> expected;
+    };
+    const Row rows[] = {
+        {"2x2 into 1x1: each channel its own mean", {10, 0, 100, 20, 0, 100, 30, 0, 100, 41, 255, 100}, {2, 2}, 3,
+         {1, 1}, 4, TargetAlpha::premultiplied, {}, {25, 64, 100, 255}},
+        {"quarter-covered, premultiplied", redCorner, {2, 2}, 4, {1, 1}, 4, TargetAlpha::premultiplied, {},
+         {0, 0, 50, 64}},
+        {"quarter-covered, straight", redCorner, {2, 2}, 4, {1, 1}, 4, TargetAlpha::straight, {}, {0, 0, 200, 64}},
+        {"quarter-covered, without alpha", redCorner, {2, 2}, 4, {1, 1}, 3, TargetAlpha::premultiplied, {},
+         {0, 0, 200}},
+        {"gains at the same size, 3 bytes", opaquePair, {2, 1}, 3, {2, 1}, 3, TargetAlpha::straight, gains,
+         {200, 60, 50, 255, 30, 0}},
+        {"gains at the same size, 4 bytes", opaquePair, {2, 1}, 3, {2, 1}, 4, TargetAlpha::premultiplied, gains,
+         {200, 60, 50, 255, 255, 30, 0, 255}},
+        {"gains after the means", {100, 100, 100, 100, 100, 100, 200, 40, 0, 200, 40, 0}, {4, 1}, 3, {2, 1}, 4,
+         TargetAlpha::premultiplied, gains, {200, 60, 50, 255, 255, 30, 0, 255}},
+        {"gains act on straight colours, premultiplied", {50, 50, 50, 128}, {1, 1}, 4, {1, 1}, 4,
+         TargetAlpha::premultiplied, bluer, {100, 50, 50, 128}},
+        {"gains act on straight colours, straight", {50, 50, 50, 128}, {1, 1}, 4, {1, 1}, 4, TargetAlpha::straight,
+         bluer, {199, 100, 100, 128}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const PixelRows source{const_cast<uint8_t*>(row.source.data()), row.sourceSize.width * row.sourceBytes,
+                               row.sourceSize.width, row.sourceSize.height, row.sourceBytes};
+        std::vector<uint8_t> target(row.expected.size());
+        resampleRegion(source, row.sourceSize.width, row.sourceSize.height,
+                       {target.data(), row.target.width * row.targetBytes, row.target.width, row.target.height,
+                        row.targetBytes},
+                       row.alpha, row.gains);
+        EXPECT_EQ(levelsOf(target), row.expected);
+    }
 }

@@ -1,6 +1,6 @@
 // Values that no fuzz target can judge, since a wrong one neither crashes nor contradicts itself:
-// the reduction a decoding is planned at, the edge of a kept region, and the pane reduction's and the
-// resampler's means.
+// the reduction a decoding is planned at, the edge of a kept region, the pane reduction's and the
+// resampler's means, and which of a JPEG's application segments its header yields.
 #include "core/band_stream.h"
 #include "core/exif.h"
 #include "core/jpeg_decoder.h"
@@ -33,6 +33,12 @@ ImageSize keptSides(ImageSize kept, ImageSize picture)
 {
     return {kept.width > 0 ? kept.width : picture.width, kept.height > 0 ? kept.height : picture.height};
 }
+
+Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+const Bytes jpegStart = {0xFF, 0xD8};
+const Bytes frameHeader = jpegSegment(0xC0, {8, 0, 16, 0, 16, 1, 1, 0x11, 0});
+const Bytes xmp = jpegSegment(0xE1, bytesOf("http://ns.adobe.com/xap/1.0/"));
 
 std::vector<int> levelsOf(const std::vector<uint8_t>& bytes) { return std::vector<int>(bytes.begin(), bytes.end()); }
 
@@ -272,5 +278,78 @@ TEST(Resample, ChannelsGainsAndAlphaModes)
                         row.targetBytes},
                        row.alpha, row.gains);
         EXPECT_EQ(levelsOf(target), row.expected);
+    }
+}
+
+TEST(Segments, TheFirstWholeMatchingSegmentBeforeTheFrameHeader)
+{
+    const Bytes first = bytesOf(std::string(exifSignature) + "first");
+    const Bytes second = bytesOf(std::string(exifSignature) + "second");
+    const Bytes exif = jpegSegment(0xE1, first), laterExif = jpegSegment(0xE1, second);
+    const Bytes& frame = frameHeader;
+    const Bytes progressiveFrame = jpegSegment(0xC2, {8, 0, 16, 0, 16, 1, 1, 0x11, 0});
+    const Bytes tables = jpegSegment(0xDB, Bytes(65, 1)), huffman = jpegSegment(0xC4, Bytes(29, 0));
+    const Bytes scanAndEnd = {0xFF, 0xDA, 0, 8, 1, 1, 0, 0, 63, 0, 0xFF, 0xD9};
+    Bytes cutShort = exif;
+    cutShort[3] += 1;  // a byte short
+    const auto file = [](const std::vector<Bytes>& segments) { return withSegments(jpegStart, segments); };
+    struct Row {
+        const char* name;
+        Bytes file;
+        std::size_t most;
+        std::vector<Bytes> expected;
+    };
+    const Row rows[] = {
+        {"the only one", file({exif, frame, scanAndEnd}), 4, {first}},
+        {"the first of two", file({exif, laterExif, frame}), 1, {first}},
+        {"both, in order", file({exif, xmp, laterExif, frame}), 4, {first, second}},
+        {"past another signature and marker", file({xmp, jpegSegment(0xE2, first), laterExif}), 4, {second}},
+        {"past fill bytes before its marker", file({{0xFF, 0xFF, 0xFF}, exif}), 4, {first}},
+        {"past the tables, which are no frame header", file({tables, huffman, exif, frame}), 4, {first}},
+        {"not after the frame header", file({frame, exif, scanAndEnd}), 4, {}},
+        {"not after a progressive frame header", file({laterExif, progressiveFrame, exif}), 4, {second}},
+        {"not one a byte short", file({cutShort}), 4, {}},
+        {"those before one a byte short", file({exif, laterExif, cutShort}), 4, {first, second}},
+        {"not one shorter than the signature", file({jpegSegment(0xE1, bytesOf("Exif"))}), 4, {}},
+        {"none in what is no JPEG", Bytes(exif.begin(), exif.end()), 4, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<Bytes> found;
+        for (const ByteSpan& segment : applicationSegments(row.file, 0xE1, exifSignature, row.most))
+            found.emplace_back(segment.data(), segment.data() + segment.size());
+        EXPECT_EQ(found, row.expected);
+        const ByteSpan one = applicationSegment(row.file, 0xE1, exifSignature);
+        EXPECT_EQ(Bytes(one.data(), one.data() + one.size()), row.expected.empty() ? Bytes() : row.expected.front());
+    }
+}
+
+TEST(Segments, OrientationOfTheFirstExifSegment)
+{
+    const auto exifOf = [](uint16_t orientation, bool bigEndian) {
+        OrientationExif block;
+        block.orientation = orientation;
+        block.bigEndian = bigEndian;
+        return jpegSegment(0xE1, exifContents(block));
+    };
+    struct Row {
+        const char* name;
+        Bytes file;
+        int expected;
+    };
+    const Row rows[] = {
+        {"the first of two", withSegments(jpegStart, {exifOf(3, false), exifOf(6, false)}), 3},
+        {"big-endian, after XMP", withSegments(jpegStart, {xmp, exifOf(8, true)}), 8},
+        {"after fill bytes", withSegments(jpegStart, {{0xFF}, exifOf(5, false)}), 5},
+        {"none after the frame header", withSegments(jpegStart, {frameHeader, exifOf(6, false)}), 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(jpegOrientation(row.file), row.expected);
+        const ByteSpan block = jpegExif(row.file);
+        EXPECT_EQ(tiffOrientation(block.data(), block.size()), row.expected) << "the block from its byte order";
+        if (row.expected == 0) continue;
+        const ByteSpan contents = applicationSegment(row.file, 0xE1, exifSignature);
+        EXPECT_EQ(exifOrientation(contents.data(), contents.size()), row.expected);
     }
 }

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # What CI runs natively, with clang's sanitizers: builds fuzz/ in its three flavours, replays every
-# fuzz target's committed corpus and regressions, fuzzes each target for a short fixed time (two at a
-# time, about three minutes in all), runs the thread checks under ThreadSanitizer and the
-# memory checks without sanitizers.
+# fuzz target's committed corpus and regressions, runs the core's unit tests under ASan and UBSan,
+# fuzzes each target for a short fixed time (two at a time, about three minutes in all), runs the
+# thread checks under ThreadSanitizer and the memory checks without sanitizers.
 # Findings go to build/native/findings/<target>/, logs to build/native/check/. Ends with
 # "N passed, M failed"; exits non-zero on any failure.
-# --quick leaves out the timed fuzzing; the corpora and regressions are still replayed.
+# --quick leaves out the timed fuzzing; the corpora and regressions are still replayed, and the unit
+# tests run.
 # usage: scripts/native-check.sh [--quick]
 set -uo pipefail
 quick=0
@@ -84,6 +85,7 @@ step build-plain bash fuzz/build.sh plain
 for target in "${targets[@]}"; do
     step "replay-$target" replay "$target"
 done
+step core_unit_tests "$fuzz_build/core_unit_tests"
 
 # Two targets at a time, one for each core.
 declare -A running=() started=()

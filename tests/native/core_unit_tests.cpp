@@ -2,8 +2,10 @@
 // the reduction a decoding is planned at, the edge of a kept region, the pane reduction's and the
 // resampler's means, and which of a JPEG's application segments its header yields.
 #include "core/band_stream.h"
+#include "core/conversion_plan.h"
 #include "core/exif.h"
 #include "core/jpeg_decoder.h"
+#include "core/jpeg_segments.h"
 #include "core/resample.h"
 #include "core/source.h"
 #include "tests/pictures.h"
@@ -66,39 +68,58 @@ TEST(Reduction, LargestThatLeavesTheNeededPixelsOnBothSides)
     }
 }
 
-TEST(Reduction, DecodingViewKeepsARegionOnlyWhereTheDecodingCan)
+TEST(Plan, ARegionIsCutOnlyWhereTheDecodingCanKeepIt)
 {
     struct Row {
         const char* name;
         SourceFacts facts;
-        ImageSize needed, kept;
+        int keepSourceSize;
+        ImageSize target;
+        Route route;
         int scale;
-        ImageSize expectedKept;
+        ImageSize expectedKept;  // of the upright picture
     };
     const ImageSize whole{1600, 1200};
+    SourceFacts png;
+    png.kind = SourceKind::png;
     const Row rows[] = {
-        {"no region", jpegFacts(whole), {200, 150}, {}, 8, whole},
-        {"a region as large as the picture", jpegFacts(whole), {200, 150}, whole, 8, whole},
-        {"a region larger than the picture", jpegFacts(whole), {200, 150}, {2000, 1300}, 8, whole},
-        {"a narrower region, reduced by its own size", jpegFacts(whole), {200, 150}, {800, 0}, 4, {800, 1200}},
-        {"orientation 1 is upright", jpegFacts(whole, 1), {200, 150}, {800, 600}, 4, {800, 600}},
-        {"turned: reduced by its upright size", jpegFacts({800, 2400}, 6), {300, 100}, {}, 8, {2400, 800}},
-        {"turned, kept whole by its upright size", jpegFacts({800, 2400}, 6), {300, 100}, {2400, 800}, 8, {2400, 800}},
-        {"turned, with a region: whole at full size", jpegFacts({800, 2400}, 6), {300, 100}, {1200, 800}, 1,
+        {"size kept, upright: streamed", jpegFacts(whole), 1, {}, Route::streamed, 1, whole},
+        {"size kept, turned: whole", jpegFacts(whole, 6), 1, {}, Route::whole, 1, {1200, 1600}},
+        {"size kept, inks: whole", jpegFacts(whole, 0, true), 2, {}, Route::whole, 1, whole},
+        {"size kept, not a JPEG: whole", png, 1, {}, Route::whole, 1, {}},
+        {"the whole picture in the crop", jpegFacts(whole), 0, {200, 150}, Route::whole, 8, whole},
+        {"a narrower crop, reduced by its own size", jpegFacts(whole), 0, {100, 150}, Route::cutRegion, 8,
+         {800, 1200}},
+        {"a crop with no reduction: whole", jpegFacts(whole), 0, {1000, 500}, Route::whole, 1, whole},
+        {"orientation 1 is upright", jpegFacts(whole, 1), 0, {100, 150}, Route::cutRegion, 8, {800, 1200}},
+        {"turned: reduced by its upright size", jpegFacts({800, 2400}, 6), 0, {300, 100}, Route::whole, 8,
          {2400, 800}},
-        {"upside down, with a region", jpegFacts(whole, 3), {200, 150}, {800, 600}, 1, whole},
-        {"inks, with a region", jpegFacts(whole, 0, true), {200, 150}, {800, 600}, 1, whole},
-        {"inks, without one", jpegFacts(whole, 0, true), {200, 150}, {}, 8, whole},
+        {"turned, with a crop: whole at full size", jpegFacts({800, 2400}, 6), 0, {300, 200}, Route::whole, 1,
+         {2400, 800}},
+        {"upside down, with a crop", jpegFacts(whole, 3), 0, {100, 150}, Route::whole, 1, whole},
+        {"inks, with a crop", jpegFacts(whole, 0, true), 0, {100, 150}, Route::whole, 1, whole},
+        {"inks, without one", jpegFacts(whole, 0, true), 0, {200, 150}, Route::whole, 8, whole},
+        {"not a JPEG", png, 0, {100, 150}, Route::whole, 1, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        const ReducedView view = decodingView(row.facts, row.needed, row.kept);
+        WatermarkSettings settings{};
+        settings.keepSourceSize = row.keepSourceSize;
+        settings.targetWidth = row.target.width;
+        settings.targetHeight = row.target.height;
+        const ConversionPlan plan = planConversion(row.facts, settings, OutputFormat::jpeg);
         const ImageSize upright = row.facts.uprightSize();
-        const ImageSize kept = keptSides(view.kept, upright);
-        EXPECT_EQ(view.scaleDenominator, row.scale);
+        const ImageSize kept = keptSides(plan.view.kept, upright);
+        EXPECT_EQ(plan.route, row.route);
+        EXPECT_EQ(plan.view.cuts(), row.route == Route::cutRegion);
+        EXPECT_EQ(plan.view.scaleDenominator, row.scale);
         EXPECT_EQ(kept.width, row.expectedKept.width);
         EXPECT_EQ(kept.height, row.expectedKept.height);
+        EXPECT_EQ(plan.keepsSize, row.keepSourceSize != 0);
     }
+    EXPECT_EQ(outputFormatOf("jpeg"), OutputFormat::jpeg);
+    EXPECT_EQ(outputFormatOf("jpg"), OutputFormat::other) << "subtypes are MIME spellings";
+    EXPECT_EQ(outputFormatOf("gif"), OutputFormat::gif);
 }
 
 // The reduced pixels that a kept region's edge cuts through show only what lies inside it,
@@ -138,7 +159,7 @@ TEST(Reduction, KeptRegionsShowNothingFromBeyondTheirEdge)
             if (bytesPerPixel != 3) return PixelRows{};
             return PixelRows{pixels.data(), given.width * 3, given.width, given.height, 3};
         };
-        ASSERT_EQ(decodeJpegPixels(file, jpegHeader(file), row.scale, kept, into), Outcome::done);
+        ASSERT_EQ(decodeJpegPixels(file, jpegHeader(file), ReducedView{row.scale, kept}, into), Outcome::done);
         const int reachingInside = (row.edge + row.scale - 1) / row.scale;
         int worst = 0;
         for (int y = 0; y < size.height; ++y)

@@ -1,7 +1,7 @@
 #pragma once
 // The background thread that decodes, renders and writes every picture: previews of the
 // first source and conversions of the whole list, one job per wake-up.
-#include "common/outcome.h"
+#include "batch/conversion.h"
 #include "settings/settings.h"
 
 // Starts the worker; its first job is a preview of sourcePath with a rescan.
@@ -27,10 +27,3 @@ void requestStop();
 // reached its first file does not start, and a question already up is answered No.
 // Call on the dialog thread.
 void stopWorker();
-
-// One picture: decodes it, shows it and its result in the preview panes (when the canvas
-// lock can be had, and only while drawing there), renders it at full size with `settings`
-// and, unless previewOnly, saves it. `done` once an output file is written (or for a preview,
-// the picture rendered), else why not; an undecodable source never writes one.
-Outcome processFile(const wchar_t* sourcePath, const wchar_t* outputPath, const char* subtype,
-                    bool previewOnly, const WatermarkSettings& settings);

@@ -1,8 +1,11 @@
 #include "pipeline/orientation.h"
 
+#include "common/win32/handles.h"
 #include "common/win32/text.h"
 #include "pipeline/jpeg.h"
 #include "pipeline/webp.h"
+
+#include <cstring>
 
 using namespace imaging;
 
@@ -42,6 +45,37 @@ Outcome turned(GpBitmap* picture, RotateFlipType rotation)
     return status == OutOfMemory ? Outcome::outOfMemory : Outcome::damaged;
 }
 
+// A stream over a copy of `bytes`, which GDI+ may go on reading for as long as a bitmap made from
+// it lives (each holds a reference); empty when the memory cannot be had.
+ComReference<IStream> memoryStreamOf(ByteSpan bytes)
+{
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+    if (memory == nullptr) return {};
+    void* copy = GlobalLock(memory);
+    if (copy == nullptr) {
+        GlobalFree(memory);
+        return {};
+    }
+    if (bytes.size() > 0) std::memcpy(copy, bytes.data(), bytes.size());
+    GlobalUnlock(memory);
+    IStream* stream = nullptr;
+    if (CreateStreamOnHGlobal(memory, TRUE, &stream) != S_OK) {
+        GlobalFree(memory);
+        return {};
+    }
+    return ComReference<IStream>(stream);
+}
+
+// GDI+'s decoding of the bytes already read where they hold the whole file (a PNG, or a JPEG
+// libjpeg refuses), else of the file at its path.
+GpStatus decodeWithGdiplus(const SourceFile& source, GdiBitmap& picture)
+{
+    if (!source.wholeFile()) return GdipCreateBitmapFromFile(source.path.c_str(), picture.receive());
+    const ComReference<IStream> stream = memoryStreamOf(source.bytes);
+    if (!stream) return OutOfMemory;
+    return GdipCreateBitmapFromStream(stream.get(), picture.receive());
+}
+
 }  // namespace
 
 UprightDecoding decodeUpright(const SourceFile& source, const ReducedView& view, const Cancellation& cancellation)
@@ -62,7 +96,7 @@ UprightDecoding decodeUpright(const SourceFile& source, const ReducedView& view,
         result.outcome = Outcome::cancelled;
     else if (result.outcome == Outcome::done) {
         result.scaleDenominator = 1;
-        const GpStatus status = GdipCreateBitmapFromFile(source.path.c_str(), result.picture.receive());
+        const GpStatus status = decodeWithGdiplus(source, result.picture);
         result.outcome = outcomeOf(status, source.bytes);
     }
     const int orientation = source.facts.orientation;

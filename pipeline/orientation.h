@@ -14,9 +14,10 @@ struct UprightDecoding {
     int scaleDenominator = 1;
 };
 
-// Decodes `source` (a JPEG through libjpeg-turbo at `view`, as decodingView plans it; a WebP
-// through libwebp; anything else, and a file either takes for damaged, whole through GDI+) and
-// turns or mirrors it as its orientation says; a turn that fails fails the decoding. A file that
-// could not be read fails as its reading did.
+// Decodes `source` (a JPEG through libjpeg-turbo at `view`, as its plan has it; a WebP through
+// libwebp; anything else, and a JPEG whose header libjpeg refuses, whole through GDI+, from the
+// bytes already read where they hold the whole file) and turns or mirrors it as its orientation
+// says; a turn that fails fails the decoding. A file that could not be read fails as its reading
+// did.
 UprightDecoding decodeUpright(const SourceFile& source, const ReducedView& view = {},
                               const Cancellation& cancellation = neverCancelled());

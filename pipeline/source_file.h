@@ -13,6 +13,9 @@ struct SourceFile {
     // first bytes of any other, which GDI+ reads by its path.
     PooledMemory bytes;
     SourceFacts facts;
+
+    // Whether `bytes` hold the whole file.
+    bool wholeFile() const { return facts.kind != SourceKind::other; }
 };
 
 SourceFile openSource(const wchar_t* path, const Cancellation& cancellation = neverCancelled());

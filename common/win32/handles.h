@@ -1,6 +1,9 @@
 #pragma once
-// Owner of one Win32 kernel handle (file, event, mutex, thread); closes it at scope end.
+// Owners of Win32 handles: a kernel handle (file, event, mutex, thread), a directory search and a
+// COM interface; each releases what it holds at scope end.
 #include <windows.h>
+
+#include <utility>
 
 // INVALID_HANDLE_VALUE and null both mean none.
 class KernelHandle {
@@ -46,4 +49,26 @@ public:
 
 private:
     HANDLE handle_;
+};
+
+// Owner of one reference to a COM interface; releases it at scope end.
+template <typename Interface>
+class ComReference {
+public:
+    ComReference() = default;
+    explicit ComReference(Interface* pointer) : pointer_(pointer) {}
+    ~ComReference()
+    {
+        if (pointer_ != nullptr) pointer_->Release();
+    }
+    ComReference(const ComReference&) = delete;
+    ComReference& operator=(const ComReference&) = delete;
+    ComReference(ComReference&& other) noexcept : pointer_(std::exchange(other.pointer_, nullptr)) {}
+    ComReference& operator=(ComReference&&) = delete;
+
+    Interface* get() const { return pointer_; }
+    explicit operator bool() const { return pointer_ != nullptr; }
+
+private:
+    Interface* pointer_ = nullptr;
 };

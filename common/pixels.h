@@ -17,8 +17,15 @@ struct PixelArea {
     int height = 0;
 };
 
-// Rows of pixels in memory: 3 bytes a pixel (blue, green, red; opaque) or 4 (blue, green,
-// red, alpha; the colours premultiplied by alpha).
+// How a picture's pixels lie in memory, named for what a fourth byte means: blue, green and red
+// in 3 bytes (opaque), or in 4 with the fourth unused (opaque), straight alpha, or the alpha the
+// colours are premultiplied by.
+enum class PixelLayout { bgr, bgrUnused, bgraStraight, bgraPremultiplied };
+
+constexpr int bytesPerPixelOf(PixelLayout layout) { return layout == PixelLayout::bgr ? 3 : 4; }
+
+// Rows of pixels in memory: 3 bytes a pixel (blue, green, red; opaque) or 4 (blue, green, red and
+// a fourth byte; where nothing else is said, alpha the colours are premultiplied by).
 struct PixelRows {
     uint8_t* pixels = nullptr;
     int stride = 0;  // bytes from the start of one row to the start of the next

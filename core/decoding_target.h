@@ -4,7 +4,6 @@
 
 #include <functional>
 
-// Where a decoding writes its picture: rows of the size asked for, 3 bytes a pixel (blue,
-// green, red) or 4 (blue, green, red, and a fourth byte each decoder says the meaning of); empty
-// pixels when none can be had.
-using PixelsFor = std::function<PixelRows(ImageSize size, int bytesPerPixel)>;
+// Where a decoding writes its picture: rows of the size and layout asked for; empty pixels when
+// none can be had.
+using PixelsFor = std::function<PixelRows(ImageSize size, PixelLayout layout)>;

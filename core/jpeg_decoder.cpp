@@ -385,7 +385,7 @@ Outcome decodeJpegPixels(ByteSpan file, const JpegHeader& header, const ReducedV
         }));
     }
 
-    const PixelRows pixels = target(reader.size(), reader.inks() ? 4 : 3);
+    const PixelRows pixels = target(reader.size(), reader.inks() ? PixelLayout::bgrUnused : PixelLayout::bgr);
     if (pixels.pixels == nullptr) return Outcome::outOfMemory;
     const bool decoded = reader.readSplit(pixels.pixels, pixels.stride, blocksKept ? &cutBlocks : nullptr) ||
                          (reader.read(pixels.pixels, pixels.stride, pixels.height) && reader.finish());

@@ -151,7 +151,7 @@ Outcome decodeWebpPixels(ByteSpan file, const PixelsFor& target, const Cancellat
     const ImageSize size{static_cast<int>(WebPDemuxGetI(demuxer.get(), WEBP_FF_CANVAS_WIDTH)),
                          static_cast<int>(WebPDemuxGetI(demuxer.get(), WEBP_FF_CANVAS_HEIGHT))};
     if (size.width <= 0 || size.height <= 0) return Outcome::damaged;
-    const PixelRows rows = target(size, 4);
+    const PixelRows rows = target(size, PixelLayout::bgraStraight);
     if (rows.pixels == nullptr) return Outcome::outOfMemory;
     const bool animated = (WebPDemuxGetI(demuxer.get(), WEBP_FF_FORMAT_FLAGS) & ANIMATION_FLAG) != 0;
     return animated ? decodeFirstFrame(file, rows) : decodeStill(file, rows, cancellation);

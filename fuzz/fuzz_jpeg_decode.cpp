@@ -57,7 +57,8 @@ void decodeAsTheProgramDoes(const std::vector<uint8_t>& file, const JpegHeader& 
     std::vector<uint8_t> pixels;
     ImageSize given;
     const Outcome outcome =
-        decodeJpegPixels(file, header, view, [&](ImageSize size, int bytesPerPixel) {
+        decodeJpegPixels(file, header, view, [&](ImageSize size, PixelLayout layout) {
+            const int bytesPerPixel = bytesPerPixelOf(layout);
             given = size;
             if (size.width <= 0 || size.height <= 0) return PixelRows{};
             pixels.assign(static_cast<std::size_t>(size.width) * bytesPerPixel * size.height, 0);

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     if (!worthDecoding(file, facts.size)) return 0;
     std::vector<uint8_t> pixels;
     ImageSize given;
-    const auto into = [&](ImageSize canvas, int) {
+    const auto into = [&](ImageSize canvas, PixelLayout) {
         given = canvas;
         pixels.resize(static_cast<std::size_t>(canvas.width) * canvas.height * 4);
         return PixelRows{pixels.data(), canvas.width * 4, canvas.width, canvas.height, 4};

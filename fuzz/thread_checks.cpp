@@ -115,7 +115,8 @@ void givenUpWork()
     // Its first rows come only once all 400 scans are read: a long wait for the writer.
     const Bytes file = scanHeavyJpeg(512, 512, 400);
     std::vector<uint8_t> pixels;
-    const auto into = [&](ImageSize size, int bytesPerPixel) {
+    const auto into = [&](ImageSize size, PixelLayout layout) {
+        const int bytesPerPixel = bytesPerPixelOf(layout);
         pixels.assign(static_cast<std::size_t>(size.width) * bytesPerPixel * size.height, 0);
         return PixelRows{pixels.data(), size.width * bytesPerPixel, size.width, size.height, bytesPerPixel};
     };

@@ -10,6 +10,21 @@
 
 using namespace imaging;
 
+namespace {
+
+PixelFormat bitmapFormatOf(PixelLayout layout)
+{
+    switch (layout) {
+    case PixelLayout::bgr: return PixelFormat24bppRGB;
+    case PixelLayout::bgrUnused: return PixelFormat32bppRGB;
+    case PixelLayout::bgraStraight: return PixelFormat32bppARGB;
+    case PixelLayout::bgraPremultiplied: return PixelFormat32bppPARGB;
+    }
+    return PixelFormat32bppARGB;
+}
+
+}  // namespace
+
 ByteSink fileSink(const wchar_t* path)
 {
     auto file = std::make_shared<KernelHandle>(
@@ -39,20 +54,19 @@ ExifBlock exifOfProperties(GpBitmap* picture)
     return exifBlockOfProperties(properties);
 }
 
-Outcome decodeIntoBitmap(const std::function<Outcome(const PixelsFor& target)>& decode, PixelFormat fourBytesFormat,
-                         GdiBitmap& result)
+Outcome decodeIntoBitmap(const std::function<Outcome(const PixelsFor& target)>& decode, GdiBitmap& result)
 {
     result.reset();
     GpStatus created = Ok;
     std::optional<BitmapLock> lock;
-    const auto target = [&](ImageSize size, int bytesPerPixel) {
-        const PixelFormat format = bytesPerPixel == 4 ? fourBytesFormat : PixelFormat24bppRGB;
+    const auto target = [&](ImageSize size, PixelLayout layout) {
+        const PixelFormat format = bitmapFormatOf(layout);
         created = createBitmap(size.width, size.height, format, result);
         if (created != Ok) return PixelRows{};
         lock.emplace(result.get(), Rect(0, 0, size.width, size.height), ImageLockModeWrite, format);
         if (!*lock) return PixelRows{};
         return PixelRows{static_cast<uint8_t*>(lock->data().Scan0), lock->data().Stride, size.width, size.height,
-                         bytesPerPixel};
+                         bytesPerPixelOf(layout)};
     };
     Outcome outcome = Outcome::damaged;
     try {

@@ -13,11 +13,10 @@
 // file cannot be made. What it wrote stays when a write fails; the caller removes the file.
 ByteSink fileSink(const wchar_t* path);
 
-// What `decode` writes through the PixelsFor it is given, into a new bitmap: 24-bit RGB for 3 bytes
-// a pixel, `fourBytesFormat` for 4. Unless `done`, `result` is empty: the decoding failed, or the
-// bitmap is tooLarge for GDI+ to hold or its memory cannot be had.
-Outcome decodeIntoBitmap(const std::function<Outcome(const PixelsFor& target)>& decode,
-                         imaging::PixelFormat fourBytesFormat, imaging::GdiBitmap& result);
+// What `decode` writes through the PixelsFor it is given, into a new bitmap of its layout's format
+// (24-bit RGB, 32-bit RGB, ARGB or PARGB). Unless `done`, `result` is empty: the decoding failed,
+// or the bitmap is tooLarge for GDI+ to hold or its memory cannot be had.
+Outcome decodeIntoBitmap(const std::function<Outcome(const PixelsFor& target)>& decode, imaging::GdiBitmap& result);
 
 // The Exif of a picture GDI+ decoded, as exifBlockOfProperties makes it of the properties GDI+
 // lists (a TIFF's tags: Wine's GDI+ lists those of IFD0 only); empty where it lists none that are

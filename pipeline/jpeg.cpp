@@ -11,7 +11,7 @@ Outcome decodeJpeg(ByteSpan file, const JpegHeader& header, GdiBitmap& result, c
         [&](const PixelsFor& target) {
             return decodeJpegPixels(file, header, view, target, cancellation);
         },
-        PixelFormat32bppRGB, result);
+        result);
 }
 
 Outcome writeJpeg(GpBitmap* picture, const wchar_t* path, const CarriedMetadata& carried)

@@ -9,7 +9,7 @@ using namespace imaging;
 Outcome decodeWebp(ByteSpan file, GdiBitmap& result, const Cancellation& cancellation)
 {
     return decodeIntoBitmap([&](const PixelsFor& target) { return decodeWebpPixels(file, target, cancellation); },
-                            PixelFormat32bppARGB, result);
+                            result);
 }
 
 Outcome writeWebp(GpBitmap* picture, const wchar_t* path, const CarriedMetadata& carried)

@@ -312,7 +312,7 @@ ReadWebp readWebp(const std::string& path)
 {
     const std::vector<uint8_t> file = readFile(path);
     ReadWebp read{isWebp(file) ? webpFacts(file) : WebpFacts{}, {}};
-    const auto into = [&](ImageSize size, int) {
+    const auto into = [&](ImageSize size, PixelLayout) {
         read.pixels.resize(static_cast<std::size_t>(size.width) * size.height * 4);
         return PixelRows{read.pixels.data(), size.width * 4, size.width, size.height, 4};
     };

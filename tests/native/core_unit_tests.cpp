@@ -153,10 +153,10 @@ TEST(Reduction, KeptRegionsShowNothingFromBeyondTheirEdge)
         const ImageSize kept = row.down ? ImageSize{0, row.edge} : ImageSize{row.edge, 0};
         std::vector<uint8_t> pixels;
         ImageSize size;
-        const auto into = [&](ImageSize given, int bytesPerPixel) {
+        const auto into = [&](ImageSize given, PixelLayout layout) {
             size = given;
             pixels.assign(static_cast<std::size_t>(given.width) * given.height * 3, 0);
-            if (bytesPerPixel != 3) return PixelRows{};
+            if (layout != PixelLayout::bgr) return PixelRows{};
             return PixelRows{pixels.data(), given.width * 3, given.width, given.height, 3};
         };
         ASSERT_EQ(decodeJpegPixels(file, jpegHeader(file), ReducedView{row.scale, kept}, into), Outcome::done);

@@ -18,12 +18,14 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <exception>
 #include <functional>
 #include <memory>
 #include <new>
 #include <optional>
 #include <set>
+#include <string>
 #include <utility>
 
 using namespace imaging;
@@ -167,14 +169,23 @@ Outcome writeStreamed(StreamedFile& file, const wchar_t* outputPath, const Water
     return outcome;
 }
 
-// A file of the list as far as it was made ready before its turn: opened, streaming on the
-// decoding line, or decoding aside.
+// A file of the list as far as it was made ready before its turn: opened (and perhaps planned),
+// streaming on the decoding line, or decoding aside.
 struct ReadiedFile {
     std::optional<SourceFile> opened;
     std::unique_ptr<StreamedFile> streamed;
     std::unique_ptr<DecodedFile> decoded;
+    // The opened file's plan, with the settings and output subtype it was made for.
+    std::optional<ConversionPlan> plan;
+    WatermarkSettings plannedSettings = {};
+    std::string plannedSubtype;
 
     bool empty() const { return !opened && !streamed && !decoded; }
+    void open(SourceFile source)
+    {
+        opened.emplace(std::move(source));
+        plan.reset();
+    }
 };
 
 // File `index` of the conversion `ticket`, opened; its reading is given up as its work is.
@@ -196,16 +207,29 @@ ConversionPlan planFor(const SourceFile& source, const WatermarkSettings& settin
     return planConversion(source.facts, settings, outputFormatOf(subtype));
 }
 
+// The plan of the opened file for `settings` and `subtype`: made once for them.
+ConversionPlan planOf(ReadiedFile& file, const WatermarkSettings& settings, const char* subtype)
+{
+    const bool planned = file.plan && std::memcmp(&file.plannedSettings, &settings, sizeof settings) == 0 &&
+                         file.plannedSubtype == subtype;
+    if (planned) return *file.plan;
+    file.plan = planFor(*file.opened, settings, subtype);
+    file.plannedSettings = settings;
+    file.plannedSubtype = subtype;
+    return *file.plan;
+}
+
 // The opened file set to stream with `settings` into image/<subtype> when its plan says so; a file
 // that cannot be made so stays opened, or, short of memory, goes and is opened again at its turn.
 void streamIfPlanned(ReadiedFile& file, int ticket, int index, const WatermarkSettings& settings, const char* subtype,
                      TaskLine& line)
 {
     if (!file.opened || file.opened->read != Outcome::done) return;
-    const ConversionPlan plan = planFor(*file.opened, settings, subtype);
+    const ConversionPlan plan = planOf(file, settings, subtype);
     if (plan.route != Route::streamed) return;
     SourceFile source = std::move(*file.opened);
     file.opened.reset();
+    file.plan.reset();
     try {
         file.streamed = std::make_unique<StreamedFile>(std::move(source), settings, plan, subtype, line, workingSize,
                                                        givenUpFor(ticket, index));
@@ -220,7 +244,7 @@ ReadiedFile readyNextBehindStream(int ticket, int index, const WatermarkSettings
 {
     ReadiedFile next;
     if (index >= sourceCount()) return next;
-    next.opened.emplace(openForConversion(ticket, index));
+    next.open(openForConversion(ticket, index));
     const std::string subtype = outputSubtype(index, settings);
     if (!subtype.empty()) streamIfPlanned(next, ticket, index, settings, subtype.c_str(), line);
     return next;
@@ -235,22 +259,22 @@ Outcome convertWhole(ReadiedFile& current, ReadiedFile* next, int ticket, int in
     const bool decodedAhead = current.decoded != nullptr;
     std::unique_ptr<DecodedFile> file = std::move(current.decoded);
     if (!decodedAhead) {
-        const ConversionPlan plan = planFor(*current.opened, settings, target.subtype);
+        const ConversionPlan plan = planOf(current, settings, target.subtype);
         file = std::make_unique<DecodedFile>(std::move(*current.opened), settings, plan, givenUpFor(ticket, index));
     }
     ReadiedFile none;
     ReadiedFile& readied = next != nullptr ? *next : none;
-    if (next != nullptr && next->empty() && index + 1 < sourceCount())
-        next->opened.emplace(openForConversion(ticket, index + 1));
+    if (next != nullptr && next->empty() && index + 1 < sourceCount()) next->open(openForConversion(ticket, index + 1));
     const std::string nextSubtype = readied.opened ? outputSubtype(index + 1, settings) : "";
     const ConversionPlan nextPlan =
-        readied.opened ? planFor(*readied.opened, settings, nextSubtype.c_str()) : ConversionPlan{};
+        readied.opened ? planOf(readied, settings, nextSubtype.c_str()) : ConversionPlan{};
     // A streamed file keeps both processors busy itself.
     const bool nextAhead = readied.opened && nextPlan.route != Route::streamed;
     const auto decodeNextAhead = [&] {
         readied.decoded =
             std::make_unique<DecodedFile>(std::move(*readied.opened), settings, nextPlan, givenUpFor(ticket, index + 1));
         readied.opened.reset();
+        readied.plan.reset();
     };
     // For a fixed size, mostly reduced decodings that the pictures' entropy coding keeps on one
     // processor each: two at a time. Whole pictures, one at a time.
@@ -284,10 +308,10 @@ Outcome convertInTurn(int ticket, int index, ReadiedFile& next, std::set<std::ws
     ReadiedFile current = std::exchange(next, {});
     // Streamed ahead for settings changed since, it starts again.
     if (current.streamed && !(named && current.streamed->beganFor(settings, target.subtype))) {
-        current.opened.emplace(current.streamed->takeSource());
+        current.open(current.streamed->takeSource());
         current.streamed.reset();
     }
-    if (current.empty()) current.opened.emplace(openForConversion(ticket, index));
+    if (current.empty()) current.open(openForConversion(ticket, index));
     if (named && !current.streamed) streamIfPlanned(current, ticket, index, settings, target.subtype, decodingLine);
     if (current.streamed) {
         next = readyNextBehindStream(ticket, index + 1, settings, decodingLine);
@@ -297,14 +321,14 @@ Outcome convertInTurn(int ticket, int index, ReadiedFile& next, std::set<std::ws
     // The panes show the files in order.
     panes.finish();
     // Short of memory, a file may have gone before it was streamed.
-    if (current.empty()) current.opened.emplace(openForConversion(ticket, index));
+    if (current.empty()) current.open(openForConversion(ticket, index));
     Outcome converted = convertWhole(current, &next, ticket, index, target, naming, settings);
     if (converted == Outcome::outOfMemory) {
         // Perhaps short only of what other files held: once more, with nothing else held.
         next = {};
         releaseKeptMemory();
         ReadiedFile alone;
-        alone.opened.emplace(openForConversion(ticket, index));
+        alone.open(openForConversion(ticket, index));
         converted = convertWhole(alone, nullptr, ticket, index, target, naming, settings);
     }
     repaintDialog();

@@ -1,6 +1,7 @@
 #pragma once
 #include "batch/dialog_link.h"
 #include "common/task_line.h"
+#include "pipeline/bitmap_resample.h"
 #include "pipeline/stream.h"
 #include "preview/pane_pictures.h"
 #include "settings/settings.h"

@@ -160,25 +160,6 @@ struct BandStream::State {
     std::atomic<bool> running{false};
 };
 
-void BoxReduction::emitRow()
-{
-    uint8_t* out = pixels_.data() + static_cast<std::size_t>(size_.width) * 3 * rowsDone_;
-    const uint16_t* column = columnSums_.data();
-    for (int box = 0; box < size_.width; ++box) {
-        const int columns = std::min(factor_, width_ - box * factor_);
-        const float count = static_cast<float>(columns * rowsInBox_);
-        for (int c = 0; c < 3; ++c) {
-            uint32_t sum = 0;
-            for (int x = 0; x < columns; ++x) sum += column[x * 3 + c];
-            out[box * 3 + c] = toByte(sum / count);
-        }
-        column += static_cast<std::ptrdiff_t>(columns) * 3;
-    }
-    std::fill(columnSums_.begin(), columnSums_.end(), uint16_t{0});
-    rowsInBox_ = 0;
-    ++rowsDone_;
-}
-
 JpegBandSink::JpegBandSink(ByteSink output, ImageSize size, const std::vector<uint8_t>& colourProfile,
                            const ExifBlock& exif)
     : writer_(std::move(output), size.width, size.height, 3, colourProfile, exif)

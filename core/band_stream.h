@@ -16,52 +16,6 @@
 #include <optional>
 #include <vector>
 
-// The picture averaged over square boxes of `factor` pixels a side (those at the right and
-// bottom edges hold what is left), accumulated row by row.
-class BoxReduction {
-public:
-    BoxReduction(ImageSize picture, ImageSize atLeast)
-        : width_(picture.width),
-          factor_(std::clamp(std::min(picture.width / std::max(1, atLeast.width),
-                                      picture.height / std::max(1, atLeast.height)),
-                             1, largestFactor)),
-          size_{(picture.width + factor_ - 1) / factor_, (picture.height + factor_ - 1) / factor_},
-          columnSums_(static_cast<std::size_t>(picture.width) * 3),
-          pixels_(static_cast<std::size_t>(size_.width) * 3 * size_.height)
-    {
-    }
-
-    // Keeps a column's sum over a box's rows within 16 bits.
-    static constexpr int largestFactor = 256;
-
-    void add(const uint8_t* row)
-    {
-        uint16_t* sum = columnSums_.data();
-        for (std::size_t i = 0; i < columnSums_.size(); ++i) sum[i] = static_cast<uint16_t>(sum[i] + row[i]);
-        if (++rowsInBox_ == factor_) emitRow();
-    }
-
-    // Ends the last boxes; the reduction is then size() pixels of 3 bytes, rows of
-    // 3 x size().width bytes.
-    void finish()
-    {
-        if (rowsInBox_ > 0) emitRow();
-    }
-    ImageSize size() const { return size_; }
-    const std::vector<uint8_t>& pixels() const { return pixels_; }
-
-private:
-    void emitRow();
-
-    int width_;
-    int factor_;
-    ImageSize size_;
-    std::vector<uint16_t> columnSums_;  // each byte of a row, summed over the box's rows so far
-    std::vector<uint8_t> pixels_;
-    int rowsInBox_ = 0;
-    int rowsDone_ = 0;
-};
-
 // Where the finished rows of each band go, on the thread that writes them.
 class BandSink {
 public:

@@ -251,3 +251,23 @@ void copyThroughGains(const PixelRows& source, const PixelRows& target, const Co
 {
     GainTables(PixelOutput{TargetAlpha::straight, gains, isIdentity(gains), target.bytesPerPixel}).copy(source, target);
 }
+
+void BoxReduction::emitRow()
+{
+    const int bytes = bytesPerPixel_;
+    uint8_t* out = pixels_.data() + static_cast<std::size_t>(size_.width) * bytes * rowsDone_;
+    const uint16_t* column = columnSums_.data();
+    for (int box = 0; box < size_.width; ++box) {
+        const int columns = std::min(factor_, width_ - box * factor_);
+        const float count = static_cast<float>(columns * rowsInBox_);
+        for (int c = 0; c < bytes; ++c) {
+            uint32_t sum = 0;
+            for (int x = 0; x < columns; ++x) sum += column[x * bytes + c];
+            out[box * bytes + c] = toByte(sum / count);
+        }
+        column += static_cast<std::ptrdiff_t>(columns) * bytes;
+    }
+    std::fill(columnSums_.begin(), columnSums_.end(), uint16_t{0});
+    rowsInBox_ = 0;
+    ++rowsDone_;
+}

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 using namespace imaging;
 
@@ -47,4 +48,39 @@ GdiBitmap resampleBitmap(GpBitmap* source, double regionWidth, double regionHeig
     if (!resampleInto(source, regionWidth, regionHeight, result.get(), TargetAlpha::premultiplied, ColourGains{}))
         result.reset();
     return result;
+}
+
+GdiBitmap bitmapOf(const BoxReduction& reduction)
+{
+    const ImageSize size = reduction.size();
+    const PixelFormat format = reduction.bytesPerPixel() == 3 ? PixelFormat24bppRGB : PixelFormat32bppPARGB;
+    GdiBitmap result;
+    if (createBitmap(size.width, size.height, format, result) != Ok) return result;
+    const BitmapLock written(result.get(), Rect(0, 0, size.width, size.height), ImageLockModeWrite, format);
+    if (!written) {
+        result.reset();
+        return result;
+    }
+    const std::size_t rowBytes = static_cast<std::size_t>(size.width) * reduction.bytesPerPixel();
+    for (int y = 0; y < size.height; ++y)
+        std::memcpy(static_cast<uint8_t*>(written.data().Scan0) + static_cast<std::ptrdiff_t>(y) * written.data().Stride,
+                    reduction.pixels().data() + rowBytes * y, rowBytes);
+    return result;
+}
+
+GdiBitmap boxReducedCopy(GpBitmap* picture, ImageSize atLeast)
+{
+    const ImageSize size = imageSize(picture);
+    if (size.width <= 0 || size.height <= 0 || BoxReduction::factorFor(size, atLeast) == 1) return {};
+    PixelFormat format = 0;
+    GdipGetImagePixelFormat(picture, &format);
+    const bool opaqueRgb = format == PixelFormat24bppRGB;
+    const BitmapLock read(picture, Rect(0, 0, size.width, size.height), ImageLockModeRead,
+                          opaqueRgb ? PixelFormat24bppRGB : PixelFormat32bppPARGB);
+    if (!read) return {};
+    BoxReduction reduction(size, atLeast, opaqueRgb ? 3 : 4);
+    for (int y = 0; y < size.height; ++y)
+        reduction.add(static_cast<const uint8_t*>(read.data().Scan0) + static_cast<std::ptrdiff_t>(y) * read.data().Stride);
+    reduction.finish();
+    return bitmapOf(reduction);
 }

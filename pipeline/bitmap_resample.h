@@ -16,3 +16,11 @@ bool resampleInto(imaging::GpBitmap* source, double regionWidth, double regionHe
 // locked or made.
 imaging::GdiBitmap resampleBitmap(imaging::GpBitmap* source, double regionWidth, double regionHeight, int width,
                                   int height);
+
+// The reduction as a new bitmap: 24-bit RGB, or 32-bit premultiplied ARGB for 4 bytes a pixel
+// (empty when it cannot be made).
+imaging::GdiBitmap bitmapOf(const BoxReduction& reduction);
+
+// The picture (of any pixel format) reduced by BoxReduction to at least `atLeast`: 24-bit when
+// it is, else premultiplied; empty when it needs no reduction, or cannot be locked or made.
+imaging::GdiBitmap boxReducedCopy(imaging::GpBitmap* picture, imaging::ImageSize atLeast);

@@ -45,20 +45,6 @@ private:
 
 }  // namespace
 
-GdiBitmap bitmapOf(const BoxReduction& reduction)
-{
-    const ImageSize size = reduction.size();
-    GdiBitmap result;
-    if (createBitmap(size.width, size.height, PixelFormat24bppRGB, result) != Ok) return result;
-    const BitmapLock written(result.get(), Rect(0, 0, size.width, size.height), ImageLockModeWrite, PixelFormat24bppRGB);
-    if (!written) return result;
-    const std::size_t rowBytes = static_cast<std::size_t>(size.width) * 3;
-    for (int y = 0; y < size.height; ++y)
-        std::memcpy(static_cast<uint8_t*>(written.data().Scan0) + static_cast<std::ptrdiff_t>(y) * written.data().Stride,
-                    reduction.pixels().data() + rowBytes * y, rowBytes);
-    return result;
-}
-
 StreamedFile::StreamedFile(SourceFile source, const WatermarkSettings& settings, const ConversionPlan& plan,
                            const char* subtype, TaskLine& line, ImageSize (*paneSize)(ImageSize picture),
                            std::function<bool()> givenUpWhen)

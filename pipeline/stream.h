@@ -25,9 +25,6 @@ struct StreamedConversion {
     std::optional<BoxReduction> paneReduction;
 };
 
-// The reduction as a new 24-bit bitmap (empty when it cannot be made).
-imaging::GdiBitmap bitmapOf(const BoxReduction& reduction);
-
 // A source whose plan streams it, on its way to image/<subtype> with `settings`: its decoding is
 // posted on the line as soon as it is made, and waits there for the files before it; it ends early
 // when `givenUpWhen` says so.

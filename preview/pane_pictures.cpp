@@ -86,11 +86,15 @@ void previewFileInPanes(std::optional<PreviewSource>& cache, const wchar_t* sour
 
 std::optional<PreviewSource> reduceForPanes(GpBitmap* decoded, ImageSize size)
 {
-    const ImageSize decodedSize = imageSize(decoded);
     const ImageSize working = workingSize(size);
+    // Boxes of whole pixels first, as a streamed file is reduced while it is decoded; then the
+    // means of what is left.
+    const GdiBitmap boxed = boxReducedCopy(decoded, working);
+    GpBitmap* reducing = boxed ? boxed.get() : decoded;
+    const ImageSize reducingSize = imageSize(reducing);
     std::optional<PreviewSource> reduced(std::in_place);
     reduced->size = size;
-    reduced->working = resampleBitmap(decoded, decodedSize.width, decodedSize.height, working.width, working.height);
+    reduced->working = resampleBitmap(reducing, reducingSize.width, reducingSize.height, working.width, working.height);
     if (!reduced->working) return std::nullopt;
     // Placed by the source's own size: the working copy's sides are rounded up.
     const ImageSize shown = shownSize(size);

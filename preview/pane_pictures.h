@@ -57,8 +57,11 @@ void previewFileInPanes(std::optional<PreviewSource>& cache, const wchar_t* sour
                         const Cancellation& cancellation = neverCancelled());
 
 // What the panes need of a decoded picture whose full size is `size` (`decoded` may be a
-// reduced decoding of it, at least the working size); none for no picture or when no copy can
-// be made. Needs no settings, so a conversion makes it while decoding.
+// reduced decoding of it, at least the working size, or a streamed file's box reduction); none
+// for no picture or when no copy can be made. The working copy is the picture averaged over the
+// largest boxes of whole pixels that leave it at least the working size, then resampled to that
+// size: the same for a file however it was decoded. Needs no settings, so a conversion makes it
+// while decoding.
 std::optional<PreviewSource> reduceForPanes(imaging::GpBitmap* decoded, imaging::ImageSize size);
 
 // Renders the target of a reduced source (null: one that could not be decoded) at the panes'

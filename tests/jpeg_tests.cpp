@@ -2,6 +2,7 @@
 #include "core/conversion_plan.h"
 #include "pipeline/jpeg.h"
 #include "pipeline/orientation.h"
+#include "pipeline/bitmap_resample.h"
 #include "pipeline/geometry.h"
 #include "pipeline/output.h"
 #include "pipeline/render.h"
@@ -219,6 +220,11 @@ TEST(Jpeg, StreamedConversionsComeOutAsTheWholePictureOnes)
         UprightDecoding decoding = decodeUpright(openSource(wideText(source).c_str()));
         ASSERT_EQ(decoding.outcome, Outcome::done);
         const GdiBitmap decoded = std::move(decoding.picture);
+        // The panes show a streamed file as they show it decoded whole.
+        const GdiBitmap streamedCopy = bitmapOf(*conversion.paneReduction);
+        const GdiBitmap decodedCopy = boxReducedCopy(decoded.get(), {40, 30});
+        ASSERT_TRUE(streamedCopy && decodedCopy);
+        EXPECT_EQ(differenceOf(streamedCopy.get(), decodedCopy.get()).largest, 0);
         GdiBitmap target;
         const TargetGeometry geometry = computeTargetGeometry(decoded.get(), settings);
         ASSERT_EQ(createBitmap(geometry.width, geometry.height, targetFormatFor(decoded.get(), outputFormatOf(subtype)), target), Ok);

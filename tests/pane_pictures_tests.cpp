@@ -165,3 +165,23 @@ TEST_F(PanePictures, TheKeptSourceServesUntilItsFileChanges)
     EXPECT_FALSE(cache);
     EXPECT_EQ(sourcePaneCentre(), white);
 }
+
+// The working copy of a large translucent picture averages its colours weighted by their alpha:
+// opaque red beside clear white columns stays red, half covering.
+TEST_F(PanePictures, TranslucentPicturesKeepTheirColourInTheWorkingCopy)
+{
+    GdiBitmap picture;
+    makeSolidBitmap(picture, 1280, 960, 0xFFFF0000);
+    {
+        const BitmapLock written(picture.get(), Rect(0, 0, 1280, 960), ImageLockModeWrite, PixelFormat32bppARGB);
+        ASSERT_TRUE(written);
+        for (int y = 0; y < 960; ++y) {
+            auto* row = reinterpret_cast<ARGB*>(static_cast<uint8_t*>(written.data().Scan0) +
+                                                static_cast<std::ptrdiff_t>(y) * written.data().Stride);
+            for (int x = 1; x < 1280; x += 2) row[x] = 0x00FFFFFF;
+        }
+    }
+    const std::optional<PreviewSource> reduced = reduceForPanes(picture.get(), {1280, 960});
+    ASSERT_TRUE(reduced);
+    EXPECT_TRUE(nearColour(pixelAt(reduced->working.get(), 160, 120), 0x80FF0000, 2));
+}

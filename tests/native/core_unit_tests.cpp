@@ -198,6 +198,19 @@ TEST(BoxReduction, TheSideWithFewestWholeBoxesSetsTheFactor)
     }
 }
 
+TEST(BoxReduction, FourBytePixelsAverageEveryByteAlike)
+{
+    // Premultiplied red beside clear pixels: half as opaque, half as bright.
+    BoxReduction reduction({4, 2}, {2, 1}, 4);
+    ASSERT_EQ(reduction.size().width, 2);
+    ASSERT_EQ(reduction.size().height, 1);
+    const std::vector<uint8_t> row = {0, 0, 255, 255, 0, 0, 0, 0, 0, 0, 200, 200, 0, 0, 200, 200};
+    reduction.add(row.data());
+    reduction.add(row.data());
+    reduction.finish();
+    EXPECT_EQ(levelsOf(reduction.pixels()), (std::vector<int>{0, 0, 128, 128, 0, 0, 200, 200}));
+}
+
 TEST(BoxReduction, EdgeBoxesAverageWhatTheyHoldToTheNearestByte)
 {
     // 5 x 3 in boxes of 2: the right boxes hold one column, the bottom ones one row.

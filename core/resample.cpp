@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstring>
 #include <exception>
+#include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -104,13 +106,14 @@ struct PixelOutput {
     }
 };
 
+// The target rows from firstRow on, into `band`, whose first row is that one.
 template <int channels>
-void resampleRows(const PixelRows& source, const PixelRows& target, const Taps& rows, const Taps& columns,
-                  int columnsUsed, const PixelOutput& output, int rowBegin, int rowEnd)
+void resampleRows(const PixelRows& source, const PixelRows& band, int firstRow, const Taps& rows, const Taps& columns,
+                  int columnsUsed, const PixelOutput& output)
 {
     const std::size_t values = static_cast<std::size_t>(columnsUsed) * channels;
     std::vector<float> blended(values);
-    for (int y = rowBegin; y < rowEnd; ++y) {
+    for (int y = firstRow; y < firstRow + band.height; ++y) {
         // Down the rows first: contiguous bytes, one multiply-add each.
         for (int k = 0; k < rows.count[y]; ++k) {
             const uint8_t* row = source.pixels + static_cast<std::ptrdiff_t>(rows.first[y] + k) * source.stride;
@@ -121,8 +124,8 @@ void resampleRows(const PixelRows& source, const PixelRows& target, const Taps& 
                 for (std::size_t i = 0; i < values; ++i) blended[i] += weight * row[i];
             }
         }
-        uint8_t* out = target.pixels + static_cast<std::ptrdiff_t>(y) * target.stride;
-        for (int x = 0; x < target.width; ++x, out += target.bytesPerPixel) {
+        uint8_t* out = band.row(y - firstRow);
+        for (int x = 0; x < band.width; ++x, out += band.bytesPerPixel) {
             float sum[channels] = {};
             const float* pixel = &blended[static_cast<std::size_t>(columns.first[x]) * channels];
             const float* weight = &columns.weights[columns.offset[x]];
@@ -217,33 +220,63 @@ uint8_t toByte(float value)
     return static_cast<uint8_t>(std::clamp(value + 0.5f, 0.0f, 255.0f));
 }
 
-void resampleRegion(const PixelRows& source, double regionWidth, double regionHeight, const PixelRows& target,
-                    TargetAlpha alpha, const ColourGains& gains)
+// What a RegionResampler works from, made once for all of its bands.
+struct RegionResampler::Work {
+    PixelRows source;
+    double regionWidth = 0.0;
+    double regionHeight = 0.0;
+    PixelOutput output{};
+    std::optional<GainTables> sameSize;  // a plain copy through the gains, else the weighted sums
+    Taps columns;
+    Taps rows;
+    int columnsUsed = 0;
+};
+
+RegionResampler::RegionResampler(const PixelRows& source, double regionWidth, double regionHeight, ImageSize target,
+                                 int targetBytesPerPixel, TargetAlpha alpha, const ColourGains& gains)
 {
     if (target.width <= 0 || target.height <= 0 || !(regionWidth > 0.0) || !(regionHeight > 0.0)) return;
     regionWidth = std::min(regionWidth, static_cast<double>(source.width));
     regionHeight = std::min(regionHeight, static_cast<double>(source.height));
-    const double work = regionWidth * regionHeight;
-    const PixelOutput output{alpha, gains, isIdentity(gains), target.bytesPerPixel};
-
+    auto work = std::make_unique<Work>();
+    work->source = source;
+    work->regionWidth = regionWidth;
+    work->regionHeight = regionHeight;
+    work->output = PixelOutput{alpha, gains, isIdentity(gains), targetBytesPerPixel};
     if (source.bytesPerPixel == 3 && regionWidth == target.width && regionHeight == target.height) {
-        const GainTables tables(output);
-        inBands(target.height, work, [&](int begin, int end) {
-            const auto band = [begin, end](const PixelRows& rows) {
-                return PixelRows{rows.pixels + static_cast<std::ptrdiff_t>(begin) * rows.stride, rows.stride, rows.width,
-                                 end - begin, rows.bytesPerPixel};
-            };
-            tables.copy(band(source), band(target));
-        });
+        work->sameSize.emplace(work->output);
+    } else {
+        work->columns = tapsFor(regionWidth, source.width, target.width);
+        work->rows = tapsFor(regionHeight, source.height, target.height);
+        work->columnsUsed = std::min(source.width, static_cast<int>(std::ceil(regionWidth)));
+    }
+    work_ = std::move(work);
+}
+
+RegionResampler::~RegionResampler() = default;
+
+double RegionResampler::sourcePixels() const { return work_ ? work_->regionWidth * work_->regionHeight : 0.0; }
+
+void RegionResampler::resample(const PixelRows& band, int firstRow) const
+{
+    if (!work_) return;
+    const Work& work = *work_;
+    if (work.sameSize) {
+        work.sameSize->copy({work.source.row(firstRow), work.source.stride, work.source.width, band.height, 3}, band);
         return;
     }
+    const auto rows = work.source.bytesPerPixel == 3 ? resampleRows<3> : resampleRows<4>;
+    rows(work.source, band, firstRow, work.rows, work.columns, work.columnsUsed, work.output);
+}
 
-    const Taps columns = tapsFor(regionWidth, source.width, target.width);
-    const Taps rows = tapsFor(regionHeight, source.height, target.height);
-    const int columnsUsed = std::min(source.width, static_cast<int>(std::ceil(regionWidth)));
-    const auto band = source.bytesPerPixel == 3 ? resampleRows<3> : resampleRows<4>;
-    inBands(target.height, work, [&](int begin, int end) {
-        band(source, target, rows, columns, columnsUsed, output, begin, end);
+void resampleRegion(const PixelRows& source, double regionWidth, double regionHeight, const PixelRows& target,
+                    TargetAlpha alpha, const ColourGains& gains)
+{
+    const RegionResampler resampler(source, regionWidth, regionHeight, {target.width, target.height},
+                                    target.bytesPerPixel, alpha, gains);
+    if (resampler.empty()) return;
+    inBands(target.height, resampler.sourcePixels(), [&](int begin, int end) {
+        resampler.resample({target.row(begin), target.stride, target.width, end - begin, target.bytesPerPixel}, begin);
     });
 }
 

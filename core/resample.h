@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // What a colour matrix without cross terms does to each resampled pixel: every colour channel
@@ -33,6 +34,28 @@ enum class TargetAlpha { premultiplied, straight };
 void resampleRegion(const PixelRows& source, double regionWidth, double regionHeight,
                     const PixelRows& target, TargetAlpha alpha = TargetAlpha::premultiplied,
                     const ColourGains& gains = {});
+
+// resampleRegion's work made ready once and then done a band of target rows at a time, on any
+// threads, each band once; the source's pixels must stay while it is used.
+class RegionResampler {
+public:
+    RegionResampler(const PixelRows& source, double regionWidth, double regionHeight, ImageSize target,
+                    int targetBytesPerPixel, TargetAlpha alpha, const ColourGains& gains);
+    ~RegionResampler();
+    RegionResampler(const RegionResampler&) = delete;
+    RegionResampler& operator=(const RegionResampler&) = delete;
+
+    // Nothing to resample: no target or no region.
+    bool empty() const { return !work_; }
+    double sourcePixels() const;
+    // The target's rows from firstRow on, into `band` (of the target's width), whose first row
+    // is that one.
+    void resample(const PixelRows& band, int firstRow) const;
+
+private:
+    struct Work;
+    std::unique_ptr<const Work> work_;
+};
 
 // The same-size case of resampleRegion on this thread alone: 3-byte rows through the gains into
 // `target` (3 bytes, or 4 with opaque alpha) of the same size; in place when both are one.

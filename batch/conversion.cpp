@@ -143,6 +143,9 @@ Outcome convertDecoded(DecodedFile& file, const ConversionPlan& plan, const wcha
     if (!source) return file.outcome();
     const TargetGeometry& geometry = plan.geometry;
     if (geometry.width <= 0 || geometry.height <= 0) return Outcome::noTargetSize;
+    if (!previewOnly && targetFormatFor(source.get(), plan.format) == PixelFormat24bppRGB)
+        return renderJpegInBands(source.get(), geometry, settings, file.reduction(), outputPath,
+                                 file.carriedFor({geometry.width, geometry.height}));
     GdiBitmap target;
     const GpStatus created =
         createBitmap(geometry.width, geometry.height, targetFormatFor(source.get(), plan.format), target);

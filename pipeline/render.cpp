@@ -1,7 +1,12 @@
 #include "pipeline/render.h"
 
+#include "common/pooled_memory.h"
+#include "common/task_pool.h"
 #include "common/win32/text.h"
+#include "core/jpeg_encoder.h"
 #include "pipeline/bitmap_resample.h"
+#include "pipeline/codec_bitmaps.h"
+#include "pipeline/output.h"
 #include "settings/vocabulary.h"
 
 #include <algorithm>
@@ -10,12 +15,17 @@
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
+#include <deque>
 
 using namespace imaging;
 
 namespace {
 
 constexpr float percent = 0.01f;
+
+// A banded render's rows: enough bands ahead of the encoder to keep the other processor busy.
+constexpr int renderBandRows = 64;
+constexpr int renderBandsAhead = 4;
 
 float gain(int adjust) { return static_cast<float>(adjust * static_cast<double>(percent) + 1.0); }
 
@@ -207,4 +217,58 @@ bool renderWatermarked(GpBitmap* source, GpBitmap* target, const TargetGeometry&
                                           geometry.cropHeight / static_cast<double>(sourceReduction), target, settings);
     drawWatermarkText(target, settings, 1.0, fontFamily);
     return drawn;
+}
+
+Outcome renderJpegInBands(GpBitmap* source, const TargetGeometry& geometry, const WatermarkSettings& settings,
+                          int sourceReduction, const wchar_t* outputPath, const CarriedMetadata& carried,
+                          const wchar_t* fontFamily)
+{
+    const ImageSize size{geometry.width, geometry.height};
+    // The same refusal as for a whole target of this size.
+    if (!bitmapFits(size.width, size.height, PixelFormat24bppRGB)) return Outcome::tooLarge;
+    const ImageSize sourceSize = imageSize(source);
+    const double regionWidth = std::min(geometry.cropWidth / static_cast<double>(sourceReduction),
+                                        static_cast<double>(sourceSize.width));
+    const double regionHeight = std::min(geometry.cropHeight / static_cast<double>(sourceReduction),
+                                         static_cast<double>(sourceSize.height));
+    if (size.width <= 0 || size.height <= 0 || !(regionWidth > 0.0) || !(regionHeight > 0.0)) return Outcome::outOfMemory;
+    const BitmapLock read(source, Rect(0, 0, static_cast<INT>(std::ceil(regionWidth)), static_cast<INT>(std::ceil(regionHeight))),
+                          ImageLockModeRead, PixelFormat24bppRGB);
+    if (!read) return Outcome::outOfMemory;
+    const BitmapData& in = read.data();
+    const RegionResampler resampler({static_cast<uint8_t*>(in.Scan0), in.Stride, static_cast<int>(in.Width),
+                                     static_cast<int>(in.Height), 3},
+                                    regionWidth, regionHeight, size, 3, TargetAlpha::straight, colourGainsFor(settings));
+    const Layer layer = watermarkLayer(size, settings, 1.0, fontFamily);
+
+    const std::size_t stride = static_cast<std::size_t>(size.width) * 3;
+    const int bandCount = (size.height + renderBandRows - 1) / renderBandRows;
+    const int slotCount = std::min(bandCount, renderBandsAhead);
+    const PooledMemory slots(stride * renderBandRows * static_cast<std::size_t>(slotCount),
+                             PooledMemory::Contents::unspecified);
+    if (!slots) return Outcome::outOfMemory;
+    const auto bandAt = [&](int band) {
+        return PixelRows{slots.data() + stride * renderBandRows * static_cast<std::size_t>(band % slotCount),
+                         static_cast<int>(stride), size.width, std::min(renderBandRows, size.height - band * renderBandRows), 3};
+    };
+    return saveThroughTemporary(outputPath, [&](const wchar_t* temporary) {
+        JpegRowWriter writer(fileSink(temporary), size.width, size.height, 3, carried.colourProfile, carried.exif);
+        // Last: each band still being made is waited for before what it writes into goes.
+        std::deque<Task> making;
+        int posted = 0;
+        bool written = true;
+        for (int band = 0; band < bandCount && written; ++band) {
+            for (; posted < bandCount && posted < band + slotCount; ++posted)
+                making.push_back(runAside([&, posted] {
+                    const PixelRows rows = bandAt(posted);
+                    resampler.resample(rows, posted * renderBandRows);
+                    blendLayer(layer, rows, posted * renderBandRows);
+                }));
+            making.front().wait();
+            making.pop_front();
+            const PixelRows rows = bandAt(band);
+            written = writer.write(rows.pixels, rows.stride, rows.height);
+        }
+        return written && writer.finish() ? Outcome::done : Outcome::notWritten;
+    });
 }

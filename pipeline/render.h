@@ -5,6 +5,7 @@
 #include "core/blend.h"
 #include "core/conversion_plan.h"
 #include "core/resample.h"
+#include "core/source.h"
 #include "settings/settings.h"
 
 // What the four colour settings do to every pixel: a gain per channel (adjust x 0.01 + 1) and
@@ -49,3 +50,11 @@ imaging::PixelFormat targetFormatFor(imaging::GpBitmap* source, OutputFormat for
 bool renderWatermarked(imaging::GpBitmap* source, imaging::GpBitmap* target, const TargetGeometry& geometry,
                        const WatermarkSettings& settings, const wchar_t* fontFamily = watermarkFontFamily,
                        int sourceReduction = 1);
+
+// renderWatermarked and then saveImage as a JPEG into outputPath, for an opaque 24-bit source
+// (a decoded JPEG): the target is made a band of rows at a time aside, on the processors, while
+// the encoder takes the bands before it, and is never held whole. The file is the one those two
+// make. `done` once it is written, else why not.
+Outcome renderJpegInBands(imaging::GpBitmap* source, const TargetGeometry& geometry, const WatermarkSettings& settings,
+                          int sourceReduction, const wchar_t* outputPath, const CarriedMetadata& carried,
+                          const wchar_t* fontFamily = watermarkFontFamily);

@@ -246,6 +246,51 @@ TEST(Jpeg, StreamedConversionsComeOutAsTheWholePictureOnes)
               Route::streamed);
 }
 
+// A decoded JPEG rendered and encoded a band at a time comes out as its whole target saved.
+TEST(Jpeg, BandedRendersComeOutAsTheWholeTargetSaved)
+{
+    TempDir directory;
+    const std::string source = directory.file("source.jpg");
+    writeFile(source, encodePicture(300, 203, Encoding{}));
+    UprightDecoding decoding = decodeUpright(openSource(wideText(source).c_str()));
+    ASSERT_EQ(decoding.outcome, Outcome::done);
+    const GdiBitmap decoded = std::move(decoding.picture);
+    struct Row {
+        const char* name;
+        int width, height, reduction, red;
+    };
+    // The text crosses the bands' edge at row 64; the last band is a part one.
+    const Row rows[] = {
+        {"shrunk, colours changed", 200, 130, 1, 30},
+        {"as from a decoding at half size", 120, 90, 2, 0},
+        {"enlarged and cropped", 500, 200, 1, -20},
+        {"the source's own size", 300, 203, 1, 10},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WatermarkSettings settings = {};
+        settings.targetWidth = row.width;
+        settings.targetHeight = row.height;
+        settings.redAdjust = row.red;
+        settings.fontSize = 24;
+        settings.textOpacity = 200;
+        settings.textAlignment = 1;
+        std::strcpy(settings.watermarkText, "Inkveil");
+        const TargetGeometry geometry = computeTargetGeometry(decoded.get(), settings);
+        GpBitmap* used = decoded.get();
+        const std::string banded = directory.file("banded.jpg");
+        const std::string whole = directory.file("whole.jpg");
+        const CarriedMetadata carried = carriedMetadata({}, {}, {geometry.width, geometry.height});
+        ASSERT_EQ(renderJpegInBands(used, geometry, settings, row.reduction, wideText(banded).c_str(), carried),
+                  Outcome::done);
+        GdiBitmap target;
+        ASSERT_EQ(createBitmap(geometry.width, geometry.height, PixelFormat24bppRGB, target), Ok);
+        ASSERT_TRUE(renderWatermarked(used, target.get(), geometry, settings, watermarkFontFamily, row.reduction));
+        ASSERT_EQ(saveImage(target.get(), wideText(whole).c_str(), "jpeg", carried), Outcome::done);
+        EXPECT_EQ(readFile(banded), readFile(whole));
+    }
+}
+
 // Where the kept region's edges cut through blocks, a reduced decoding's pixels are the means of
 // the full-size block-local pixels inside the region: for every kind of file and reduction.
 TEST(Jpeg, CutBlocksBecomeTheMeansOfTheirFullSizePixels)

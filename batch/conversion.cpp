@@ -89,6 +89,7 @@ public:
                               decoded ? decoding_.uprightSize : source_.facts.uprightSize());
     }
     const PreviewSource* reduced() const { return reduced_ ? &*reduced_ : nullptr; }
+    std::optional<PreviewSource> takeReduced() { return std::exchange(reduced_, std::nullopt); }
     // What the output carries of the source: the Exif the file holds, or else what GDI+ listed.
     CarriedMetadata carriedFor(ImageSize outputSize) const
     {
@@ -132,13 +133,16 @@ private:
     Task task_;
 };
 
-// Shows the decoded file in the panes, renders it with `settings` as `plan` says and, unless
-// previewOnly, saves it; the decoded picture is released before the save. `done` once the file is
-// written (or for a preview, rendered), else why not.
+// Shows the decoded file in the panes (by `panes` or, without them, here), renders it with
+// `settings` as `plan` says and, unless previewOnly, saves it. `done` once the file is written (or
+// for a preview, rendered), else why not.
 Outcome convertDecoded(DecodedFile& file, const ConversionPlan& plan, const wchar_t* outputPath, const char* subtype,
-                       bool previewOnly, const WatermarkSettings& settings)
+                       bool previewOnly, const WatermarkSettings& settings, ConversionPanes* panes)
 {
-    renderIntoPanes(file.reduced(), settings);
+    if (panes != nullptr)
+        panes->show(file.takeReduced(), settings);
+    else
+        renderIntoPanes(file.reduced(), settings);
     GdiBitmap& source = file.picture();
     if (!source) return file.outcome();
     const TargetGeometry& geometry = plan.geometry;
@@ -161,14 +165,14 @@ Outcome convertDecoded(DecodedFile& file, const ConversionPlan& plan, const wcha
 
 // The streamed file written, then shown in the panes, by `panes` or, without them, here.
 Outcome writeStreamed(StreamedFile& file, const wchar_t* outputPath, const WatermarkSettings& settings,
-                      StreamedPanes* panes)
+                      ConversionPanes* panes)
 {
     StreamedConversion streamed = file.writeTo(outputPath);
     const Outcome outcome = streamed.outcome;
     if (panes != nullptr)
         panes->show(std::move(streamed), settings);
     else
-        StreamedPanes::showStreamed(streamed.paneReduction, streamed.size, settings);
+        ConversionPanes::showStreamed(std::move(streamed.paneReduction), streamed.size, settings);
     return outcome;
 }
 
@@ -257,7 +261,7 @@ ReadiedFile readyNextBehindStream(int ticket, int index, const WatermarkSettings
 // unless it has no name; meanwhile the next file is opened into `next`, when given, and unless it
 // streams, decoded ahead. `done` once it is written, else why not.
 Outcome convertWhole(ReadiedFile& current, ReadiedFile* next, int ticket, int index, const OutputTarget& target,
-                     Outcome naming, const WatermarkSettings& settings)
+                     Outcome naming, const WatermarkSettings& settings, ConversionPanes& panes)
 {
     const bool decodedAhead = current.decoded != nullptr;
     std::unique_ptr<DecodedFile> file = std::move(current.decoded);
@@ -292,14 +296,14 @@ Outcome convertWhole(ReadiedFile& current, ReadiedFile* next, int ticket, int in
     }
     if (nextAhead && !readied.decoded) decodeNextAhead();
     const Outcome converted =
-        convertDecoded(*file, plan, target.outputPath, target.subtype, naming != Outcome::done, settings);
+        convertDecoded(*file, plan, target.outputPath, target.subtype, naming != Outcome::done, settings, &panes);
     return converted == Outcome::done ? naming : converted;
 }
 
 // File `index` converted in its turn, from what was readied for it in `next`, which then holds
 // what is readied for the file after it. `done` once it is written, else why not.
 Outcome convertInTurn(int ticket, int index, ReadiedFile& next, std::set<std::wstring>& claimed, TaskLine& decodingLine,
-                      StreamedPanes& panes)
+                      ConversionPanes& panes)
 {
     const WatermarkSettings settings = copySettings();
     const wchar_t* sourcePath = sourceEntry(index);
@@ -318,29 +322,25 @@ Outcome convertInTurn(int ticket, int index, ReadiedFile& next, std::set<std::ws
     if (named && !current.streamed) streamIfPlanned(current, ticket, index, settings, target.subtype, decodingLine);
     if (current.streamed) {
         next = readyNextBehindStream(ticket, index + 1, settings, decodingLine);
-        // A streamed file's panes invalidate the window once they are drawn.
         return writeStreamed(*current.streamed, target.outputPath, settings, &panes);
     }
-    // The panes show the files in order.
-    panes.finish();
     // Short of memory, a file may have gone before it was streamed.
     if (current.empty()) current.open(openForConversion(ticket, index));
-    Outcome converted = convertWhole(current, &next, ticket, index, target, naming, settings);
+    Outcome converted = convertWhole(current, &next, ticket, index, target, naming, settings, panes);
     if (converted == Outcome::outOfMemory) {
         // Perhaps short only of what other files held: once more, with nothing else held.
         next = {};
         releaseKeptMemory();
         ReadiedFile alone;
         alone.open(openForConversion(ticket, index));
-        converted = convertWhole(alone, nullptr, ticket, index, target, naming, settings);
+        converted = convertWhole(alone, nullptr, ticket, index, target, naming, settings, panes);
     }
-    repaintDialog();
     return converted;
 }
 
 }  // namespace
 
-ConversionCounts convertEach(int ticket, TaskLine& decodingLine, StreamedPanes& panes)
+ConversionCounts convertEach(int ticket, TaskLine& decodingLine, ConversionPanes& panes)
 {
     ConversionCounts counts;
     std::set<std::wstring> claimed;
@@ -384,5 +384,5 @@ Outcome processFile(const wchar_t* sourcePath, const wchar_t* outputPath, const 
     }
     DecodedFile file(std::move(source), settings, plan, closing);
     file.wait();
-    return convertDecoded(file, file.planFor(settings, plan.format), outputPath, subtype, previewOnly, settings);
+    return convertDecoded(file, file.planFor(settings, plan.format), outputPath, subtype, previewOnly, settings, nullptr);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The conversion of the list of files, each next file read, decoded or streamed ahead while the
 // current one is written, and of one picture alone.
-#include "batch/streamed_panes.h"
+#include "batch/conversion_panes.h"
 #include "common/outcome.h"
 #include "common/task_line.h"
 #include "settings/settings.h"
@@ -24,7 +24,7 @@ struct ConversionCounts {
 
 // Converts the list in order until a stop covers `ticket` or the dialog closes; every decoding has
 // ended when it returns.
-ConversionCounts convertEach(int ticket, TaskLine& decodingLine, StreamedPanes& panes);
+ConversionCounts convertEach(int ticket, TaskLine& decodingLine, ConversionPanes& panes);
 
 // One picture: decodes it, shows it and its result in the preview panes (when the canvas
 // lock can be had, and only while drawing there), renders it at full size with `settings`

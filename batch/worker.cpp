@@ -4,7 +4,7 @@
 #include "batch/dialog_link.h"
 #include "batch/job_state.h"
 #include "batch/reports.h"
-#include "batch/streamed_panes.h"
+#include "batch/conversion_panes.h"
 #include "common/joined_thread.h"
 #include "common/pooled_memory.h"
 #include "common/task_line.h"
@@ -68,7 +68,7 @@ void rescanIfPending()
 }
 
 // The panes show a conversion's last file before a preview draws over them.
-void runPreview(StreamedPanes& panes)
+void runPreview(ConversionPanes& panes)
 {
     panes.finish();
     rescanIfPending();
@@ -83,7 +83,7 @@ void runPreview(StreamedPanes& panes)
     repaintDialog();
 }
 
-void runConversion(int ticket, TaskLine& decodingLine, StreamedPanes& panes)
+void runConversion(int ticket, TaskLine& decodingLine, ConversionPanes& panes)
 {
     rescanIfPending();
     if (sourceCount() == 0) {
@@ -120,7 +120,7 @@ void workerLoop()
     TaskPool pool(processorCount());
     const SharedTaskPool sharing(pool);
     TaskLine decodingLine;
-    StreamedPanes panes;
+    ConversionPanes panes;
     // Checked before each wait too: a job may have taken the close's wake-up for itself.
     while (!quitting && WaitForSingleObject(wakeEvent.get(), INFINITE) == WAIT_OBJECT_0 && !quitting) {
         const bool preview = previewMode;

@@ -60,21 +60,23 @@ void setTurn(int index) { turn = index; }
 
 namespace {
 
+// The kept preview source stays: the next preview takes it only if it is of the same file, as
+// unchanged, so that a conversion's rescan does not have its first file decoded once more after it.
 void rescanIfPending()
 {
-    if (!rescanPending.exchange(false)) return;
-    previewSource.reset();
-    rescanSources();
+    if (rescanPending.exchange(false)) rescanSources();
 }
 
-// The panes show a conversion's last file before a preview draws over them.
+// The panes show a conversion's last file before a preview draws over them. A conversion asked
+// for meanwhile does not wait for the preview's decoding.
 void runPreview(ConversionPanes& panes)
 {
     panes.finish();
     rescanIfPending();
     if (sourceCount() == 0) return;
     try {
-        const Cancellation givenUp(closing);
+        const int ticket = conversionTicket.load();
+        const Cancellation givenUp([ticket] { return quitting.load() || conversionTicket.load() != ticket; });
         previewFileInPanes(previewSource, sourceEntry(0), copySettings(), givenUp);
     } catch (const std::exception&) {
         // Short of memory for this picture: the panes keep what they showed.

@@ -269,7 +269,7 @@ done
     echo "  IM100 also applies the identity -color-matrix, as ours does by default; IMuser runs as a user would."
     echo "Ours writes JPEGs at quality 100 too (libjpeg-turbo, 4:2:0)."
     echo "Preview: from the request to the window's WM_PAINT, source size kept, after one warm-up preview;"
-    echo "  cold: a rescan, so the source is decoded again; warm: a colour slider changed, same source."
+    echo "  cold: the file changed on disk and rescanned, so decoded again; warm: a colour slider changed, same source."
     echo "  click: Inkveil.exe itself showing the photo, from the release of a mouse click on the red slider's"
     echo "  channel (SendInput) until the target pane's pixels on screen change (tests/driver.cpp); median of the runs."
     echo "Floor: libjpeg-turbo's own work on the same files: decoding plus encoding a picture of the"

@@ -321,8 +321,18 @@ Outcome convertInTurn(int ticket, int index, ReadiedFile& next, std::set<std::ws
     if (current.empty()) current.open(openForConversion(ticket, index));
     if (named && !current.streamed) streamIfPlanned(current, ticket, index, settings, target.subtype, decodingLine);
     if (current.streamed) {
-        next = readyNextBehindStream(ticket, index + 1, settings, decodingLine);
-        return writeStreamed(*current.streamed, target.outputPath, settings, &panes);
+        // Readied aside, so that this thread's encoding does not wait for the next file's reading.
+        Task readying = runAside([&] {
+            try {
+                next = readyNextBehindStream(ticket, index + 1, settings, decodingLine);
+            } catch (const std::exception&) {
+                // Short of memory for it now: it is opened at its turn.
+                next = {};
+            }
+        });
+        const Outcome written = writeStreamed(*current.streamed, target.outputPath, settings, &panes);
+        readying.wait();
+        return written;
     }
     // Short of memory, a file may have gone before it was streamed.
     if (current.empty()) current.open(openForConversion(ticket, index));

@@ -6,35 +6,42 @@
 
 using namespace imaging;
 
+LockedRegion::LockedRegion(GpBitmap* picture, double regionWidth, double regionHeight)
+{
+    const ImageSize size = imageSize(picture);
+    if (size.width <= 0 || size.height <= 0 || !(regionWidth > 0.0) || !(regionHeight > 0.0)) return;
+    width_ = std::min(regionWidth, static_cast<double>(size.width));
+    height_ = std::min(regionHeight, static_cast<double>(size.height));
+    PixelFormat format = 0;
+    GdipGetImagePixelFormat(picture, &format);
+    const bool opaqueRgb = format == PixelFormat24bppRGB;
+    bytesPerPixel_ = opaqueRgb ? 3 : 4;
+    lock_.emplace(picture, Rect(0, 0, static_cast<INT>(std::ceil(width_)), static_cast<INT>(std::ceil(height_))),
+                  ImageLockModeRead, opaqueRgb ? PixelFormat24bppRGB : PixelFormat32bppPARGB);
+}
+
+PixelRows LockedRegion::rows() const
+{
+    const BitmapData& data = lock_->data();
+    return {static_cast<uint8_t*>(data.Scan0), data.Stride, static_cast<int>(data.Width), static_cast<int>(data.Height),
+            bytesPerPixel_};
+}
+
 bool resampleInto(GpBitmap* source, double regionWidth, double regionHeight, GpBitmap* target, TargetAlpha alpha,
                   const ColourGains& gains)
 {
-    const ImageSize size = imageSize(source);
     const ImageSize targetSize = imageSize(target);
-    if (size.width <= 0 || size.height <= 0 || targetSize.width <= 0 || targetSize.height <= 0 ||
-        !(regionWidth > 0.0) || !(regionHeight > 0.0))
-        return false;
-    regionWidth = std::min(regionWidth, static_cast<double>(size.width));
-    regionHeight = std::min(regionHeight, static_cast<double>(size.height));
-
-    // Decoded JPEGs are read as they are; everything else as premultiplied ARGB.
-    PixelFormat format = 0;
-    GdipGetImagePixelFormat(source, &format);
-    const bool opaqueRgb = format == PixelFormat24bppRGB;
+    if (targetSize.width <= 0 || targetSize.height <= 0) return false;
+    const LockedRegion region(source, regionWidth, regionHeight);
     PixelFormat targetFormat = 0;
     GdipGetImagePixelFormat(target, &targetFormat);
     const bool rgbTarget = targetFormat == PixelFormat24bppRGB;
     if (!rgbTarget) targetFormat = alpha == TargetAlpha::premultiplied ? PixelFormat32bppPARGB : PixelFormat32bppARGB;
-    const Rect used(0, 0, static_cast<INT>(std::ceil(regionWidth)), static_cast<INT>(std::ceil(regionHeight)));
-    const BitmapLock read(source, used, ImageLockModeRead, opaqueRgb ? PixelFormat24bppRGB : PixelFormat32bppPARGB);
     const BitmapLock written(target, Rect(0, 0, targetSize.width, targetSize.height), ImageLockModeWrite,
                              targetFormat);
-    if (!read || !written) return false;
-    const BitmapData& in = read.data();
+    if (!region || !written) return false;
     const BitmapData& out = written.data();
-    resampleRegion({static_cast<uint8_t*>(in.Scan0), in.Stride, static_cast<int>(in.Width),
-                    static_cast<int>(in.Height), opaqueRgb ? 3 : 4},
-                   regionWidth, regionHeight,
+    resampleRegion(region.rows(), region.width(), region.height(),
                    {static_cast<uint8_t*>(out.Scan0), out.Stride, targetSize.width, targetSize.height, rgbTarget ? 3 : 4}, alpha,
                    gains);
     return true;
@@ -72,15 +79,11 @@ GdiBitmap boxReducedCopy(GpBitmap* picture, ImageSize atLeast)
 {
     const ImageSize size = imageSize(picture);
     if (size.width <= 0 || size.height <= 0 || BoxReduction::factorFor(size, atLeast) == 1) return {};
-    PixelFormat format = 0;
-    GdipGetImagePixelFormat(picture, &format);
-    const bool opaqueRgb = format == PixelFormat24bppRGB;
-    const BitmapLock read(picture, Rect(0, 0, size.width, size.height), ImageLockModeRead,
-                          opaqueRgb ? PixelFormat24bppRGB : PixelFormat32bppPARGB);
-    if (!read) return {};
-    BoxReduction reduction(size, atLeast, opaqueRgb ? 3 : 4);
-    for (int y = 0; y < size.height; ++y)
-        reduction.add(static_cast<const uint8_t*>(read.data().Scan0) + static_cast<std::ptrdiff_t>(y) * read.data().Stride);
+    const LockedRegion whole(picture, size.width, size.height);
+    if (!whole) return {};
+    const PixelRows rows = whole.rows();
+    BoxReduction reduction(size, atLeast, rows.bytesPerPixel);
+    for (int y = 0; y < size.height; ++y) reduction.add(rows.row(y));
     reduction.finish();
     return bitmapOf(reduction);
 }

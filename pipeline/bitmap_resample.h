@@ -4,6 +4,27 @@
 #include "common/win32/imaging.h"
 #include "core/resample.h"
 
+#include <optional>
+
+// The region of a picture that starts at its top-left pixel (fractions allowed), kept within the
+// picture and locked for reading as the resampler reads it: 24-bit RGB as it is (a decoded JPEG),
+// any other format as premultiplied ARGB. Empty when there is no such region or no lock.
+class LockedRegion {
+public:
+    LockedRegion(imaging::GpBitmap* picture, double regionWidth, double regionHeight);
+    explicit operator bool() const { return lock_ && *lock_; }
+    // Only when not empty: the rows of the whole pixels it touches, and its size.
+    PixelRows rows() const;
+    double width() const { return width_; }
+    double height() const { return height_; }
+
+private:
+    double width_ = 0.0;
+    double height_ = 0.0;
+    int bytesPerPixel_ = 4;
+    std::optional<imaging::BitmapLock> lock_;
+};
+
 // resampleRegion between two bitmaps of any pixel format, each locked for the pass; the
 // target is written as 32-bit premultiplied or straight ARGB, or as 24-bit RGB when that is
 // its format. False, with the target as it was, when there is nothing to resample or either

@@ -226,19 +226,11 @@ Outcome renderJpegInBands(GpBitmap* source, const TargetGeometry& geometry, cons
     const ImageSize size{geometry.width, geometry.height};
     // The same refusal as for a whole target of this size.
     if (!bitmapFits(size.width, size.height, PixelFormat24bppRGB)) return Outcome::tooLarge;
-    const ImageSize sourceSize = imageSize(source);
-    const double regionWidth = std::min(geometry.cropWidth / static_cast<double>(sourceReduction),
-                                        static_cast<double>(sourceSize.width));
-    const double regionHeight = std::min(geometry.cropHeight / static_cast<double>(sourceReduction),
-                                         static_cast<double>(sourceSize.height));
-    if (size.width <= 0 || size.height <= 0 || !(regionWidth > 0.0) || !(regionHeight > 0.0)) return Outcome::outOfMemory;
-    const BitmapLock read(source, Rect(0, 0, static_cast<INT>(std::ceil(regionWidth)), static_cast<INT>(std::ceil(regionHeight))),
-                          ImageLockModeRead, PixelFormat24bppRGB);
-    if (!read) return Outcome::outOfMemory;
-    const BitmapData& in = read.data();
-    const RegionResampler resampler({static_cast<uint8_t*>(in.Scan0), in.Stride, static_cast<int>(in.Width),
-                                     static_cast<int>(in.Height), 3},
-                                    regionWidth, regionHeight, size, 3, TargetAlpha::straight, colourGainsFor(settings));
+    const LockedRegion region(source, geometry.cropWidth / static_cast<double>(sourceReduction),
+                              geometry.cropHeight / static_cast<double>(sourceReduction));
+    if (size.width <= 0 || size.height <= 0 || !region) return Outcome::outOfMemory;
+    const RegionResampler resampler(region.rows(), region.width(), region.height(), size, 3, TargetAlpha::straight,
+                                    colourGainsFor(settings));
     const Layer layer = watermarkLayer(size, settings, 1.0, fontFamily);
 
     const std::size_t stride = static_cast<std::size_t>(size.width) * 3;

@@ -285,21 +285,35 @@ void copyThroughGains(const PixelRows& source, const PixelRows& target, const Co
     GainTables(PixelOutput{TargetAlpha::straight, gains, isIdentity(gains), target.bytesPerPixel}).copy(source, target);
 }
 
+namespace {
+
+// One row of boxes from the columns' sums over `rows` rows. A float division for each byte cost more
+// than the sums: the product with the count's reciprocal, in double, rounds to the same float for
+// every sum a box can hold (the quotient is never within double's error of a float's rounding
+// point), so the bytes are the divisions' to the bit.
+template <int bytes>
+void emitBoxes(const uint16_t* column, uint8_t* out, int boxes, int factor, int width, int rows)
+{
+    const double wholeBox = 1.0 / (factor * rows);
+    for (int box = 0; box < boxes; ++box, out += bytes) {
+        const int columns = std::min(factor, width - box * factor);
+        const double scale = columns == factor ? wholeBox : 1.0 / (columns * rows);
+        uint32_t sums[bytes] = {};
+        for (int x = 0; x < columns; ++x, column += bytes)
+            for (int c = 0; c < bytes; ++c) sums[c] += column[c];
+        for (int c = 0; c < bytes; ++c) out[c] = toByte(static_cast<float>(sums[c] * scale));
+    }
+}
+
+}  // namespace
+
 void BoxReduction::emitRow()
 {
-    const int bytes = bytesPerPixel_;
-    uint8_t* out = pixels_.data() + static_cast<std::size_t>(size_.width) * bytes * rowsDone_;
-    const uint16_t* column = columnSums_.data();
-    for (int box = 0; box < size_.width; ++box) {
-        const int columns = std::min(factor_, width_ - box * factor_);
-        const float count = static_cast<float>(columns * rowsInBox_);
-        for (int c = 0; c < bytes; ++c) {
-            uint32_t sum = 0;
-            for (int x = 0; x < columns; ++x) sum += column[x * bytes + c];
-            out[box * bytes + c] = toByte(sum / count);
-        }
-        column += static_cast<std::ptrdiff_t>(columns) * bytes;
-    }
+    uint8_t* out = pixels_.data() + static_cast<std::size_t>(size_.width) * bytesPerPixel_ * rowsDone_;
+    if (bytesPerPixel_ == 4)
+        emitBoxes<4>(columnSums_.data(), out, size_.width, factor_, width_, rowsInBox_);
+    else
+        emitBoxes<3>(columnSums_.data(), out, size_.width, factor_, width_, rowsInBox_);
     std::fill(columnSums_.begin(), columnSums_.end(), uint16_t{0});
     rowsInBox_ = 0;
     ++rowsDone_;

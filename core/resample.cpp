@@ -113,7 +113,8 @@ struct PixelOutput {
 #if defined(INKVEIL_VECTOR_ROWS)
 // An opaque target row from its blend of source rows, each pixel's three channels in one vector
 // (a fourth lane is read and dropped): the same float operations in the same order as the
-// pixel-by-pixel way and opaque() take, so the same bytes, about three times as fast.
+// pixel-by-pixel way and opaque() take, so the same bytes, and a third to a half less time for a
+// whole resampling.
 void opaqueRow(const float* blended, uint8_t* out, const PixelRows& band, const Taps& columns, const PixelOutput& output)
 {
     const __m128 gain = _mm_setr_ps(output.gains.gain[0], output.gains.gain[1], output.gains.gain[2], 1.0f);

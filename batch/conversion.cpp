@@ -18,7 +18,6 @@
 
 #include <windows.h>
 
-#include <cstring>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -147,12 +146,12 @@ Outcome convertDecoded(DecodedFile& file, const ConversionPlan& plan, const wcha
     if (!source) return file.outcome();
     const TargetGeometry& geometry = plan.geometry;
     if (geometry.width <= 0 || geometry.height <= 0) return Outcome::noTargetSize;
-    if (!previewOnly && targetFormatFor(source.get(), plan.format) == PixelFormat24bppRGB)
+    const PixelFormat targetFormat = targetFormatFor(source.get(), plan.format);
+    if (!previewOnly && targetFormat == PixelFormat24bppRGB)
         return renderJpegInBands(source.get(), geometry, settings, file.reduction(), outputPath,
                                  file.carriedFor({geometry.width, geometry.height}));
     GdiBitmap target;
-    const GpStatus created =
-        createBitmap(geometry.width, geometry.height, targetFormatFor(source.get(), plan.format), target);
+    const GpStatus created = createBitmap(geometry.width, geometry.height, targetFormat, target);
     const bool rendered =
         renderWatermarked(source.get(), target.get(), geometry, settings, watermarkFontFamily, file.reduction());
     // Not needed while the target is encoded, which is when the next file is decoding.
@@ -217,8 +216,7 @@ ConversionPlan planFor(const SourceFile& source, const WatermarkSettings& settin
 // The plan of the opened file for `settings` and `subtype`: made once for them.
 ConversionPlan planOf(ReadiedFile& file, const WatermarkSettings& settings, const char* subtype)
 {
-    const bool planned = file.plan && std::memcmp(&file.plannedSettings, &settings, sizeof settings) == 0 &&
-                         file.plannedSubtype == subtype;
+    const bool planned = file.plan && sameSettings(file.plannedSettings, settings) && file.plannedSubtype == subtype;
     if (planned) return *file.plan;
     file.plan = planFor(*file.opened, settings, subtype);
     file.plannedSettings = settings;

@@ -5,7 +5,6 @@
 #include "pipeline/output.h"
 #include "pipeline/render.h"
 
-#include <cstring>
 
 using namespace imaging;
 
@@ -58,7 +57,7 @@ StreamedFile::StreamedFile(SourceFile source, const WatermarkSettings& settings,
 
 bool StreamedFile::beganFor(const WatermarkSettings& settings, const char* subtype) const
 {
-    return std::memcmp(&settings, &settings_, sizeof settings) == 0 && subtype_ == subtype;
+    return sameSettings(settings, settings_) && subtype_ == subtype;
 }
 
 StreamedConversion StreamedFile::writeTo(const wchar_t* outputPath)

@@ -112,6 +112,11 @@ WatermarkSettings copySettings()
     return record;
 }
 
+bool sameSettings(const WatermarkSettings& one, const WatermarkSettings& other)
+{
+    return std::memcmp(&one, &other, sizeof one) == 0;
+}
+
 void resetDefaults()
 {
     Guard guard(recordMutex);

@@ -81,6 +81,9 @@ public:
 // The whole record at one moment, every field whole: what one picture is made with.
 WatermarkSettings copySettings();
 
+// Whether two records are the same byte for byte, so that what was made for one holds for the other.
+bool sameSettings(const WatermarkSettings& one, const WatermarkSettings& other);
+
 // Every field to its default; sourcePath is "<current directory>\Demo.jpg". As with every
 // text written in place, the bytes after a text's terminator keep what was there.
 void resetDefaults();

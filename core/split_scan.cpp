@@ -209,27 +209,38 @@ int decodeSymbol(BitReader& reader, const HuffmanTable& table)
     return -1;
 }
 
-// Bits looked at by one step over an AC code and its value together.
+// Bits looked at by one step over up to two AC codes, each with its value.
 constexpr int stepBits = 12;
-using AcSteps = std::array<uint16_t, 1 << stepBits>;
+using AcSteps = std::array<uint32_t, 1 << stepBits>;
 
-// For each pattern of stepBits bits that starts with an AC code and its whole value: the bits
-// they take, and (<< 5) how far they move along the block, 0 at its end; 0 for any other.
+// The bits an AC code at the top of `pattern` takes with its value, and (<< 5) how far it moves
+// along the block, 0 at its end; 0 when they are not all among the first `usable` bits.
+uint32_t acStepAt(const HuffmanTable& table, uint32_t pattern, int usable)
+{
+    const uint16_t entry = table.lookahead[pattern >> (stepBits - lookaheadBits)];
+    const int length = entry >> 8;
+    const int symbol = entry & 0xFF, run = symbol >> 4, valueSize = symbol & 15;
+    const int bits = length + valueSize;
+    if (length == 0 || bits > usable || valueSize > largestAcSize) return 0;
+    const int advance = valueSize == 0 && run != 15 ? 0 : run + 1;
+    return static_cast<uint32_t>(bits | (advance << 5));
+}
+
+// For each pattern of stepBits bits: the first step at its top as acStepAt gives it, and when a
+// second follows it within the pattern, that one (<< 10), its bits counted from the pattern's top.
 AcSteps acStepsOf(const HuffmanTable& table)
 {
+    constexpr uint32_t patternMask = (1u << stepBits) - 1;
     AcSteps steps{};
-    for (int length = 1; length <= lookaheadBits; ++length) {
-        for (uint32_t code = 0; code < (1u << length); ++code) {
-            const uint16_t entry = table.lookahead[code << (lookaheadBits - length)];
-            if ((entry >> 8) != length) continue;
-            const int symbol = entry & 0xFF, run = symbol >> 4, valueSize = symbol & 15;
-            const int bits = length + valueSize;
-            if (bits > stepBits || valueSize > largestAcSize) continue;
-            const int advance = valueSize == 0 && run != 15 ? 0 : run + 1;
-            const int shift = stepBits - length;
-            for (uint32_t low = 0; low < (1u << shift); ++low)
-                steps[(code << shift) | low] = static_cast<uint16_t>(bits | (advance << 5));
+    for (uint32_t pattern = 0; pattern <= patternMask; ++pattern) {
+        const uint32_t first = acStepAt(table, pattern, stepBits);
+        const int firstBits = first & 31;
+        if (first == 0 || (first >> 5) == 0) {
+            steps[pattern] = first;
+            continue;
         }
+        const uint32_t second = acStepAt(table, (pattern << firstBits) & patternMask, stepBits - firstBits);
+        steps[pattern] = second == 0 ? first : first | (second + firstBits) << 10;
     }
     return steps;
 }
@@ -246,6 +257,7 @@ struct ScanComponent {
     int side = 1;        // of a block's reduced samples: 1 or 2
     int firstBlock = 0;  // in the MCU
     int firstSum = 0;    // in an MCU's sums, for a block of side 2
+    int channel = 0;     // of the pixels' samples: 0 luma, 1 Cb, 2 Cr
 };
 
 struct Layout {
@@ -309,6 +321,7 @@ std::optional<Layout> layoutOf(jpeg_decompress_struct& info)
         own.acSteps = acStepsOf(own.ac);
         own.quantization = component->quant_table->quantval;
         own.firstBlock = layout.blocksInMcu;
+        own.channel = colour ? component->component_index : 0;
         layout.blocksInMcu += own.across * own.down;
     }
     for (int i = 0; i < layout.componentCount; ++i) {
@@ -341,12 +354,24 @@ bool readAc(BitReader& reader, const ScanComponent& component, JCOEF* coefficien
     for (int k = 1; k < DCTSIZE2;) {
         reader.fill();
         if constexpr (!keepValues) {
-            const uint16_t step = component.acSteps[reader.peek(stepBits)];
+            const uint32_t step = component.acSteps[reader.peek(stepBits)];
             if (step != 0) {
-                reader.drop(step & 31);
-                const int advance = step >> 5;
-                if (advance == 0) break;
+                const int advance = (step >> 5) & 31;
+                if (advance == 0) {
+                    reader.drop(step & 31);
+                    break;
+                }
                 k += advance;
+                if (k > DCTSIZE2) return false;
+                // A block filled by the first step ends it: the second is the next block's.
+                if ((step >> 10) == 0 || k == DCTSIZE2) {
+                    reader.drop(step & 31);
+                    continue;
+                }
+                reader.drop((step >> 10) & 31);
+                const int secondAdvance = step >> 15;
+                if (secondAdvance == 0) break;
+                k += secondAdvance;
                 if (k > DCTSIZE2) return false;
                 continue;
             }
@@ -450,36 +475,41 @@ bool putMcu(const Layout& layout, McuRecord record, const Predictors& offsets, i
     uint8_t samples[3][2][2];
     for (int i = 0; i < layout.componentCount; ++i) {
         const ScanComponent& component = layout.components[i];
-        const int channel = layout.colour ? component.info->component_index : 0;
-        for (int by = 0; by < component.down; ++by) {
-            for (int bx = 0; bx < component.across; ++bx) {
-                const int b = component.firstBlock + by * component.across + bx;
-                const JCOEF dc = movedDc(record.dcs[b], offsets[i]);
-                const int dequantized = dc * component.quantization[0];
-                if (dequantized <= -largestDequantized || dequantized >= largestDequantized) return false;
-                if (component.side == 1) {
-                    samples[channel][by][bx] = layout.rangeLimit[((dequantized + 4) >> 3) & rangeMask];
-                    continue;
-                }
-                const int32_t* sums = record.sums + component.firstSum;
-                for (int s = 0; s < 4; ++s) {
-                    const int64_t sum = sums[s] + static_cast<int64_t>(dequantized) * (int64_t{1} << 17);
-                    if (!fitsJlong(sum + (1 << 19))) return false;
-                    const int64_t value = (sum + (1 << 19)) >> 20;
-                    // Where libjpeg's table wraps, its SIMD version saturates instead.
-                    if (value < -largestUnwrapped || value >= largestUnwrapped) return false;
-                    samples[channel][s / 2][s % 2] = layout.rangeLimit[value & rangeMask];
+        uint8_t (&own)[2][2] = samples[component.channel];
+        const JCOEF* dcs = record.dcs + component.firstBlock;
+        const int dcQuantization = component.quantization[0];
+        if (component.side == 1) {
+            for (int by = 0; by < component.down; ++by) {
+                for (int bx = 0; bx < component.across; ++bx) {
+                    const int dequantized = movedDc(dcs[by * component.across + bx], offsets[i]) * dcQuantization;
+                    if (dequantized <= -largestDequantized || dequantized >= largestDequantized) return false;
+                    own[by][bx] = layout.rangeLimit[((dequantized + 4) >> 3) & rangeMask];
                 }
             }
+            continue;
+        }
+        const int dequantized = movedDc(dcs[0], offsets[i]) * dcQuantization;
+        if (dequantized <= -largestDequantized || dequantized >= largestDequantized) return false;
+        const int32_t* sums = record.sums + component.firstSum;
+        for (int s = 0; s < 4; ++s) {
+            const int64_t sum = sums[s] + static_cast<int64_t>(dequantized) * (int64_t{1} << 17);
+            if (!fitsJlong(sum + (1 << 19))) return false;
+            const int64_t value = (sum + (1 << 19)) >> 20;
+            // Where libjpeg's table wraps, its SIMD version saturates instead.
+            if (value < -largestUnwrapped || value >= largestUnwrapped) return false;
+            own[s / 2][s % 2] = layout.rangeLimit[value & rangeMask];
         }
     }
     const int left = mcu % layout.mcusAcross * layout.mcuWidth, top = mcu / layout.mcusAcross * layout.mcuHeight;
-    for (int y = 0; y < layout.mcuHeight && top + y < layout.outputHeight; ++y) {
+    const int width = std::min(layout.mcuWidth, layout.outputWidth - left);
+    const int height = std::min(layout.mcuHeight, layout.outputHeight - top);
+    for (int y = 0; y < height; ++y) {
         uint8_t* out = pixels + static_cast<std::ptrdiff_t>(top + y) * stride + static_cast<std::ptrdiff_t>(left) * 3;
-        for (int x = 0; x < layout.mcuWidth && left + x < layout.outputWidth; ++x, out += 3) {
-            if (layout.colour)
+        if (layout.colour) {
+            for (int x = 0; x < width; ++x, out += 3)
                 yccToBgr(*layout.ycc, samples[0][y][x], samples[1][y][x], samples[2][y][x], out);
-            else
+        } else {
+            for (int x = 0; x < width; ++x, out += 3)
                 out[0] = out[1] = out[2] = samples[0][y][x];
         }
     }

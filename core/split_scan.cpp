@@ -748,7 +748,9 @@ bool decodeScanSplit(jpeg_decompress_struct& info, ByteSpan data, uint8_t* pixel
     if (data.size() < 2) return false;
     const CutMcus cut(layout, blocks);
 
-    const uint8_t* middle = begin + data.size() / 2;
+    // The first thread also puts its MCUs' pixels, which the second only records: the second
+    // starts a little before the middle, so that both reach the meeting at about the same time.
+    const uint8_t* middle = begin + data.size() / 64 * 31;
     while (middle > begin && middle < end && middle[-1] == 0xFF) ++middle;
     const auto expected = static_cast<std::size_t>(static_cast<double>(end - middle) / static_cast<double>(data.size()) *
                                                    layout.total() * 1.05) + meetingWindow;
@@ -798,16 +800,29 @@ bool decodeScanSplit(jpeg_decompress_struct& info, ByteSpan data, uint8_t* pixel
         Meeting& met = second.meeting();
         std::unique_lock<std::mutex> lock(met.mutex);
         met.changed.wait(lock, [&] { return met.finished; });
-        bool put = met.decodedToEnd && met.recorded.count - point.recorded == static_cast<std::size_t>(layout.total() - point.mcu);
-        for (int m = point.mcu; put && m < layout.total(); ++m) {
-            const std::size_t recorded = point.recorded + static_cast<std::size_t>(m - point.mcu);
-            if (cut.holds(layout, m)) {
-                if (!decodeAgain(layout, begin, end, met.recorded, point, recorded, whole)) return false;
-                putCutBlocks(layout, *blocks, info, m, whole);
+        // The second part's MCUs from `first` to `last`, moved to the true predictors, the cut
+        // blocks among them decoded again.
+        const auto putSecondPart = [&](int first, int last) {
+            std::array<Coefficients, D_MAX_BLOCKS_IN_MCU> again;
+            for (int m = first; m < last; ++m) {
+                const std::size_t recorded = point.recorded + static_cast<std::size_t>(m - point.mcu);
+                if (cut.holds(layout, m)) {
+                    if (!decodeAgain(layout, begin, end, met.recorded, point, recorded, again)) return false;
+                    putCutBlocks(layout, *blocks, info, m, again);
+                }
+                if (!putMcu(layout, met.recorded.at(layout, recorded), point.offsets, m, pixels, stride)) return false;
             }
-            put = putMcu(layout, met.recorded.at(layout, recorded), point.offsets, m, pixels, stride);
+            return true;
+        };
+        if (met.decodedToEnd && met.recorded.count - point.recorded == static_cast<std::size_t>(layout.total() - point.mcu)) {
+            // The second thread is done: its MCUs are put on two threads again.
+            const int halfway = point.mcu + (layout.total() - point.mcu) / 2;
+            bool laterPut = false;
+            Task later = runAside([&] { laterPut = putSecondPart(halfway, layout.total()); });
+            const bool put = putSecondPart(point.mcu, halfway);
+            later.wait();
+            if (put && laterPut) return true;
         }
-        if (put) return true;
         // The second part is not to be had: the first thread goes on from where they met.
         for (mcu = point.mcu; mcu < layout.total(); ++mcu) {
             if (mcu % cancelCheckSpacing == 0 && cancellation.cancelled()) return false;

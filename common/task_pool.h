@@ -6,6 +6,7 @@
 // a thread of its own.
 #include "common/joined_thread.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -43,6 +44,32 @@ private:
 // Hands `work` to the shared pool, or to a thread of its own when none is shared (or none can be
 // had: then it runs when waited for).
 Task runAside(std::function<void()> work);
+
+// Runs work(first, end) over `count` items in `parts` ranges (at most one an item, at least one),
+// all but the last handed aside. What any range throws is thrown here once every range has ended.
+template <typename Work>
+void inParts(int count, int parts, const Work& work)
+{
+    parts = std::max(1, std::min(parts, count));
+    const auto itemAt = [count, parts](int part) { return static_cast<int>(static_cast<long long>(count) * part / parts); };
+    std::vector<Task> aside;
+    for (int part = 0; part + 1 < parts; ++part)
+        aside.push_back(runAside([&work, first = itemAt(part), end = itemAt(part + 1)] { work(first, end); }));
+    std::exception_ptr failure;
+    try {
+        work(itemAt(parts - 1), count);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    for (Task& task : aside) {
+        try {
+            task.wait();
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+        }
+    }
+    if (failure) std::rethrow_exception(failure);
+}
 
 class TaskPool {
 public:

@@ -225,32 +225,11 @@ private:
     uint8_t table_[3][256];
 };
 
-// Runs work(firstRow, endRow) over bands of the rows, one per processor when it pays. What any
-// band throws (std::bad_alloc, say) is thrown here once every band has ended.
+// Runs work(firstRow, endRow) over bands of the rows, one per processor when it pays.
 template <typename Work>
 void inBands(int rowCount, double sourcePixels, const Work& work)
 {
-    const int parts = sourcePixels >= pixelsWorthAThread ? std::max(1, std::min(processorCount(), rowCount)) : 1;
-    const auto rowAt = [rowCount, parts](int part) {
-        return static_cast<int>(static_cast<long long>(rowCount) * part / parts);
-    };
-    std::vector<Task> aside;
-    for (int part = 0; part + 1 < parts; ++part)
-        aside.push_back(runAside([&work, begin = rowAt(part), end = rowAt(part + 1)] { work(begin, end); }));
-    std::exception_ptr failure;
-    try {
-        work(rowAt(parts - 1), rowCount);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    for (Task& task : aside) {
-        try {
-            task.wait();
-        } catch (...) {
-            if (!failure) failure = std::current_exception();
-        }
-    }
-    if (failure) std::rethrow_exception(failure);
+    inParts(rowCount, sourcePixels >= pixelsWorthAThread ? processorCount() : 1, work);
 }
 
 }  // namespace

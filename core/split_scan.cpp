@@ -814,14 +814,14 @@ bool decodeScanSplit(jpeg_decompress_struct& info, ByteSpan data, uint8_t* pixel
             }
             return true;
         };
-        if (met.decodedToEnd && met.recorded.count - point.recorded == static_cast<std::size_t>(layout.total() - point.mcu)) {
-            // The second thread is done: its MCUs are put on two threads again.
-            const int halfway = point.mcu + (layout.total() - point.mcu) / 2;
-            bool laterPut = false;
-            Task later = runAside([&] { laterPut = putSecondPart(halfway, layout.total()); });
-            const bool put = putSecondPart(point.mcu, halfway);
-            later.wait();
-            if (put && laterPut) return true;
+        const int remaining = layout.total() - point.mcu;
+        if (met.decodedToEnd && met.recorded.count - point.recorded == static_cast<std::size_t>(remaining)) {
+            // The second thread is done: its MCUs are put on every processor again.
+            std::atomic<bool> put{true};
+            inParts(remaining, processorCount(), [&](int first, int end) {
+                if (!putSecondPart(point.mcu + first, point.mcu + end)) put = false;
+            });
+            if (put) return true;
         }
         // The second part is not to be had: the first thread goes on from where they met.
         for (mcu = point.mcu; mcu < layout.total(); ++mcu) {

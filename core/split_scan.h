@@ -5,7 +5,7 @@
 // the first thread, decoding from the start, arrives at the position of an MCU the second one
 // began, both decode the same MCUs from there on, and the second thread's DC values differ from
 // the true ones by what their predictors differed by there: its MCUs are put into the rows then,
-// on both threads. Used by the JPEG code; include jpeglib.h and cut_blocks.h before this header.
+// on every processor. Used by the JPEG code; include jpeglib.h and cut_blocks.h before this header.
 #include "core/jpeg_decoder.h"
 
 #include <cstdint>

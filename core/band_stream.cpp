@@ -26,7 +26,7 @@ int slotsFor(std::size_t stride, int bandCount)
 }  // namespace
 
 // Shared by the stream and the task that decodes it, which may run after the stream is gone;
-// the file and the reduction are touched only while `running`, or by the writer.
+// the task touches the file only while `running`, and the reduction is the writer's alone.
 struct BandStream::State {
     State(ByteSpan file, ImageSize pictureSize, ImageSize paneAtLeast, std::optional<BandEffects> bandEffects,
           std::function<bool()> givenUpWhen)
@@ -48,9 +48,9 @@ struct BandStream::State {
                 size.width, rowsOf(band), 3};
     }
 
-    // Decodes the band, adds it to the reduction and applies the effects; false after a fatal
-    // error, which `failure` then names. The last band also ends the file, whose rest must decode
-    // too, and lets the decoder's memory go before a next file's decoding takes its own.
+    // Decodes the band; false after a fatal error, which `failure` then names. The last band also
+    // ends the file, whose rest must decode too, and lets the decoder's memory go before a next
+    // file's decoding takes its own.
     bool decodeBand(int band)
     {
         if (band == 0) {
@@ -64,12 +64,18 @@ struct BandStream::State {
         const bool last = band + 1 == bandCount;
         if (last && !reader->finish()) return fail(reader->failure());
         if (last) reader.reset();
-        for (int y = 0; y < rows.height; ++y) reduction.add(rows.row(y));
-        if (effects) {
-            copyThroughGains(rows, rows, effects->gains);
-            blendLayer(effects->layer, rows, band * bandRows);
-        }
         return true;
+    }
+    // The writer's part of a decoded band, taken off the decoding line, which is the slower: the
+    // band added to the pane reduction, then put through the effects.
+    void finishBand(int band)
+    {
+        const PixelRows rows = rowsAt(band);
+        for (int y = 0; y < rows.height; ++y) reduction.add(rows.row(y));
+        reduced = band + 1;
+        if (!effects) return;
+        copyThroughGains(rows, rows, effects->gains);
+        blendLayer(effects->layer, rows, band * bandRows);
     }
     bool fail(Outcome outcome)
     {
@@ -146,6 +152,7 @@ struct BandStream::State {
     int bandCount;
     std::optional<BandEffects> effects;
     BoxReduction reduction;
+    int reduced = 0;  // bands added to the reduction
     int slotCount;
     PooledMemory slots;  // slotCount bands, one after the other
     std::optional<JpegRowReader> reader;
@@ -188,6 +195,7 @@ StreamedBands BandStream::writeTo(BandSink& sink)
             streamed.decoding = state.failure;
             break;
         }
+        state.finishBand(band);
         streamed.taken = sink.take(state.rowsAt(band), band * bandRows);
     }
     cancel();
@@ -198,7 +206,7 @@ std::optional<BoxReduction> BandStream::takeReduction()
 {
     cancel();
     State& state = *state_;
-    if (state.failed || state.decoded < state.bandCount) return std::nullopt;
+    if (state.reduced < state.bandCount) return std::nullopt;
     state.reduction.finish();
     return std::move(state.reduction);
 }

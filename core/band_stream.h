@@ -1,7 +1,7 @@
 #pragma once
-// A JPEG converted a band of rows at a time: libjpeg decodes, and the colour gains and the
-// watermark's layer are applied, on one thread while another hands each band on to the JPEG
-// encoder (then no whole picture is ever held) or wherever a sink puts it.
+// A JPEG converted a band of rows at a time: libjpeg decodes on one thread while another applies
+// the colour gains and the watermark's layer and hands each band on to the JPEG encoder (then no
+// whole picture is ever held) or wherever a sink puts it.
 #include "common/pixels.h"
 #include "core/blend.h"
 #include "core/jpeg_decoder.h"
@@ -35,8 +35,8 @@ private:
     JpegRowWriter writer_;
 };
 
-// What the decoding thread does to each band in place once the pane reduction has it, for a
-// writer that takes the rows as they are: the colour gains, then the watermark's layer.
+// What is done to each band in place once the pane reduction has it, for a sink that takes the
+// rows as they are: the colour gains, then the watermark's layer.
 struct BandEffects {
     ColourGains gains;
     Layer layer;
@@ -50,8 +50,8 @@ struct StreamedBands {
 };
 
 // A JPEG of `size` (colour or grey, read as 3 bytes a pixel) decoded a band of rows at a time on
-// `line`, at most a few bands ahead of its writer: each band is added to the pane reduction and
-// then put through the effects, if any. The decoding begins once the tasks posted before it
+// `line`, at most a few bands ahead of its writer, which adds each band to the pane reduction and
+// then puts it through the effects, if any, before the sink has it. The decoding begins once the tasks posted before it
 // have run, so a file's decoding follows the one before it while that one's last bands are
 // written; without a thread on the line, the writer decodes each band as it asks for it. The
 // decoding ends early when `givenUpWhen` says so, or at cancel(). The file must outlive the stream.

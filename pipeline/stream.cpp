@@ -10,7 +10,8 @@ using namespace imaging;
 
 namespace {
 
-// The effects, made when `wanted`: by the decoding line for a JPEG target, by the writer for any other.
+// The effects, made when `wanted`: applied by the band stream for a JPEG target, copied through
+// into the target bitmap for any other.
 std::optional<BandEffects> effectsIf(bool wanted, ImageSize size, const WatermarkSettings& settings)
 {
     if (!wanted) return std::nullopt;

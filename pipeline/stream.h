@@ -49,7 +49,7 @@ private:
     WatermarkSettings settings_;
     OutputFormat format_;
     std::string subtype_;
-    std::optional<BandEffects> bitmapEffects_;  // for any target but a JPEG, which the line's bands carry
+    std::optional<BandEffects> bitmapEffects_;  // for any target but a JPEG, which the band stream applies
     // Last: ended before the file it decodes goes.
     BandStream bands_;
 };

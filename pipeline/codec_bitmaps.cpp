@@ -27,9 +27,14 @@ PixelFormat bitmapFormatOf(PixelLayout layout)
 
 ByteSink fileSink(const wchar_t* path)
 {
+    // Truncated only when it held anything: the paths given are new empty temporaries, and under
+    // Wine on ext4 a file cut to nothing and written again has all of it written out to the disk
+    // as it is closed, 40-70 ms for a 140 MB picture.
     auto file = std::make_shared<KernelHandle>(
-        CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!*file) return {};
+    LARGE_INTEGER held{};
+    if (!GetFileSizeEx(file->get(), &held) || (held.QuadPart != 0 && !SetEndOfFile(file->get()))) return {};
     return [file](const uint8_t* bytes, std::size_t size) {
         return size <= MAXDWORD && writeWhole(file->get(), bytes, static_cast<DWORD>(size));
     };

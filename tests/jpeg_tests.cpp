@@ -207,6 +207,19 @@ TEST(Jpeg, SavesAtQuality100)
     EXPECT_TRUE(nearColour(pixelAt(decoded.get(), 20, 12), 0xFF336699, 2));
 }
 
+// The encoders' file is opened without cutting it, for speed; one that held more must not keep a tail.
+TEST(Jpeg, WrittenOverALongerFileLeavesNothingOfIt)
+{
+    TempDir directory;
+    GdiBitmap picture;
+    makeSolidBitmap(picture, 40, 24, 0xFF336699);
+    const std::string fresh = directory.file("fresh.jpg"), reused = directory.file("reused.jpg");
+    writeFile(reused, std::vector<unsigned char>(100000, 0xAB));
+    ASSERT_EQ(writeJpeg(picture.get(), wideText(fresh).c_str()), Outcome::done);
+    ASSERT_EQ(writeJpeg(picture.get(), wideText(reused).c_str()), Outcome::done);
+    EXPECT_EQ(readFile(reused), readFile(fresh));
+}
+
 TEST(Jpeg, StreamedConversionsComeOutAsTheWholePictureOnes)
 {
     TempDir directory;

@@ -51,10 +51,11 @@ struct StreamedBands {
 
 // A JPEG of `size` (colour or grey, read as 3 bytes a pixel) decoded a band of rows at a time on
 // `line`, at most a few bands ahead of its writer, which adds each band to the pane reduction and
-// then puts it through the effects, if any, before the sink has it. The decoding begins once the tasks posted before it
-// have run, so a file's decoding follows the one before it while that one's last bands are
-// written; without a thread on the line, the writer decodes each band as it asks for it. The
-// decoding ends early when `givenUpWhen` says so, or at cancel(). The file must outlive the stream.
+// then puts it through the effects, if any, before the sink has it. The decoding begins once the
+// tasks posted before it have run, so a file's decoding follows the one before it while that
+// one's last bands are written; without a thread on the line, the writer decodes each band as it
+// asks for it. The decoding ends early when `givenUpWhen` says so, or at cancel(). The file must
+// outlive the stream.
 class BandStream {
 public:
     // May throw std::bad_alloc.

@@ -41,9 +41,10 @@ std::atomic<int> turn{0};
 // The first source as the last preview read it; only the worker thread touches it.
 std::optional<PreviewSource> previewSource;
 
-// What the pool may keep between jobs: a photo's file and reduced decoding, or two streamed files'
-// bands, so that the next job costs no fresh pages, which come slowly on some systems.
-constexpr std::size_t keptBetweenJobs = std::size_t{32} << 20;
+// What the pool may keep between jobs: a photo's file and reduced decoding, two streamed files'
+// bands, or the reduced decodings of two 24 MP photos converted to a fixed size (50 MiB with the
+// rest), so that the next job costs no fresh pages, which come slowly on some systems.
+constexpr std::size_t keptBetweenJobs = std::size_t{64} << 20;
 
 }  // namespace
 

@@ -126,9 +126,29 @@ bool readHeader(JpegReader& reader, ByteSpan file, int scaleDenominator, bool bl
     return true;
 }
 
+// Whether a multi-scan file's coefficients fit in what libjpeg may hold. Counted here in 64 bits:
+// a 32-bit libjpeg's own count wraps for a header that declares enough of them, and it then
+// reports memory short where the file is too large.
+bool coefficientsFit(const jpeg_decompress_struct& info)
+{
+    if (!jpeg_has_multiple_scans(const_cast<j_decompress_ptr>(&info))) return true;
+    const auto roundedUp = [](JDIMENSION value, int multiple) {
+        return (static_cast<uint64_t>(value) + static_cast<uint64_t>(multiple) - 1) / static_cast<uint64_t>(multiple) *
+               static_cast<uint64_t>(multiple);
+    };
+    uint64_t bytes = 0;
+    for (int c = 0; c < info.num_components; ++c) {
+        const jpeg_component_info& component = info.comp_info[c];
+        bytes += roundedUp(component.width_in_blocks, component.h_samp_factor) *
+                 roundedUp(component.height_in_blocks, component.v_samp_factor) * sizeof(JBLOCK);
+    }
+    return bytes <= static_cast<uint64_t>(largestDecoderMemory);
+}
+
 bool startDecoding(JpegReader& reader)
 {
     if (setjmp(reader.errors.fatal)) return false;
+    if (!coefficientsFit(reader.info)) reader.errors.stop(Outcome::tooLarge);
     jpeg_start_decompress(&reader.info);
     if (reader.cutBetweenScans()) reader.errors.stop(Outcome::incomplete);
     return true;

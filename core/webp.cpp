@@ -113,9 +113,12 @@ Outcome decodeFirstFrame(ByteSpan file, const PixelRows& rows)
     options.color_mode = MODE_BGRA;
     const WebPData data{file.data(), file.size()};
     const AnimationDecoder decoder(WebPAnimDecoderNew(&data, &options));
+    // The demuxer took this file already: a decoder that cannot start lacks the memory for its own
+    // two canvases (beyond a 32-bit process for a canvas of 16000 x 16000).
+    if (!decoder) return Outcome::outOfMemory;
     uint8_t* canvas = nullptr;
     int timestamp = 0;
-    if (!decoder || !WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp)) return Outcome::damaged;
+    if (!WebPAnimDecoderGetNext(decoder.get(), &canvas, &timestamp)) return Outcome::damaged;
     const std::size_t rowBytes = static_cast<std::size_t>(rows.width) * 4;
     for (int y = 0; y < rows.height; ++y) std::memcpy(rows.row(y), canvas + rowBytes * y, rowBytes);
     return Outcome::done;

@@ -1,11 +1,12 @@
 // What the core holds while it reads a file, checked where no sanitizer runs: this program
 // replaces the allocator with one that refuses any single allocation past a limit, and limits
 // the address space. Nothing may grow with the count of a file's segments, nor copy a whole file
-// that it can read a piece at a time, and the pool must give back what it keeps before it fails.
-// Exits non-zero on any failure.
+// that it can read a piece at a time, the pool must give back what it keeps before it fails, and a
+// decoding without room is short of memory, not damaged. Exits non-zero on any failure.
 #include "common/pooled_memory.h"
 #include "core/colour_profile.h"
 #include "core/source.h"
+#include "core/webp.h"
 #include "tests/pictures.h"
 
 #include <sys/resource.h>
@@ -101,6 +102,25 @@ void profileIntoALargePng()
           "a profile is put into a PNG of 24 MB holding no more than a megabyte at once");
 }
 
+// An animation whose canvas the decoder has no memory for is short of memory, not damaged, so
+// that the worker tries it again with nothing else held.
+void animationBeyondMemory()
+{
+    // 64 MB a canvas: the picture's, then the decoder's own two.
+    const Bytes file = animatedWebp(encodeWebpPicture(16, 16, false), 4096, 4096);
+    std::vector<uint8_t> picture(std::size_t{4096} * 4096 * 4);
+    const auto into = [&](ImageSize size, PixelLayout) {
+        return PixelRows{picture.data(), size.width * 4, size.width, size.height, 4};
+    };
+    Outcome limited = Outcome::done;
+    {
+        const AllocationLimit limit(16 * megabyte);
+        limited = decodeWebpPixels(file, into);
+    }
+    check(decodeWebpPixels(file, into) == Outcome::done && limited == Outcome::outOfMemory,
+          "an animation whose canvas the decoder has no memory for is short of memory");
+}
+
 std::size_t addressSpaceInUse()
 {
     std::ifstream status("/proc/self/status");
@@ -142,11 +162,21 @@ void* operator new(std::size_t size)
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 
+// The C libraries' blocks too: libwebp's canvases.
+extern "C" void* __libc_malloc(std::size_t size);
+extern "C" void* __libc_calloc(std::size_t count, std::size_t size);
+extern "C" void* malloc(std::size_t size) { return size <= largestAllocation ? __libc_malloc(size) : nullptr; }
+extern "C" void* calloc(std::size_t count, std::size_t size)
+{
+    return size == 0 || count <= largestAllocation / size ? __libc_calloc(count, size) : nullptr;
+}
+
 int main()
 {
     segmentFlood();
     profileIntoALargePng();
     poolGivesBackBeforeItFails();
+    animationBeyondMemory();
     std::printf("memory checks: %d failed\n", failures);
     return failures == 0 ? 0 : 1;
 }

@@ -480,6 +480,22 @@ Bytes encodeWebpPicture(int width, int height, bool lossless)
     return webp;
 }
 
+namespace {
+
+// The file `mux` holds (empty unless `ready`), with `mux` let go.
+Bytes assembledFile(WebPMux* mux, bool ready)
+{
+    WebPData assembled;
+    WebPDataInit(&assembled);
+    const bool made = ready && WebPMuxAssemble(mux, &assembled) == WEBP_MUX_OK;
+    Bytes result = made ? Bytes(assembled.bytes, assembled.bytes + assembled.size) : Bytes{};
+    WebPDataClear(&assembled);
+    WebPMuxDelete(mux);
+    return result;
+}
+
+}  // namespace
+
 Bytes webpWithChunks(const Bytes& webp, const Bytes& exif, const Bytes& profile)
 {
     const WebPData image{webp.data(), webp.size()};
@@ -489,11 +505,22 @@ Bytes webpWithChunks(const Bytes& webp, const Bytes& exif, const Bytes& profile)
     const WebPData profileData{profile.data(), profile.size()};
     if (!exif.empty()) WebPMuxSetChunk(mux, "EXIF", &exifData, 1);
     if (!profile.empty()) WebPMuxSetChunk(mux, "ICCP", &profileData, 1);
-    WebPData assembled;
-    WebPDataInit(&assembled);
-    const bool made = WebPMuxAssemble(mux, &assembled) == WEBP_MUX_OK;
-    Bytes result = made ? Bytes(assembled.bytes, assembled.bytes + assembled.size) : Bytes{};
-    WebPDataClear(&assembled);
-    WebPMuxDelete(mux);
-    return result;
+    return assembledFile(mux, true);
+}
+
+Bytes animatedWebp(const Bytes& frame, int canvasWidth, int canvasHeight)
+{
+    WebPMux* mux = WebPMuxNew();
+    if (mux == nullptr) return {};
+    WebPMuxFrameInfo info{};
+    info.bitstream = {frame.data(), frame.size()};
+    info.id = WEBP_CHUNK_ANMF;
+    info.duration = 100;
+    info.dispose_method = WEBP_MUX_DISPOSE_NONE;
+    info.blend_method = WEBP_MUX_NO_BLEND;
+    const WebPMuxAnimParams looping{0, 0};
+    const bool ready = WebPMuxPushFrame(mux, &info, 1) == WEBP_MUX_OK &&
+                       WebPMuxSetAnimationParams(mux, &looping) == WEBP_MUX_OK &&
+                       WebPMuxSetCanvasSize(mux, canvasWidth, canvasHeight) == WEBP_MUX_OK;
+    return assembledFile(mux, ready);
 }

@@ -99,6 +99,8 @@ Bytes encodeWebpPicture(int width, int height, bool lossless);
 // `webp` in an extended container with an EXIF chunk of `exif` (the TIFF block alone, as writers
 // put it there) and an ICCP chunk of `profile`, each when not empty.
 Bytes webpWithChunks(const Bytes& webp, const Bytes& exif, const Bytes& profile);
+// `frame`, a still WebP, as the one frame of an animation at the top left of a canvas of that size.
+Bytes animatedWebp(const Bytes& frame, int canvasWidth, int canvasHeight);
 
 // One PNG chunk with its length and CRC.
 Bytes pngChunk(std::string_view type, const Bytes& data);

@@ -481,9 +481,22 @@ JCOEF movedDc(JCOEF dc, int32_t offset)
     return static_cast<JCOEF>(static_cast<uint32_t>(dc) + static_cast<uint32_t>(offset));
 }
 
+// An MCU's column and row in the scan, moved along without a division for every MCU.
+struct McuPlace {
+    int column = 0;
+    int row = 0;
+};
+
+McuPlace placeOf(const Layout& layout, int mcu) { return {mcu % layout.mcusAcross, mcu / layout.mcusAcross}; }
+
+McuPlace following(const Layout& layout, McuPlace place)
+{
+    return place.column + 1 < layout.mcusAcross ? McuPlace{place.column + 1, place.row} : McuPlace{0, place.row + 1};
+}
+
 // The reduced samples of a decoded MCU to pixels, its DC values moved by `offsets`; false where a
 // DC value is out of the ordinary.
-bool putMcu(const Layout& layout, McuRecord record, const Predictors& offsets, int mcu, uint8_t* pixels,
+bool putMcu(const Layout& layout, McuRecord record, const Predictors& offsets, McuPlace place, uint8_t* pixels,
             int stride)
 {
     uint8_t samples[3][2][2];
@@ -514,7 +527,7 @@ bool putMcu(const Layout& layout, McuRecord record, const Predictors& offsets, i
             own[s / 2][s % 2] = layout.rangeLimit[value & rangeMask];
         }
     }
-    const int left = mcu % layout.mcusAcross * layout.mcuWidth, top = mcu / layout.mcusAcross * layout.mcuHeight;
+    const int left = place.column * layout.mcuWidth, top = place.row * layout.mcuHeight;
     const int width = std::min(layout.mcuWidth, layout.outputWidth - left);
     const int height = std::min(layout.mcuHeight, layout.outputHeight - top);
     for (int y = 0; y < height; ++y) {
@@ -552,27 +565,23 @@ public:
             }
         }
     }
-    bool holds(const Layout& layout, int mcu) const
-    {
-        return (columns_[mcu % layout.mcusAcross] & rows_[mcu / layout.mcusAcross]) != 0;
-    }
+    bool holds(McuPlace place) const { return (columns_[place.column] & rows_[place.row]) != 0; }
 
 private:
     std::vector<unsigned> columns_;
     std::vector<unsigned> rows_;
 };
 
-void putCutBlocks(const Layout& layout, CutBlocks& blocks, jpeg_decompress_struct& info, int mcu,
+void putCutBlocks(const Layout& layout, CutBlocks& blocks, jpeg_decompress_struct& info, McuPlace place,
                   std::array<Coefficients, D_MAX_BLOCKS_IN_MCU>& whole)
 {
-    const int mcuColumn = mcu % layout.mcusAcross, mcuRow = mcu / layout.mcusAcross;
     for (int i = 0; i < layout.componentCount; ++i) {
         const ScanComponent& component = layout.components[i];
         for (int by = 0; by < component.down; ++by)
             for (int bx = 0; bx < component.across; ++bx)
                 decodeCutBlock(blocks, &info, component.info,
                                whole[component.firstBlock + by * component.across + bx].data(),
-                               mcuColumn * component.across + bx, mcuRow * component.down + by);
+                               place.column * component.across + bx, place.row * component.down + by);
     }
 }
 
@@ -779,14 +788,14 @@ bool decodeScanSplit(jpeg_decompress_struct& info, ByteSpan data, uint8_t* pixel
     std::array<Coefficients, D_MAX_BLOCKS_IN_MCU> whole;
     MeetingPoint point;
     std::size_t nextRecorded = 0;
-    const auto decodeNext = [&](int mcu) {
-        const bool isCut = cut.holds(layout, mcu);
+    const auto decodeNext = [&](McuPlace place) {
+        const bool isCut = cut.holds(place);
         if (!decodeMcu(reader, layout, predictors, record, isCut ? &whole : nullptr) || reader.overran()) return false;
-        if (isCut) putCutBlocks(layout, *blocks, info, mcu, whole);
-        return putMcu(layout, record, Predictors{}, mcu, pixels, stride);
+        if (isCut) putCutBlocks(layout, *blocks, info, place, whole);
+        return putMcu(layout, record, Predictors{}, place, pixels, stride);
     };
     int mcu = 0;
-    for (; mcu < layout.total(); ++mcu) {
+    for (McuPlace place; mcu < layout.total(); ++mcu, place = following(layout, place)) {
         if (mcu % cancelCheckSpacing == 0 && cancellation.cancelled()) return false;
         if (meeting && reader.loadedUpTo() >= middle && second.withdrawn()) meeting = false;
         if (meeting && reader.loadedUpTo() >= middle) {
@@ -808,7 +817,7 @@ bool decodeScanSplit(jpeg_decompress_struct& info, ByteSpan data, uint8_t* pixel
                 break;
             }
         }
-        if (!decodeNext(mcu)) return false;
+        if (!decodeNext(place)) return false;
     }
     if (point.mcu >= 0) {
         Meeting& met = second.meeting();
@@ -818,13 +827,14 @@ bool decodeScanSplit(jpeg_decompress_struct& info, ByteSpan data, uint8_t* pixel
         // blocks among them decoded again.
         const auto putSecondPart = [&](int first, int last) {
             std::array<Coefficients, D_MAX_BLOCKS_IN_MCU> again;
-            for (int m = first; m < last; ++m) {
+            McuPlace place = placeOf(layout, first);
+            for (int m = first; m < last; ++m, place = following(layout, place)) {
                 const std::size_t recorded = point.recorded + static_cast<std::size_t>(m - point.mcu);
-                if (cut.holds(layout, m)) {
+                if (cut.holds(place)) {
                     if (!decodeAgain(layout, begin, end, met.recorded, point, recorded, again)) return false;
-                    putCutBlocks(layout, *blocks, info, m, again);
+                    putCutBlocks(layout, *blocks, info, place, again);
                 }
-                if (!putMcu(layout, met.recorded.at(layout, recorded), point.offsets, m, pixels, stride)) return false;
+                if (!putMcu(layout, met.recorded.at(layout, recorded), point.offsets, place, pixels, stride)) return false;
             }
             return true;
         };
@@ -838,9 +848,10 @@ bool decodeScanSplit(jpeg_decompress_struct& info, ByteSpan data, uint8_t* pixel
             if (put) return true;
         }
         // The second part is not to be had: the first thread goes on from where they met.
-        for (mcu = point.mcu; mcu < layout.total(); ++mcu) {
+        McuPlace place = placeOf(layout, point.mcu);
+        for (mcu = point.mcu; mcu < layout.total(); ++mcu, place = following(layout, place)) {
             if (mcu % cancelCheckSpacing == 0 && cancellation.cancelled()) return false;
-            if (!decodeNext(mcu)) return false;
+            if (!decodeNext(place)) return false;
         }
     }
     reader.fill();

@@ -16,10 +16,13 @@ build_dir="$folder/build-$arch"
 # and MinGW-w64's GCC emulates thread-local storage with a lookup behind a lock, which took about
 # 5 % of a conversion's processor time. Without it the flag is a plain static that every thread
 # sets to the same value; only TurboJPEG's own error string, which nothing here uses, would need it.
+# -minline-all-stringops: it clears every MCU's blocks with memset before decoding them, and
+# msvcrt's memset under Wine, called through an import for a few hundred bytes each time, cost a
+# full-size decoding about 4 % (tjbench on a 12 MP photo, 32-bit: 194 against 202 MP/s).
 # Configured each time, so that a build folder made with other options takes these.
 # Its warning that TurboJPEG's error string is then shared goes to the log with the rest.
 mkdir -p "$build_dir"
-if ! cmake -S "$source_dir" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release \
+if ! cmake -S "$source_dir" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS=-minline-all-stringops \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DMINGW_ARCH="$arch" \
     -DCMAKE_INSTALL_PREFIX="$build_dir/unused" \
     -DENABLE_SHARED=OFF -DWITH_TURBOJPEG=ON -DWITH_SIMD=ON -DHAVE_THREAD_LOCAL=OFF >"$build_dir/configure.log" 2>&1; then

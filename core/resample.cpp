@@ -111,30 +111,129 @@ struct PixelOutput {
 };
 
 #if defined(INKVEIL_VECTOR_ROWS)
-// An opaque target row from its blend of source rows, each pixel's three channels in one vector
-// (a fourth lane is read and dropped): the same float operations in the same order as the
-// pixel-by-pixel way and opaque() take, so the same bytes, and a third to a half less time for a
-// whole resampling.
-void opaqueRow(const float* blended, uint8_t* out, const PixelRows& band, const Taps& columns, const PixelOutput& output)
+struct SixteenFloats {
+    __m128 part[4];
+};
+
+// Sixteen bytes, each times `weight`.
+SixteenFloats weighted(const uint8_t* bytes, float weight)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i loaded = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+    const __m128i low = _mm_unpacklo_epi8(loaded, zero);
+    const __m128i high = _mm_unpackhi_epi8(loaded, zero);
+    const __m128 times = _mm_set1_ps(weight);
+    return {{_mm_mul_ps(times, _mm_cvtepi32_ps(_mm_unpacklo_epi16(low, zero))),
+             _mm_mul_ps(times, _mm_cvtepi32_ps(_mm_unpackhi_epi16(low, zero))),
+             _mm_mul_ps(times, _mm_cvtepi32_ps(_mm_unpacklo_epi16(high, zero))),
+             _mm_mul_ps(times, _mm_cvtepi32_ps(_mm_unpackhi_epi16(high, zero)))}};
+}
+#endif
+
+// One target row's blend of source rows: for each value of the columns used, the sum down the
+// row's taps of weight times byte, multiplied and added in tap order.
+void blendRows(const PixelRows& source, const Taps& rows, int y, float* blended, std::size_t values)
+{
+    const int count = rows.count[y];
+    const std::ptrdiff_t stride = source.stride;
+    const uint8_t* top = source.pixels + static_cast<std::ptrdiff_t>(rows.first[y]) * stride;
+    const float* weights = &rows.weights[rows.offset[y]];
+    std::size_t i = 0;
+#if defined(INKVEIL_VECTOR_ROWS)
+    for (; i + 16 <= values; i += 16) {
+        SixteenFloats sums = weighted(top + i, weights[0]);
+        for (int k = 1; k < count; ++k) {
+            const SixteenFloats products = weighted(top + k * stride + i, weights[k]);
+            for (int part = 0; part < 4; ++part) sums.part[part] = _mm_add_ps(sums.part[part], products.part[part]);
+        }
+        for (int part = 0; part < 4; ++part) _mm_storeu_ps(blended + i + 4 * part, sums.part[part]);
+    }
+#endif
+    for (; i < values; ++i) {
+        float sum = weights[0] * top[i];
+        for (int k = 1; k < count; ++k) sum += weights[k] * top[k * stride + i];
+        blended[i] = sum;
+    }
+}
+
+// Where no target pixel has more than three, the columns' taps with each pixel given as many as
+// the widest has: the extra ones weigh 0 and read real values or zeros beyond them, which adds +0
+// to a sum that is never -0, so the sums are the same floats.
+struct EvenColumns {
+    static constexpr int mostTaps = 3;
+    int widest = 0;
+    std::vector<float> weights;  // `widest` for each target pixel, or none
+
+    explicit EvenColumns(const Taps& columns)
+    {
+        for (int count : columns.count) widest = std::max(widest, count);
+        if (widest > mostTaps) return;
+        weights.assign(columns.count.size() * widest, 0.0f);
+        for (std::size_t x = 0; x < columns.count.size(); ++x)
+            std::copy_n(&columns.weights[columns.offset[x]], columns.count[x], &weights[x * widest]);
+    }
+};
+
+#if defined(INKVEIL_VECTOR_ROWS)
+// A pixel's three channels (and a fourth lane, read and dropped) summed over its `count` taps, in
+// tap order from +0.
+__m128 columnSum(const float* pixel, const float* weight, int count)
+{
+    __m128 sum = _mm_setzero_ps();
+    for (int k = 0; k < count; ++k, pixel += 3)
+        sum = _mm_add_ps(sum, _mm_mul_ps(_mm_set1_ps(weight[k]), _mm_loadu_ps(pixel)));
+    return sum;
+}
+
+// An opaque target row from its blend of source rows, each pixel's three channels in one vector:
+// the same float operations in the same order as the pixel-by-pixel way and opaque() take, so the
+// same bytes. With `evenTaps` (1 to EvenColumns::mostTaps) every pixel takes that many from the
+// even columns, else its own. Four pixels are packed at a time; with three bytes a pixel their 4-byte stores
+// overlap, the last reaching a byte into the pixel after them, so the row's last pixels go one by
+// one.
+template <int evenTaps>
+void opaqueRow(const float* blended, uint8_t* out, const PixelRows& band, const Taps& columns,
+               const EvenColumns& even, const PixelOutput& output)
 {
     const __m128 gain = _mm_setr_ps(output.gains.gain[0], output.gains.gain[1], output.gains.gain[2], 1.0f);
     const __m128 offset = _mm_setr_ps(output.gains.offset[0], output.gains.offset[1], output.gains.offset[2], 0.0f);
     const __m128 half = _mm_set1_ps(0.5f);
     const __m128 lowest = _mm_setzero_ps();
     const __m128 highest = _mm_set1_ps(255.0f);
-    for (int x = 0; x < band.width; ++x, out += band.bytesPerPixel) {
+    const auto bytesAt = [&](int x) {
         const float* pixel = blended + static_cast<std::size_t>(columns.first[x]) * 3;
-        const float* weight = &columns.weights[columns.offset[x]];
-        __m128 sum = _mm_setzero_ps();
-        for (int k = 0; k < columns.count[x]; ++k, pixel += 3)
-            sum = _mm_add_ps(sum, _mm_mul_ps(_mm_set1_ps(weight[k]), _mm_loadu_ps(pixel)));
+        const __m128 sum = evenTaps > 0
+                               ? columnSum(pixel, &even.weights[static_cast<std::size_t>(x) * evenTaps], evenTaps)
+                               : columnSum(pixel, &columns.weights[columns.offset[x]], columns.count[x]);
         const __m128 adjusted = _mm_add_ps(_mm_add_ps(_mm_mul_ps(sum, gain), offset), half);
-        const __m128i bytes = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(adjusted, lowest), highest));
+        return _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(adjusted, lowest), highest));
+    };
+    const int bytesPerPixel = band.bytesPerPixel;
+    const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    int x = 0;
+    for (const int groupsEnd = band.width - (bytesPerPixel == 4 ? 3 : 4); x < groupsEnd; x += 4) {
+        const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(bytesAt(x), bytesAt(x + 1)),
+                                                _mm_packs_epi32(bytesAt(x + 2), bytesAt(x + 3)));
+        if (bytesPerPixel == 4) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(packed, opaque));
+            out += 16;
+            continue;
+        }
+        const int32_t pixels[4] = {_mm_cvtsi128_si32(packed), _mm_cvtsi128_si32(_mm_srli_si128(packed, 4)),
+                                   _mm_cvtsi128_si32(_mm_srli_si128(packed, 8)),
+                                   _mm_cvtsi128_si32(_mm_srli_si128(packed, 12))};
+        for (const int32_t pixel : pixels) {
+            std::memcpy(out, &pixel, 4);
+            out += 3;
+        }
+    }
+    for (; x < band.width; ++x, out += bytesPerPixel) {
+        const __m128i bytes = bytesAt(x);
         const uint32_t packed = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(bytes, bytes), bytes)));
         out[0] = static_cast<uint8_t>(packed);
         out[1] = static_cast<uint8_t>(packed >> 8);
         out[2] = static_cast<uint8_t>(packed >> 16);
-        if (band.bytesPerPixel == 4) out[3] = 0xFF;
+        if (bytesPerPixel == 4) out[3] = 0xFF;
     }
 }
 #endif
@@ -142,26 +241,24 @@ void opaqueRow(const float* blended, uint8_t* out, const PixelRows& band, const 
 // The target rows from firstRow on, into `band`, whose first row is that one.
 template <int channels>
 void resampleRows(const PixelRows& source, const PixelRows& band, int firstRow, const Taps& rows, const Taps& columns,
-                  int columnsUsed, const PixelOutput& output)
+                  const EvenColumns& even, int columnsUsed, const PixelOutput& output)
 {
     const std::size_t values = static_cast<std::size_t>(columnsUsed) * channels;
-    // One more, which a pixel's vector of three channels reads past the last one.
-    std::vector<float> blended(values + 1);
+    // Zeros after the values, which the even columns' extra taps and a pixel's vector of three
+    // channels read.
+    std::vector<float> blended(values + 3 * static_cast<std::size_t>(even.widest) + 1);
     for (int y = firstRow; y < firstRow + band.height; ++y) {
-        // Down the rows first: contiguous bytes, one multiply-add each.
-        for (int k = 0; k < rows.count[y]; ++k) {
-            const uint8_t* row = source.pixels + static_cast<std::ptrdiff_t>(rows.first[y] + k) * source.stride;
-            const float weight = rows.weights[rows.offset[y] + k];
-            if (k == 0) {
-                for (std::size_t i = 0; i < values; ++i) blended[i] = weight * row[i];
-            } else {
-                for (std::size_t i = 0; i < values; ++i) blended[i] += weight * row[i];
-            }
-        }
+        // Down the rows first: contiguous bytes.
+        blendRows(source, rows, y, blended.data(), values);
         uint8_t* out = band.row(y - firstRow);
 #if defined(INKVEIL_VECTOR_ROWS)
         if constexpr (channels == 3) {
-            opaqueRow(blended.data(), out, band, columns, output);
+            switch (even.widest) {
+            case 1: opaqueRow<1>(blended.data(), out, band, columns, even, output); break;
+            case 2: opaqueRow<2>(blended.data(), out, band, columns, even, output); break;
+            case 3: opaqueRow<3>(blended.data(), out, band, columns, even, output); break;
+            default: opaqueRow<0>(blended.data(), out, band, columns, even, output); break;
+            }
             continue;
         }
 #endif
@@ -247,6 +344,7 @@ struct RegionResampler::Work {
     PixelOutput output{};
     std::optional<GainTables> sameSize;  // a plain copy through the gains, else the weighted sums
     Taps columns;
+    std::optional<EvenColumns> evenColumns;
     Taps rows;
     int columnsUsed = 0;
 };
@@ -266,6 +364,7 @@ RegionResampler::RegionResampler(const PixelRows& source, double regionWidth, do
         work->sameSize.emplace(work->output);
     } else {
         work->columns = tapsFor(regionWidth, source.width, target.width);
+        work->evenColumns.emplace(work->columns);
         work->rows = tapsFor(regionHeight, source.height, target.height);
         work->columnsUsed = std::min(source.width, static_cast<int>(std::ceil(regionWidth)));
     }
@@ -285,7 +384,7 @@ void RegionResampler::resample(const PixelRows& band, int firstRow) const
         return;
     }
     const auto rows = work.source.bytesPerPixel == 3 ? resampleRows<3> : resampleRows<4>;
-    rows(work.source, band, firstRow, work.rows, work.columns, work.columnsUsed, work.output);
+    rows(work.source, band, firstRow, work.rows, work.columns, *work.evenColumns, work.columnsUsed, work.output);
 }
 
 void resampleRegion(const PixelRows& source, double regionWidth, double regionHeight, const PixelRows& target,

@@ -315,6 +315,33 @@ TEST(Resample, ChannelsGainsAndAlphaModes)
     }
 }
 
+// Rows are converted four pixels at a time, with overlapping stores for 3-byte targets, and the
+// last pixels one by one: each pixel must land in its own place. Pairs of equal pixels halved
+// across are their own means.
+TEST(Resample, WideRowsKeepEachPixelInItsPlace)
+{
+    for (const int width : {4, 5, 8, 9, 13}) {
+        for (const int targetBytes : {3, 4}) {
+            SCOPED_TRACE("width " + std::to_string(width) + ", " + std::to_string(targetBytes) + " bytes");
+            std::vector<uint8_t> source, expected;
+            for (int x = 0; x < width; ++x) {
+                const uint8_t pixel[3] = {static_cast<uint8_t>(x * 37), static_cast<uint8_t>(x * 37 + 91),
+                                          static_cast<uint8_t>(255 - x * 19)};
+                for (int copy = 0; copy < 2; ++copy) source.insert(source.end(), pixel, pixel + 3);
+                expected.insert(expected.end(), pixel, pixel + 3);
+                if (targetBytes == 4) expected.push_back(255);
+            }
+            // A guard byte after the row, which no store may reach.
+            std::vector<uint8_t> target(expected.size() + 1, 7);
+            resampleRegion({source.data(), width * 6, width * 2, 1, 3}, width * 2, 1,
+                           {target.data(), width * targetBytes, width, 1, targetBytes});
+            EXPECT_EQ(target.back(), 7);
+            target.pop_back();
+            EXPECT_EQ(levelsOf(target), levelsOf(expected));
+        }
+    }
+}
+
 TEST(Segments, TheFirstWholeMatchingSegmentBeforeTheFrameHeader)
 {
     const Bytes first = bytesOf(std::string(exifSignature) + "first");

@@ -86,24 +86,28 @@ std::vector<int> quantisationEntries(const Bytes& file)
 }  // namespace
 
 // A file of several reading pieces and part of one reads back byte for byte: the pages readied
-// for each piece leave what the pieces before it put into them alone.
+// for each piece leave what the pieces before it put into them alone. So does one large enough to
+// be read in two halves at once, split within a page.
 TEST(SourceFile, LargeFilesReadBackByteForByte)
 {
-    TempDir directory;
-    Bytes bytes((std::size_t{9} << 20) + 123);
-    uint32_t state = 1;
-    for (uint8_t& byte : bytes) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<uint8_t>(state >> 24);
+    for (const std::size_t size : {(std::size_t{9} << 20) + 123, (std::size_t{41} << 20) + 123}) {
+        SCOPED_TRACE(size);
+        TempDir directory;
+        Bytes bytes(size);
+        uint32_t state = 1;
+        for (uint8_t& byte : bytes) {
+            state = state * 1664525u + 1013904223u;
+            byte = static_cast<uint8_t>(state >> 24);
+        }
+        bytes[0] = 0xFF;
+        bytes[1] = 0xD8;
+        const std::string path = directory.file("large.jpg");
+        writeFile(path, bytes);
+        const SourceFile opened = openSource(wideText(path).c_str());
+        ASSERT_EQ(opened.read, Outcome::done);
+        ASSERT_EQ(opened.bytes.size(), bytes.size());
+        EXPECT_EQ(std::memcmp(opened.bytes.data(), bytes.data(), bytes.size()), 0);
     }
-    bytes[0] = 0xFF;
-    bytes[1] = 0xD8;
-    const std::string path = directory.file("large.jpg");
-    writeFile(path, bytes);
-    const SourceFile opened = openSource(wideText(path).c_str());
-    ASSERT_EQ(opened.read, Outcome::done);
-    ASSERT_EQ(opened.bytes.size(), bytes.size());
-    EXPECT_EQ(std::memcmp(opened.bytes.data(), bytes.data(), bytes.size()), 0);
 }
 
 TEST(Jpeg, DecodesAsTheImagingLibraryDoes)

@@ -44,12 +44,6 @@ bool readExactly(HANDLE file, uint8_t* into, std::size_t size, const Cancellatio
 // most of a large read is the first touch of its pages, which two processors share.
 constexpr std::size_t halvesFrom = std::size_t{32} << 20;
 
-KernelHandle openForReading(const wchar_t* path)
-{
-    return KernelHandle(
-        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-}
-
 // Reads `size` bytes from `offset` on, through a handle of its own.
 bool readAt(const wchar_t* path, std::size_t offset, uint8_t* into, std::size_t size, const Cancellation& cancellation)
 {
@@ -111,6 +105,12 @@ FileBytes readFileBytes(const wchar_t* path, const Cancellation& cancellation, b
         result.bytes = PooledMemory();
     }
     return result;
+}
+
+KernelHandle openForReading(const wchar_t* path)
+{
+    return KernelHandle(
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
 ByteSource bufferedSource(HANDLE file)

@@ -6,6 +6,7 @@
 #include "common/cancellation.h"
 #include "common/outcome.h"
 #include "common/pooled_memory.h"
+#include "common/win32/handles.h"
 
 #include <windows.h>
 
@@ -24,6 +25,10 @@ constexpr std::size_t fileHeadSize = 16;
 // smaller file), says so, else only those first bytes. The file is read a large piece at a time,
 // `cancellation` asked between pieces; no one may write it meanwhile.
 FileBytes readFileBytes(const wchar_t* path, const Cancellation& cancellation, bool (*wholeFor)(ByteSpan head));
+
+// The file at `path` opened to be read from its start to its end, others allowed to read it too;
+// empty when it cannot be.
+KernelHandle openForReading(const wchar_t* path);
 
 // The bytes of an open file from where it stands, read a block at a time; the file must outlive it.
 ByteSource bufferedSource(HANDLE file);

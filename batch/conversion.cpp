@@ -255,11 +255,34 @@ ReadiedFile readyNextBehindStream(int ticket, int index, const WatermarkSettings
     return next;
 }
 
+// The opened file decoding aside for `plan` from now on.
+void decodeAhead(ReadiedFile& file, int ticket, int index, const WatermarkSettings& settings,
+                 const ConversionPlan& plan)
+{
+    file.decoded = std::make_unique<DecodedFile>(std::move(*file.opened), settings, plan, givenUpFor(ticket, index));
+    file.opened.reset();
+    file.plan.reset();
+}
+
+// The file after the next one opened into `file`, when it is to be decoded reduced for a fixed
+// size; else `file` stays empty.
+void openAfterNext(ReadiedFile& file, int ticket, int index, const WatermarkSettings& settings)
+{
+    if (!file.empty() || index >= sourceCount()) return;
+    file.open(openForConversion(ticket, index));
+    const std::string subtype = outputSubtype(index, settings);
+    const bool reduced = file.opened->read == Outcome::done && !subtype.empty() &&
+                         planOf(file, settings, subtype.c_str()).view.scaleDenominator > 1;
+    if (!reduced || file.plan->route == Route::streamed || file.plan->keepsSize) file = {};
+}
+
 // The file decoded whole (`current` holds it opened or decoded ahead), then rendered and saved
 // unless it has no name; meanwhile the next file is opened into `next`, when given, and unless it
-// streams, decoded ahead. `done` once it is written, else why not.
-Outcome convertWhole(ReadiedFile& current, ReadiedFile* next, int ticket, int index, const OutputTarget& target,
-                     Outcome naming, const WatermarkSettings& settings, ConversionPanes& panes)
+// streams, decoded ahead, and for reduced decodings, the one after it into `afterNext` too.
+// `done` once it is written, else why not.
+Outcome convertWhole(ReadiedFile& current, ReadiedFile* next, ReadiedFile* afterNext, int ticket, int index,
+                     const OutputTarget& target, Outcome naming, const WatermarkSettings& settings,
+                     ConversionPanes& panes)
 {
     const bool decodedAhead = current.decoded != nullptr;
     std::unique_ptr<DecodedFile> file = std::move(current.decoded);
@@ -275,15 +298,20 @@ Outcome convertWhole(ReadiedFile& current, ReadiedFile* next, int ticket, int in
         readied.opened ? planOf(readied, settings, nextSubtype.c_str()) : ConversionPlan{};
     // A streamed file keeps both processors busy itself.
     const bool nextAhead = readied.opened && nextPlan.route != Route::streamed;
-    const auto decodeNextAhead = [&] {
-        readied.decoded =
-            std::make_unique<DecodedFile>(std::move(*readied.opened), settings, nextPlan, givenUpFor(ticket, index + 1));
-        readied.opened.reset();
-        readied.plan.reset();
-    };
+    const auto decodeNextAhead = [&] { decodeAhead(readied, ticket, index + 1, settings, nextPlan); };
     // For a fixed size, mostly reduced decodings that the pictures' entropy coding keeps on one
     // processor each: two at a time. Whole pictures, one at a time.
     if (nextAhead && !nextPlan.keepsSize) decodeNextAhead();
+    // While this file renders, the next one's decoding may end, and a processor would wait for the
+    // render: the file after it, when reduced, decodes meanwhile too.
+    if (afterNext != nullptr && readied.decoded) {
+        try {
+            openAfterNext(*afterNext, ticket, index + 2, settings);
+        } catch (const std::bad_alloc&) {
+            // Short of memory for it now: it is opened at its turn.
+            *afterNext = {};
+        }
+    }
     file->wait();
     ConversionPlan plan = file->planFor(settings, outputFormatOf(target.subtype));
     // Decoded reduced for settings changed since, it is decoded again.
@@ -293,15 +321,23 @@ Outcome convertWhole(ReadiedFile& current, ReadiedFile* next, int ticket, int in
         plan = file->planFor(settings, plan.format);
     }
     if (nextAhead && !readied.decoded) decodeNextAhead();
+    if (afterNext != nullptr && afterNext->opened && afterNext->plan) {
+        try {
+            decodeAhead(*afterNext, ticket, index + 2, settings, *afterNext->plan);
+        } catch (const std::bad_alloc&) {
+            *afterNext = {};
+        }
+    }
     const Outcome converted =
         convertDecoded(*file, plan, target.outputPath, target.subtype, naming != Outcome::done, settings, &panes);
     return converted == Outcome::done ? naming : converted;
 }
 
-// File `index` converted in its turn, from what was readied for it in `next`, which then holds
-// what is readied for the file after it. `done` once it is written, else why not.
-Outcome convertInTurn(int ticket, int index, ReadiedFile& next, std::set<std::wstring>& claimed, TaskLine& decodingLine,
-                      ConversionPanes& panes)
+// File `index` converted in its turn, from what was readied for it in `next`; `next` and
+// `afterNext` then hold what is readied for the two files after it. `done` once it is written,
+// else why not.
+Outcome convertInTurn(int ticket, int index, ReadiedFile& next, ReadiedFile& afterNext, std::set<std::wstring>& claimed,
+                      TaskLine& decodingLine, ConversionPanes& panes)
 {
     const WatermarkSettings settings = copySettings();
     const wchar_t* sourcePath = sourceEntry(index);
@@ -310,7 +346,7 @@ Outcome convertInTurn(int ticket, int index, ReadiedFile& next, std::set<std::ws
                                ? claimOutputName(target, sourcePath, claimed)
                                : Outcome::nameTooLong;
     const bool named = naming == Outcome::done;
-    ReadiedFile current = std::exchange(next, {});
+    ReadiedFile current = std::exchange(next, std::exchange(afterNext, {}));
     // Streamed ahead for settings changed since, it starts again.
     if (current.streamed && !(named && current.streamed->beganFor(settings, target.subtype))) {
         current.open(current.streamed->takeSource());
@@ -322,7 +358,7 @@ Outcome convertInTurn(int ticket, int index, ReadiedFile& next, std::set<std::ws
         // Readied aside, so that this thread's encoding does not wait for the next file's reading.
         Task readying = runAside([&] {
             try {
-                next = readyNextBehindStream(ticket, index + 1, settings, decodingLine);
+                if (next.empty()) next = readyNextBehindStream(ticket, index + 1, settings, decodingLine);
             } catch (const std::exception&) {
                 // Short of memory for it now: it is opened at its turn.
                 next = {};
@@ -334,14 +370,15 @@ Outcome convertInTurn(int ticket, int index, ReadiedFile& next, std::set<std::ws
     }
     // Short of memory, a file may have gone before it was streamed.
     if (current.empty()) current.open(openForConversion(ticket, index));
-    Outcome converted = convertWhole(current, &next, ticket, index, target, naming, settings, panes);
+    Outcome converted = convertWhole(current, &next, &afterNext, ticket, index, target, naming, settings, panes);
     if (converted == Outcome::outOfMemory) {
         // Perhaps short only of what other files held: once more, with nothing else held.
         next = {};
+        afterNext = {};
         releaseKeptMemory();
         ReadiedFile alone;
         alone.open(openForConversion(ticket, index));
-        converted = convertWhole(alone, nullptr, ticket, index, target, naming, settings, panes);
+        converted = convertWhole(alone, nullptr, nullptr, ticket, index, target, naming, settings, panes);
     }
     return converted;
 }
@@ -352,17 +389,18 @@ ConversionCounts convertEach(int ticket, TaskLine& decodingLine, ConversionPanes
 {
     ConversionCounts counts;
     std::set<std::wstring> claimed;
-    ReadiedFile next;
+    ReadiedFile next, afterNext;
     for (int index = 0; index < sourceCount() && !stopRequestedFor(ticket) && !closing(); ++index) {
         setTurn(index);
         showStatus(("正在转换第" + std::to_string(index + 1) + "个图片文件").c_str());
         Outcome outcome = Outcome::damaged;
         try {
-            outcome = convertInTurn(ticket, index, next, claimed, decodingLine, panes);
+            outcome = convertInTurn(ticket, index, next, afterNext, claimed, decodingLine, panes);
         } catch (const std::exception&) {
             // Short of memory for what the file needs beside what it holds.
             outcome = Outcome::outOfMemory;
             next = {};
+            afterNext = {};
         }
         // Given up at the close, or at a stop that came as its turn began: left, as the rest.
         if (outcome == Outcome::cancelled) break;

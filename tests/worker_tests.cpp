@@ -32,10 +32,10 @@ constexpr const char* warningTitle = "警告";
 // Solid pictures whose red channel tells them apart.
 ARGB colourOf(int index) { return 0xFF000000 | static_cast<ARGB>(20 + index * 20) << 16 | 0x8080; }
 
-void writePicture(const std::string& path, ARGB colour, const char* subtype = "png")
+void writePicture(const std::string& path, ARGB colour, const char* subtype = "png", int width = 48, int height = 36)
 {
     GdiBitmap picture;
-    makeSolidBitmap(picture, 48, 36, colour);
+    makeSolidBitmap(picture, width, height, colour);
     ASSERT_EQ(saveImage(picture.get(), wideText(path).c_str(), subtype), Outcome::done);
 }
 
@@ -320,6 +320,40 @@ TEST_F(Worker, SettingsChangedDuringAConversionReachTheLaterPictures)
         }
         EXPECT_FALSE(fileExists(otherSource.file("converted")));
         ASSERT_TRUE(waitFor([&] { return isRunning() == 0; }));
+    }
+}
+
+// For a fixed size, JPEGs decode reduced up to two files ahead of their turn: those readied before
+// a change are rendered with the new settings, and decoded again for a new size.
+TEST_F(Worker, FilesDecodedAheadTakeSettingsChangedMeanwhile)
+{
+    for (int index = 0; index < 6; ++index)
+        writePicture(directory.file("p0" + std::to_string(index) + ".jpg"), colourOf(index), "jpeg", 1280, 960);
+    setKeepSourceSize(0);
+    setTargetWidth(320);
+    setTargetHeight(240);
+    waitForFirstPreview();
+    dialog.onStatusText = [](const std::string& text) {
+        if (text != "正在转换第3个图片文件") return;
+        setRedAdjust(-50);
+        setTargetWidth(160);
+        setTargetHeight(120);
+    };
+    pressStart();
+    answer(doneTitle, IDNO);
+    dialog.onStatusText = nullptr;
+
+    ASSERT_EQ(filesIn(converted()).size(), 6u);
+    for (int number = 1; number <= 6; ++number) {
+        const std::string entry = ansiText(sourceEntry(number - 1));
+        const std::string name = entry.substr(entry.rfind('\\') + 1);
+        SCOPED_TRACE(name);
+        GdiBitmap decoded;
+        ASSERT_EQ(GdipCreateBitmapFromFile(toWide(converted(name)), decoded.receive()), Ok);
+        const bool changed = number >= 3;
+        EXPECT_EQ(imageSize(decoded.get()).width, changed ? 160 : 320);
+        const int red = static_cast<int>(channels(colourOf(std::stoi(name.substr(1, 2)))).red);
+        EXPECT_NEAR(channels(pixelAt(decoded.get(), 0, 0)).red, changed ? red / 2 : red, 3);
     }
 }
 

@@ -264,8 +264,12 @@ void decodeAhead(ReadiedFile& file, int ticket, int index, const WatermarkSettin
     file.plan.reset();
 }
 
+// What a file decoded two turns ahead may hold, its bytes and its reduced picture together: a
+// third file in memory beside the two of the other turns.
+constexpr double afterNextMemory = 64.0 * (1 << 20);
+
 // The file after the next one opened into `file`, when it is to be decoded reduced for a fixed
-// size; else `file` stays empty.
+// size and holds little; else `file` stays empty.
 void openAfterNext(ReadiedFile& file, int ticket, int index, const WatermarkSettings& settings)
 {
     if (!file.empty() || index >= sourceCount()) return;
@@ -273,7 +277,14 @@ void openAfterNext(ReadiedFile& file, int ticket, int index, const WatermarkSett
     const std::string subtype = outputSubtype(index, settings);
     const bool reduced = file.opened->read == Outcome::done && !subtype.empty() &&
                          planOf(file, settings, subtype.c_str()).view.scaleDenominator > 1;
-    if (!reduced || file.plan->route == Route::streamed || file.plan->keepsSize) file = {};
+    if (!reduced || file.plan->route == Route::streamed || file.plan->keepsSize) {
+        file = {};
+        return;
+    }
+    const ImageSize size = file.opened->facts.uprightSize();
+    const double scale = file.plan->view.scaleDenominator;
+    const double picture = 4.0 * (size.width / scale) * (size.height / scale);
+    if (static_cast<double>(file.opened->bytes.size()) + picture > afterNextMemory) file = {};
 }
 
 // The file decoded whole (`current` holds it opened or decoded ahead), then rendered and saved

@@ -369,7 +369,7 @@ Outcome convertInTurn(int ticket, int index, ReadiedFile& next, ReadiedFile& aft
         // Readied aside, so that this thread's encoding does not wait for the next file's reading.
         Task readying = runAside([&] {
             try {
-                if (next.empty()) next = readyNextBehindStream(ticket, index + 1, settings, decodingLine);
+                next = readyNextBehindStream(ticket, index + 1, settings, decodingLine);
             } catch (const std::exception&) {
                 // Short of memory for it now: it is opened at its turn.
                 next = {};

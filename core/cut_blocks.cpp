@@ -45,6 +45,18 @@ void decodeBlock(j_decompress_ptr info, jpeg_component_info* component, JCOEFPTR
     if (own.blockRowsOf != info->input_iMCU_row) {
         own.blockRowsOf = info->input_iMCU_row;
         own.firstOutputRow = output;
+        const int firstRow = static_cast<int>(info->input_iMCU_row) * component->v_samp_factor;
+        for (std::size_t a = 0; a < own.planes.size(); ++a) {
+            const BlockPlane& plane = own.planes[a];
+            own.rowHeld[a] = firstRow < plane.firstRow + plane.rows && plane.firstRow < firstRow + component->v_samp_factor;
+        }
+    }
+    const auto mayHold = [&](std::size_t a) {
+        return own.rowHeld[a] && outputColumn >= own.firstOutputColumn[a] && outputColumn < own.endOutputColumn[a];
+    };
+    if (!mayHold(0) && !mayHold(1)) {
+        own.reduced(info, component, coefficients, output, outputColumn);
+        return;
     }
     const int row = static_cast<int>(info->input_iMCU_row) * component->v_samp_factor +
                     static_cast<int>(output - own.firstOutputRow) / reducedHeight(*component);
@@ -126,6 +138,9 @@ bool keepCutBlocks(jpeg_decompress_struct& info, CutBlocks& blocks, const PixelA
             plane.samples.assign(width * static_cast<std::size_t>(plane.rows) * DCTSIZE, 0);
             plane.rowStarts.resize(static_cast<std::size_t>(plane.rows) * DCTSIZE);
             for (std::size_t y = 0; y < plane.rowStarts.size(); ++y) plane.rowStarts[y] = plane.samples.data() + y * width;
+            const auto side = static_cast<JDIMENSION>(reducedWidth(info.comp_info[c]));
+            own.firstOutputColumn[a] = static_cast<JDIMENSION>(plane.firstColumn) * side;
+            own.endOutputColumn[a] = static_cast<JDIMENSION>(plane.firstColumn + plane.columns) * side;
         }
     }
     info.client_data = &blocks;

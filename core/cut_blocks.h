@@ -64,6 +64,11 @@ struct CutBlocks {
         JDIMENSION blockRowsOf = ~JDIMENSION{0};  // the iMCU row whose blocks arrive now
         JSAMPARRAY firstOutputRow = nullptr;      // where that row's reduced samples begin
         std::array<BlockPlane, 2> planes;
+        // Per plane: whether the iMCU row whose blocks arrive now holds some of its blocks, and
+        // the reduced output columns its blocks take, so that most blocks pass at a glance.
+        std::array<bool, 2> rowHeld{};
+        std::array<JDIMENSION, 2> firstOutputColumn{};
+        std::array<JDIMENSION, 2> endOutputColumn{};
     };
     std::array<PixelArea, 2> areas;
     std::array<Component, 3> components;
